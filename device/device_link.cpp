@@ -1,0 +1,108 @@
+#include "device/device_link.h"
+
+#include <cerrno>
+#include <cstring>
+
+DeviceLink::DeviceLink(HidPlatform& platform) : platform_(platform) {}
+
+bool DeviceLink::FindDevice()
+{
+    // Dropping our reference releases the old handle now, or when the last transfer through it returns.
+    deviceHandle_.store(nullptr);
+    devicePath_.store(nullptr);
+
+    for (const HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
+        // A handle goes into DeviceHandle only once it is known to be the controller, so that a transfer on
+        // another thread never reaches a device that is merely being looked at.
+        std::shared_ptr<HidDevice> device = platform_.Open(info.path);
+        if (!device) {
+            continue;
+        }
+        std::optional<HidAttributes> attributes = device->GetAttributes();
+        if (!attributes || attributes->vendorId != controller::kVendorId ||
+            !controller::IsControllerProduct(attributes->productId)) {
+            continue;  // released as `device` goes out of scope
+        }
+        devicePath_.store(std::make_shared<const std::string>(info.path));
+        deviceHandle_.store(std::move(device));
+        return true;
+    }
+    return false;
+}
+
+std::string DeviceLink::DevicePath() const
+{
+    std::shared_ptr<const std::string> path = devicePath_.load();
+    return path ? *path : std::string();
+}
+
+bool DeviceLink::GetShortReport(int reportId)
+{
+    if (reportId != report::kStatusId && reportId != report::kBootId) {
+        return false;
+    }
+    reportBuffer_[0] = static_cast<uint8_t>(reportId);
+    return GetFeature(reportBuffer_.data(), report::kShortLength);
+}
+
+bool DeviceLink::GetFeature(uint8_t* data, std::size_t length, std::string* error)
+{
+    std::shared_ptr<HidDevice> device = deviceHandle_.load();  // kept alive for the whole transfer
+    std::string text;
+    bool ok = false;
+    if (device) {
+        ok = device->GetFeature(data, length, text) == static_cast<int>(length);
+        if (!ok && text.empty()) {
+            text = "Short read from the device";
+        }
+    } else {
+        text = std::strerror(ENODEV);
+    }
+    if (wireLog_) {
+        wireLog_->Record(false, data, length, ok);
+    }
+    if (!ok && error) {
+        *error = text;
+    }
+    return ok;
+}
+
+bool DeviceLink::SetFeature(const uint8_t* data, std::size_t length, std::string* error)
+{
+    std::shared_ptr<HidDevice> device = deviceHandle_.load();
+    std::string text;
+    bool ok = false;
+    if (device) {
+        ok = device->SetFeature(data, length, text) == static_cast<int>(length);
+        if (!ok && text.empty()) {
+            text = "Short write to the device";
+        }
+    } else {
+        text = std::strerror(ENODEV);
+    }
+    if (wireLog_) {
+        wireLog_->Record(true, data, length, ok);
+    }
+    if (!ok && error) {
+        *error = text;
+    }
+    return ok;
+}
+
+bool DeviceLink::SendNumericParameter(int group, int index, int value)
+{
+    EncodeNumericParameter(reportBuffer_, group, index, value);
+    return SetFeature(reportBuffer_.data(), report::kParameterLength);
+}
+
+bool DeviceLink::SendStringParameter(int group, int index, int length, const char* text)
+{
+    EncodeStringParameter(reportBuffer_, group, index, length, text);
+    return SetFeature(reportBuffer_.data(), report::kParameterLength);
+}
+
+bool DeviceLink::SendRestoreDefaults()
+{
+    EncodeRestoreDefaults(reportBuffer_);
+    return SetFeature(reportBuffer_.data(), report::kParameterLength);
+}

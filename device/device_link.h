@@ -1,0 +1,63 @@
+// The device link: finds the controller, holds the one open handle to it (DeviceHandle) and exchanges
+// feature reports through it. The dialog's thread uses ReportBuffer; the firmware worker uses buffers of
+// its own and reads DeviceHandle anew for every report.
+#pragma once
+
+#include "device/hid_platform.h"
+#include "device/reports.h"
+#include "device/wire_log.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace controller {
+constexpr uint16_t kVendorId = 0x2E5A;
+constexpr uint16_t kProductId = 0x7410;
+constexpr uint16_t kProductIdAlt = 0x7411;
+constexpr bool IsControllerProduct(uint16_t productId) { return productId == kProductId || productId == kProductIdAlt; }
+}  // namespace controller
+
+class DeviceLink {
+public:
+    explicit DeviceLink(HidPlatform& platform);
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    // Walks the platform's interfaces of the controller's vendor in order and keeps the first controller
+    // open in DeviceHandle. The handle it replaces is released once no transfer uses it any more.
+    bool FindDevice();
+
+    // Reads an 8-byte report of ID 1 or 2 into ReportBuffer. Any other ID: false, no transfer, buffer untouched.
+    bool GetShortReport(int reportId);
+
+    // One synchronous transfer of a whole report through the handle in DeviceHandle at this moment.
+    // True only when all `length` bytes were transferred. `error` gets the system's text on failure.
+    bool GetFeature(uint8_t* data, std::size_t length, std::string* error = nullptr);
+    bool SetFeature(const uint8_t* data, std::size_t length, std::string* error = nullptr);
+
+    // The three ParameterReport senders; each fills ReportBuffer and sends all 63 bytes.
+    bool SendNumericParameter(int group, int index, int value);
+    bool SendStringParameter(int group, int index, int length, const char* text);
+    bool SendRestoreDefaults();
+
+    ReportBytes& ReportBuffer() { return reportBuffer_; }
+    std::shared_ptr<HidDevice> DeviceHandle() const { return deviceHandle_.load(); }
+    bool HasDevice() const { return DeviceHandle() != nullptr; }
+    std::string DevicePath() const;
+
+    // Set before transfers start; every transfer is then logged.
+    void SetWireLog(std::shared_ptr<WireLog> log) { wireLog_ = std::move(log); }
+
+    HidPlatform& Platform() { return platform_; }
+
+private:
+
+    HidPlatform& platform_;
+    std::atomic<std::shared_ptr<HidDevice>> deviceHandle_;
+    std::atomic<std::shared_ptr<const std::string>> devicePath_;
+    ReportBytes reportBuffer_{};
+    std::shared_ptr<WireLog> wireLog_;
+};

@@ -1,0 +1,46 @@
+// The narrow interface between the device link and the platform's HID layer: enumerate, open, get feature,
+// set feature. hidapi and the virtual controller both implement it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct HidDeviceInfo {
+    std::string path;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    bool accessible = true;  // whether this user may open the path for reading and writing
+};
+
+struct HidAttributes {
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+};
+
+// One open HID interface. Destroying the object closes it.
+class HidDevice {
+public:
+    virtual ~HidDevice() = default;
+
+    virtual std::optional<HidAttributes> GetAttributes() = 0;
+
+    // Both transfer a whole report whose byte 0 is the report ID; the length counts that byte.
+    // They return the number of bytes transferred, or -1 with the system's text in `error`.
+    virtual int GetFeature(uint8_t* data, std::size_t length, std::string& error) = 0;
+    virtual int SetFeature(const uint8_t* data, std::size_t length, std::string& error) = 0;
+};
+
+class HidPlatform {
+public:
+    virtual ~HidPlatform() = default;
+
+    // Interfaces of one vendor, in the platform's order, each path once.
+    virtual std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId) = 0;
+
+    // Null when the path cannot be opened for reading and writing.
+    virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+};

@@ -1,0 +1,84 @@
+// The controller's six feature reports: layouts, command encoding and header decoding.
+// Every length counts the report-ID byte at position 0.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace report {
+
+constexpr std::size_t kLongLength = 63;  // parameter, settings, string pool, firmware chunk
+
+constexpr uint8_t kStatusId = 1;         // StatusReport, read
+constexpr std::size_t kStatusLength = 8;
+constexpr std::size_t kShortLength = 8;  // what GetShortReport reads, for ID 1 or 2
+
+constexpr uint8_t kBootId = 2;           // BootReport, written
+constexpr std::size_t kBootLength = 7;
+constexpr uint8_t kBootCommand = 0x41;   // "A"
+
+constexpr uint8_t kParameterId = 3;      // ParameterReport, written
+constexpr std::size_t kParameterLength = kLongLength;
+constexpr std::size_t kMaxTextLength = 16;
+constexpr int kNumericCommandLength = 4;
+constexpr int kRestoreCommandLength = 2;
+constexpr uint8_t kRestoreDigit = 0x35;  // "5", twice
+
+constexpr uint8_t kSettingsId = 4;       // SettingsReport, read
+constexpr std::size_t kSettingsLength = kLongLength;
+
+constexpr uint8_t kStringPoolId = 5;     // StringPoolReport, read
+constexpr std::size_t kStringPoolLength = kLongLength;
+
+constexpr uint8_t kFirmwareChunkId = 5;  // FirmwareChunkReport, written
+constexpr std::size_t kFirmwareChunkLength = kLongLength;
+constexpr uint8_t kFirmwareChunkCommand = 0x46;  // "F"
+constexpr std::size_t kChunkDataSize = 61;
+
+// Settings report header.
+constexpr std::size_t kFirmwareByte1 = 1;
+constexpr std::size_t kFirmwareByte2 = 2;
+constexpr std::size_t kStationByte = 3;
+constexpr std::size_t kLevelByte = 4;
+
+// A setting (group, index) lives at settings byte 9 * group + index.
+constexpr int SettingsPosition(int group, int index) { return 9 * group + index; }
+
+constexpr uint8_t Digit(int value) { return static_cast<uint8_t>(0x30 + value); }
+
+}  // namespace report
+
+using ReportBytes = std::array<uint8_t, report::kLongLength>;
+
+// Command encoders. They write only the command's bytes; the rest of the buffer is left as it is.
+void EncodeNumericParameter(std::span<uint8_t, report::kLongLength> buffer, int group, int index, int value);
+void EncodeStringParameter(std::span<uint8_t, report::kLongLength> buffer, int group, int index, int length,
+                           const char* text);
+void EncodeRestoreDefaults(std::span<uint8_t, report::kLongLength> buffer);
+
+struct FirmwareVersion {
+    int major = 0;  // 0..15
+    int minor = 0;  // 0..255
+    int build = 0;  // 0..15
+    bool operator==(const FirmwareVersion&) const = default;
+};
+
+FirmwareVersion DecodeFirmwareVersion(uint8_t byte1, uint8_t byte2);
+// "2.01.0": the minor with at least two digits.
+std::string FormatFirmwareVersion(const FirmwareVersion& version);
+
+struct StationInfo {
+    int model = 0;    // 0: no station; 7: the 7407 keypad station
+    int version = 0;
+};
+StationInfo DecodeStation(uint8_t byte3);
+
+// 0 stands for 100 %, 255 for 0 %; the fraction is dropped.
+int DecodeLineLevelPercent(uint8_t byte4);
+
+// The text that starts at `position` of a string-pool report and runs to its zero byte. A position beyond
+// the report gives an empty text; a text without a zero before the report's end is cut there.
+std::string StringPoolText(std::span<const uint8_t> pool, int position);

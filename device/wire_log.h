@@ -1,0 +1,32 @@
+// The wire log: one line per feature-report transfer, whichever backend and thread made it.
+//   SET 03 04 32 33 30 37 00 ... 00 ok
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class WireLog {
+public:
+    // Appends to `path`; null with the system's text in `error` when the file cannot be opened.
+    static std::unique_ptr<WireLog> Open(const std::string& path, std::string& error);
+    // Writes to a stream the caller keeps open (tests, standard error).
+    explicit WireLog(std::FILE* stream);
+
+    void Record(bool isSet, const uint8_t* data, std::size_t length, bool ok);
+
+    static std::string FormatLine(bool isSet, const uint8_t* data, std::size_t length, bool ok);
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    WireLog(std::unique_ptr<std::FILE, FileCloser> owned);
+
+    std::unique_ptr<std::FILE, FileCloser> owned_;
+    std::FILE* stream_;
+    std::mutex mutex_;
+};

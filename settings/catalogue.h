@@ -1,0 +1,80 @@
+// The parameter catalogue: every entry the window shows, with its tab and row, label, control, kind,
+// parameter address, settings-report byte, choice list or entry rule, and station-only flag. The dialog,
+// the read-back, the write-back and the command-line tool all take their knowledge from this one table.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr int kTabCount = 7;
+extern const std::array<const char*, kTabCount> kTabNames;
+
+// The model code of the 7407 keypad station, for which the station-only rows are shown.
+constexpr int kKeypadStationModel = 7;
+
+struct ParameterAddress {
+    int group = 0;  // the tab
+    int index = 0;  // the row
+    bool operator==(const ParameterAddress&) const = default;
+};
+
+enum class EntryKind { Status, Choice, Text };
+
+// How a text entry is checked before it is sent.
+enum class TextRule {
+    None,
+    TelephonePad,  // digits, '#' and '*', at most maxLength; "Entry too long" or the character message
+    Number,        // digits only, at most maxLength with the row's own message; not all digits: no focus back
+    AccessCode,    // digits only, at most maxLength with the row's own message; not all digits: focus back
+};
+
+// A choice list. Entries are fixed texts, except positions formatFirst..formatLast, which are made from the
+// position with `format` (printf style, one int).
+struct ChoiceList {
+    const char* name;  // "L1" .. "L24"
+    std::span<const char* const> fixed;
+    int formatFirst = -1;
+    int formatLast = -1;
+    const char* format = nullptr;
+
+    int Size() const;
+    std::string Entry(int position) const;  // empty for a position outside the list
+    std::vector<std::string> Entries() const;
+};
+
+struct CatalogueEntry {
+    int tab;
+    int row;
+    const char* label;
+    int controlId;
+    EntryKind kind;
+    ParameterAddress address;
+    int settingsByte;          // -1: not shown from the settings report
+    const ChoiceList* list;    // choice entries
+    TextRule rule;             // text entries
+    int maxLength;             // text entries
+    const char* tooLongMessage;  // text entries with their own length message
+    bool stationOnly;
+    const char* key;           // stable name for scripts and profiles, e.g. "dial.outgoing-call-mode"
+};
+
+std::span<const CatalogueEntry> ParameterCatalogue();
+std::span<const ChoiceList> ChoiceLists();
+
+const CatalogueEntry* FindEntryByControlId(int controlId);
+const CatalogueEntry* FindEntryByAddress(ParameterAddress address);
+const CatalogueEntry* FindEntryByKey(std::string_view key);
+// The entries of one tab in row order (two on tab 0, row 2: none shares a row otherwise).
+std::vector<const CatalogueEntry*> EntriesOfTab(int tab);
+
+// The label of each row of a tab, as the row labels show it. Station-only rows are marked.
+struct RowLabel {
+    int row;
+    const char* text;
+    bool stationOnly;
+};
+std::vector<RowLabel> RowLabelsOfTab(int tab);

@@ -1,0 +1,80 @@
+// The virtual controller: a stand-in for the Tavrel 7410 behind the same platform and hot-plug interfaces
+// as the real device. It is strict: a malformed command fails its transfer and is recorded as a refusal.
+#pragma once
+
+#include "device/hid_platform.h"
+#include "device/hotplug.h"
+#include "settings/catalogue.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What the controller holds. Choice values and text positions are by settings-report byte.
+struct Memory {
+    uint8_t firmware1 = 0;
+    uint8_t firmware2 = 0;
+    uint8_t station = 0;
+    uint8_t level = 0;
+    std::map<int, uint8_t> choices;     // settings byte -> list position
+    std::map<int, std::string> texts;   // settings byte -> text
+};
+
+Memory FactoryMemory();
+// Every setting and text back to its default; firmware, station and level stay.
+void RestoreDefaults(Memory& memory);
+
+class VirtualController : public HidPlatform {
+public:
+    VirtualController();
+    ~VirtualController() override;
+    VirtualController(const VirtualController&) = delete;
+    VirtualController& operator=(const VirtualController&) = delete;
+
+    // The platform interface.
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId) override;
+    std::unique_ptr<HidDevice> Open(const std::string& path) override;
+
+    // The hot-plug interface: a monitor that hears every plug and pull-out from now on.
+    std::unique_ptr<HotplugMonitor> CreateMonitor();
+
+    // Plug in (a fresh connection: handles from before stay dead) and pull out. Both notify the monitors.
+    void Plug();
+    void Unplug();
+    bool IsPlugged() const;
+    std::string DevicePath() const;
+
+    // Memory.
+    Memory GetMemory() const;
+    void SetMemory(const Memory& memory);
+    void SetStation(uint8_t stationByte);
+    void SetLineLevel(uint8_t levelByte);
+    void SetFirmware(uint8_t byte1, uint8_t byte2);
+    int ChoiceValue(ParameterAddress address) const;  // -1 if not a choice setting
+    std::string Text(ParameterAddress address) const;
+
+    // Faults.
+    void SetLatency(std::chrono::microseconds perTransfer);
+    void FailNthTransfer(int n);          // the n-th next transfer fails (1: the next one)
+    void FailFromNthTransfer(int n);      // the n-th next transfer and every one after it fail
+    void PullOutAfterNthTransfer(int n);  // the n-th next transfer fails and the controller is pulled out
+    void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // may be shorter than asked
+    void ClearFaults();
+
+    // Every transfer that reached the controller, and why each refused command was refused.
+    int TransferCount() const;
+    std::vector<std::string> Refusals() const;
+
+    struct Core;
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+}  // namespace sim
