@@ -1,0 +1,169 @@
+// CDoorphoneConfigDlg: the tool's one window. It builds every control at run time, shows the controller's
+// settings tab by tab, writes every change at once, and follows the controller being plugged in and pulled out.
+#pragma once
+
+#include "device/device_link.h"
+#include "device/hotplug.h"
+#include "ui/stabctrl.h"
+
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <QPointer>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSocketNotifier;
+
+// Device-change event codes, as the connection handling's table names them.
+constexpr unsigned DBT_DEVNODES_CHANGED = 0x0007;
+constexpr unsigned DBT_DEVICEARRIVAL = 0x8000;
+constexpr unsigned DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+namespace dlg {
+constexpr int kControlRegistrySize = 2043;
+constexpr int kRegisteredControls = 41;
+
+constexpr int IDOK = 1;  // the Close button
+constexpr int kConnectionLineId = 1007;
+constexpr int kVersionLineId = 1008;
+constexpr int kStatusLineId = 1009;
+constexpr int kInstallFirmwareId = 2005;
+constexpr int kRestoreDefaultsId = 2006;
+constexpr int kProgressBarId = 2007;
+constexpr int kDisconnectTypeId = 2037;
+constexpr int kLoopDisconnectId = 2038;
+constexpr int kTabCtrlId = 2044;
+constexpr std::array<int, 8> kRowLabelIds = {1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011};
+
+constexpr int kClientWidth = 664;  // the 670 x 530 window less its frame and caption
+constexpr int kClientHeight = 501;
+
+constexpr int kConnected = 1;
+constexpr int kDisconnected = 2;
+
+// The controller needs this long after it arrives before it answers reliably.
+constexpr std::chrono::milliseconds kArrivalSettleTime{3000};
+
+constexpr const char* kTitle = "Tavrel 7410 Doorphone Configuration Tool";
+constexpr const char* kDeviceConnected = "Device Connected";
+constexpr const char* kDeviceDisconnected = "Device Disconnected";
+constexpr const char* kConnectPrompt = "Please connect your device now";
+constexpr const char* kNoneConnected = "  None Connected.";
+}  // namespace dlg
+
+class CDoorphoneConfigDlg;
+
+// The message boxes the dialog shows, and a look at the dialog between its start-up steps. Tests replace
+// them; the default boxes are real modal ones.
+struct DialogHooks {
+    // Caption "Error", the text, one OK button, no icon; owned by the dialog.
+    std::function<void(QWidget* owner, const QString& text)> error;
+    // Runs right after the controls are created, before the choice lists are filled.
+    std::function<void(CDoorphoneConfigDlg&)> afterCreateControls;
+};
+
+using MonitorFactory = std::function<std::unique_ptr<HotplugMonitor>()>;
+
+class CDoorphoneConfigDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Initialises at once: controls, choice lists, the device probe and the notification registration.
+    CDoorphoneConfigDlg(DeviceLink& link, MonitorFactory monitorFactory, DialogHooks hooks = {},
+                        QWidget* parent = nullptr);
+    ~CDoorphoneConfigDlg() override;
+
+    // A control by its id, or null.
+    QWidget* GetDlgItem(int id) const;
+    template <class T>
+    T* Item(int id) const
+    {
+        return qobject_cast<T*>(GetDlgItem(id));
+    }
+    CSTabCtrl* TabCtrl() const { return m_tabCtrl; }
+    const std::array<QPointer<QWidget>, dlg::kControlRegistrySize>& Registry() const { return ControlRegistry; }
+    const QFont& UiFont() const { return m_uiFont; }
+    const QFont& StatusFont() const { return m_statusFont; }
+
+    int ConnectionState() const { return m_connectionState; }
+    int StationModel() const { return m_stationModel; }
+    bool UpdatePending() const { return m_updatePending; }
+    void SetUpdatePending(bool pending) { m_updatePending = pending; }
+    bool IsRegisteredForNotifications() const { return m_hDevNotify != nullptr; }
+
+    // For tests: the wait after an arrival. Not a setting a user has.
+    void SetArrivalSettleTime(std::chrono::milliseconds wait) { m_arrivalSettleTime = wait; }
+
+    // Read-back.
+    void OnTabChanged();
+    void LabelTab(int tab);
+    void ReadSettings(int tab);
+
+    // Write-back.
+    void OnChoiceChanged(int id);
+    void OnEditKillFocus(int id);
+    void OnRestoreDefaults();
+
+    // Connection state.
+    void ProbeDevice();
+    void ShowConnectedView();
+    void ShowDisconnectedView();
+    bool RegisterForDeviceNotifications();
+    int OnDeviceChange(unsigned event, const char* devicePath);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void CreateControls();
+    void FillChoiceLists();
+    void DestroyRegisteredControls();
+    void OnDestroy();
+    void OnHotplugEvents();
+    void SelectEntry(QComboBox* combo, int position);
+    void RegisterItem(int id, QWidget* widget);
+
+    // The last settings and string-pool reports; a read fills the first 63 bytes of each.
+    struct {
+        std::array<uint8_t, 64> settings{};
+        std::array<uint8_t, 64> pool{};
+    } SettingsImage;
+
+    QIcon m_hIcon;
+    QPointer<QProgressBar> m_progressCtrl;
+    QPointer<CSTabCtrl> m_tabCtrl;
+    QFont m_uiFont;
+    QFont m_statusFont;
+    std::unique_ptr<HotplugMonitor> m_hDevNotify;
+    std::unique_ptr<QSocketNotifier> m_devNotifyWatch;
+
+    // The value controls and command buttons, swept to hide all and to destroy all. Slots 41 on stay empty.
+    std::array<QPointer<QWidget>, dlg::kControlRegistrySize> ControlRegistry;
+    std::array<QPointer<QLabel>, 8> LabelControls;
+    std::map<int, QPointer<QWidget>> m_items;
+
+    DeviceLink& m_link;
+    MonitorFactory m_monitorFactory;
+    DialogHooks m_hooks;
+
+    int m_connectionState = dlg::kDisconnected;
+    int m_stationModel = 0;
+    bool m_updatePending = false;
+    std::chrono::milliseconds m_arrivalSettleTime = dlg::kArrivalSettleTime;
+
+    int m_programmaticSelection = 0;  // > 0 while the dialog itself selects entries
+    bool m_inEditKillFocus = false;
+    bool m_focusingBack = false;
+};

@@ -1,0 +1,183 @@
+#include "app/simulator_panel.h"
+
+#include "device/reports.h"
+#include "sim/demo_commands.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSocketNotifier>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+// Station models the panel offers, by model code.
+constexpr int kModels[] = {0, 1, 7};
+}  // namespace
+
+CSimulatorPanel::CSimulatorPanel(sim::VirtualController& controller, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_controller(controller)
+{
+    setWindowTitle("Virtual controller");
+
+    m_plug = new QPushButton("Plug in", this);
+    m_unplug = new QPushButton("Pull out", this);
+    connect(m_plug, &QPushButton::clicked, this, [this] {
+        m_controller.Plug();
+        Refresh();
+    });
+    connect(m_unplug, &QPushButton::clicked, this, [this] {
+        m_controller.Unplug();
+        Refresh();
+    });
+    auto* plugRow = new QHBoxLayout;
+    plugRow->addWidget(m_plug);
+    plugRow->addWidget(m_unplug);
+
+    m_model = new QComboBox(this);
+    m_model->addItems({"None", "7401", "7407"});
+    m_version = new QSpinBox(this);
+    m_version->setRange(0, 15);
+    m_version->setPrefix("Version ");
+    auto* stationRow = new QHBoxLayout;
+    stationRow->addWidget(m_model);
+    stationRow->addWidget(m_version);
+    connect(m_model, &QComboBox::currentIndexChanged, this, [this] { ApplyStation(); });
+    connect(m_version, &QSpinBox::valueChanged, this, [this] { ApplyStation(); });
+
+    m_level = new QSpinBox(this);
+    m_level->setRange(0, 255);
+    m_levelPercent = new QLabel(this);
+    auto* levelRow = new QHBoxLayout;
+    levelRow->addWidget(m_level);
+    levelRow->addWidget(m_levelPercent);
+    connect(m_level, &QSpinBox::valueChanged, this, [this](int v) {
+        if (!m_updating) {
+            m_controller.SetLineLevel(static_cast<uint8_t>(v));
+        }
+        m_levelPercent->setText(QString("%1 %").arg(DecodeLineLevelPercent(static_cast<uint8_t>(v))));
+    });
+
+    m_latency = new QSpinBox(this);
+    m_latency->setRange(0, 1000);
+    m_latency->setSuffix(" ms");
+    connect(m_latency, &QSpinBox::valueChanged, this, [this](int v) {
+        if (!m_updating) {
+            m_controller.SetLatency(std::chrono::milliseconds(v));
+        }
+    });
+
+    auto* fail = new QPushButton("Fail the next transfer", this);
+    connect(fail, &QPushButton::clicked, this, [this] { m_controller.FailNthTransfer(1); });
+
+    m_state = new QLabel(this);
+
+    auto* form = new QFormLayout;
+    form->addRow("Connection", plugRow);
+    form->addRow("Station", stationRow);
+    form->addRow("Line level byte", levelRow);
+    form->addRow("Latency per transfer", m_latency);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(fail);
+    layout->addWidget(m_state);
+
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &CSimulatorPanel::Refresh);
+    timer->start(500);
+    Refresh();
+}
+
+CSimulatorPanel::~CSimulatorPanel() = default;
+
+void CSimulatorPanel::ApplyStation()
+{
+    if (m_updating) {
+        return;
+    }
+    const int model = kModels[std::max(0, m_model->currentIndex())];
+    m_version->setEnabled(model != 0);
+    m_controller.SetStation(static_cast<uint8_t>(model == 0 ? 0 : (model << 4) | m_version->value()));
+}
+
+void CSimulatorPanel::Refresh()
+{
+    m_updating = true;
+    const bool plugged = m_controller.IsPlugged();
+    m_plug->setEnabled(!plugged);
+    m_unplug->setEnabled(plugged);
+    const sim::Memory memory = m_controller.GetMemory();
+    const StationInfo station = DecodeStation(memory.station);
+    int modelIndex = -1;
+    for (int i = 0; i < static_cast<int>(std::size(kModels)); ++i) {
+        if (kModels[i] == station.model) {
+            modelIndex = i;
+        }
+    }
+    if (!m_model->hasFocus()) {
+        m_model->setCurrentIndex(modelIndex);
+    }
+    m_version->setValue(station.version);
+    m_version->setEnabled(station.model != 0);
+    if (!m_level->hasFocus()) {
+        m_level->setValue(memory.level);
+    }
+    const std::vector<std::string> refusals = m_controller.Refusals();
+    QString state = plugged ? "Plugged in" : "Pulled out";
+    state += QString(", firmware %1, %2 transfers")
+                 .arg(QString::fromStdString(FormatFirmwareVersion(DecodeFirmwareVersion(memory.firmware1, memory.firmware2))))
+                 .arg(m_controller.TransferCount());
+    if (!refusals.empty()) {
+        state += "\nLast refused: " + QString::fromStdString(refusals.back());
+    }
+    m_state->setText(state);
+    m_updating = false;
+}
+
+void CSimulatorPanel::RunCommand(const std::string& line)
+{
+    if (auto error = sim::ApplyDemoCommand(m_controller, line)) {
+        std::fprintf(stderr, "virtual controller: %s\n", error->c_str());
+    }
+    Refresh();
+}
+
+void CSimulatorPanel::ReadCommandsFrom(int fd)
+{
+    if (fcntl(fd, F_GETFD) == -1) {
+        return;  // no such descriptor: nothing to read
+    }
+    m_commandFd = fd;
+    m_commandWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(m_commandWatch.get(), &QSocketNotifier::activated, this, &CSimulatorPanel::OnCommandsReadable);
+}
+
+void CSimulatorPanel::OnCommandsReadable()
+{
+    char buffer[4096];
+    const ssize_t n = read(m_commandFd, buffer, sizeof buffer);
+    if (n <= 0) {
+        // End of input (or an error): the demo goes on without commands, and a last unterminated line counts.
+        if (!m_pending.empty()) {
+            RunCommand(m_pending);
+            m_pending.clear();
+        }
+        m_commandWatch.reset();
+        return;
+    }
+    m_pending.append(buffer, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
+        const std::string line = m_pending.substr(0, end);
+        m_pending.erase(0, end + 1);
+        RunCommand(line);
+    }
+}

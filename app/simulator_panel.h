@@ -1,0 +1,50 @@
+// The "Virtual controller" window of the demo: plug the virtual controller in and pull it out, choose its
+// station, set its line level and latency, and make the next transfer fail. The same commands can come on
+// standard input, one per line.
+#pragma once
+
+#include "sim/virtual_controller.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSocketNotifier;
+class QSpinBox;
+
+class CSimulatorPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit CSimulatorPanel(sim::VirtualController& controller, QWidget* parent = nullptr);
+    ~CSimulatorPanel() override;
+
+    // Reads commands from this descriptor (standard input in the demo) until its end.
+    void ReadCommandsFrom(int fd);
+
+    // Applies one command line; an unknown or malformed one prints one error line on standard error.
+    void RunCommand(const std::string& line);
+
+    void Refresh();
+
+private:
+    void ApplyStation();
+    void OnCommandsReadable();
+
+    sim::VirtualController& m_controller;
+    QPushButton* m_plug = nullptr;
+    QPushButton* m_unplug = nullptr;
+    QComboBox* m_model = nullptr;
+    QSpinBox* m_version = nullptr;
+    QSpinBox* m_level = nullptr;
+    QLabel* m_levelPercent = nullptr;
+    QSpinBox* m_latency = nullptr;
+    QLabel* m_state = nullptr;
+    int m_commandFd = -1;
+    std::string m_pending;
+    std::unique_ptr<QSocketNotifier> m_commandWatch;
+    bool m_updating = false;
+};

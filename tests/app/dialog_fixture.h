@@ -1,0 +1,163 @@
+// The main dialog over the virtual controller, with its wire traffic captured and its "Error" boxes recorded.
+#pragma once
+
+#include "app/doorphoneconfigdlg.h"
+#include "device/device_link.h"
+#include "device/wire_log.h"
+#include "sim/virtual_controller.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+class DialogFixture : public ::testing::Test {
+protected:
+    sim::VirtualController controller;
+    DeviceLink link{controller};
+    std::unique_ptr<CDoorphoneConfigDlg> dlg;
+    std::vector<QString> errors;  // every "Error" box, in order
+    std::function<void()> onError;  // runs while an "Error" box would be open
+
+    DialogFixture()
+    {
+        wireStream_ = open_memstream(&wireBuffer_, &wireSize_);
+        link.SetWireLog(std::make_shared<WireLog>(wireStream_));
+    }
+
+    ~DialogFixture() override
+    {
+        dlg.reset();
+        link.SetWireLog(nullptr);
+        std::fclose(wireStream_);
+        std::free(wireBuffer_);
+    }
+
+    DialogHooks Hooks()
+    {
+        DialogHooks hooks;
+        hooks.error = [this](QWidget*, const QString& text) {
+            errors.push_back(text);
+            if (onError) {
+                onError();
+            }
+        };
+        return hooks;
+    }
+
+    void Start(DialogHooks hooks)
+    {
+        dlg = std::make_unique<CDoorphoneConfigDlg>(link, [this] { return controller.CreateMonitor(); },
+                                                    std::move(hooks));
+        dlg->SetArrivalSettleTime(std::chrono::milliseconds(0));
+    }
+    void Start() { Start(Hooks()); }
+
+    // Shown and active, for tests that move the keyboard focus.
+    void StartShown()
+    {
+        Start();
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    }
+
+    template <class T>
+    T* Item(int id)
+    {
+        T* item = dlg->Item<T>(id);
+        EXPECT_NE(item, nullptr) << id;
+        return item;
+    }
+    QLineEdit* Edit(int id) { return Item<QLineEdit>(id); }
+    QComboBox* Combo(int id) { return Item<QComboBox>(id); }
+    QLabel* Label(int id) { return Item<QLabel>(id); }
+    bool Shown(int id) { return !dlg->GetDlgItem(id)->isHidden(); }
+
+    // What a user's click on a tab does.
+    void UserSelectsTab(int index) { dlg->TabCtrl()->tabBar()->setCurrentIndex(index); }
+
+    // Runs the event loop until the condition holds or two seconds pass.
+    static bool WaitFor(const std::function<bool()>& condition)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition()) {
+            if (timer.elapsed() > 2000) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return true;
+    }
+    static void Settle()
+    {
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents();
+        }
+    }
+
+    // The wire log since the last MarkWire().
+    std::vector<std::string> Wire()
+    {
+        std::fflush(wireStream_);
+        std::istringstream in(std::string(wireBuffer_ + mark_, wireSize_ - mark_));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    std::vector<std::string> Sets()
+    {
+        std::vector<std::string> sets;
+        for (const std::string& line : Wire()) {
+            if (line.rfind("SET", 0) == 0) {
+                sets.push_back(line);
+            }
+        }
+        return sets;
+    }
+    void MarkWire()
+    {
+        std::fflush(wireStream_);
+        mark_ = wireSize_;
+    }
+
+    // The start of a parameter report as the wire log writes it, e.g. Param("04", "2103") for (2,1) = 3.
+    static std::string Command(std::initializer_list<int> bytes)
+    {
+        std::string s = "SET";
+        char hex[4];
+        for (int b : bytes) {
+            std::snprintf(hex, sizeof hex, " %02x", b);
+            s += hex;
+        }
+        return s;
+    }
+
+private:
+    std::FILE* wireStream_ = nullptr;
+    char* wireBuffer_ = nullptr;
+    std::size_t wireSize_ = 0;
+    std::size_t mark_ = 0;
+};
+
+// Whether `line` starts with `prefix`.
+inline bool StartsWith(const std::string& line, const std::string& prefix)
+{
+    return line.rfind(prefix, 0) == 0;
+}
