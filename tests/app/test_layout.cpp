@@ -208,6 +208,19 @@ TEST_F(Layout, MovingFromTab2ToTab5)
     EXPECT_EQ(Label(1003)->text(), "Ring this Number Instead");
 }
 
+TEST_F(Layout, EveryTabTitleIsWhole)
+{
+    StartShown();
+    QTabBar* bar = dlg->TabCtrl()->tabBar();
+    EXPECT_FALSE(dlg->TabCtrl()->usesScrollButtons());
+    EXPECT_EQ(dlg->TabCtrl()->elideMode(), Qt::ElideNone);
+    const QFontMetrics metrics(bar->font());
+    for (int i = 0; i < bar->count(); ++i) {
+        EXPECT_GE(bar->tabRect(i).width(), metrics.horizontalAdvance(bar->tabText(i))) << i;
+    }
+    EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width());
+}
+
 TEST_F(Layout, TheWindowIsFixedAndHasNoMaximiseButton)
 {
     Start();
