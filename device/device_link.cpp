@@ -7,13 +7,12 @@ DeviceLink::DeviceLink(HidPlatform& platform) : platform_(platform) {}
 
 bool DeviceLink::FindDevice()
 {
-    // Dropping our reference releases the old handle now, or when the last transfer through it returns.
-    deviceHandle_.store(nullptr);
-    devicePath_.store(nullptr);
-
+    // The walk runs with the old handle still in place and swaps the result in at the end, so a transfer on
+    // another thread never finds the handle missing just because discovery runs. The replaced handle is
+    // released now, or when the last transfer through it returns.
+    std::shared_ptr<HidDevice> found;
+    std::string foundPath;
     for (const HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
-        // A handle goes into DeviceHandle only once it is known to be the controller, so that a transfer on
-        // another thread never reaches a device that is merely being looked at.
         std::shared_ptr<HidDevice> device = platform_.Open(info.path);
         if (!device) {
             continue;
@@ -23,11 +22,13 @@ bool DeviceLink::FindDevice()
             !controller::IsControllerProduct(attributes->productId)) {
             continue;  // released as `device` goes out of scope
         }
-        devicePath_.store(std::make_shared<const std::string>(info.path));
-        deviceHandle_.store(std::move(device));
-        return true;
+        found = std::move(device);
+        foundPath = info.path;
+        break;
     }
-    return false;
+    devicePath_.store(found ? std::make_shared<const std::string>(foundPath) : nullptr);
+    deviceHandle_.store(found);
+    return found != nullptr;
 }
 
 std::string DeviceLink::DevicePath() const

@@ -27,7 +27,8 @@ public:
     DeviceLink& operator=(const DeviceLink&) = delete;
 
     // Walks the platform's interfaces of the controller's vendor in order and keeps the first controller
-    // open in DeviceHandle. The handle it replaces is released once no transfer uses it any more.
+    // open in DeviceHandle, or none. Until the walk ends DeviceHandle keeps its old handle; the handle it
+    // replaces is released once no transfer uses it any more.
     bool FindDevice();
 
     // Reads an 8-byte report of ID 1 or 2 into ReportBuffer. Any other ID: false, no transfer, buffer untouched.

@@ -160,6 +160,26 @@ TEST_F(Discovery, HandleReplacedDuringATransferClosesOnlyWhenTheTransferReturns)
     EXPECT_EQ(platform.events->opened.size(), 2u);
 }
 
+TEST_F(Discovery, TheOldHandleStaysInPlaceUntilTheWalkEnds)
+{
+    struct Watching : FakePlatform {
+        DeviceLink* link = nullptr;
+        bool handleDuringWalk = false;
+        std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId) override
+        {
+            handleDuringWalk = link->HasDevice();
+            return FakePlatform::Enumerate(vendorId);
+        }
+    } watching;
+    watching.interfaces = {{"/dev/hidraw1", kVendor, 0x7410}};
+    DeviceLink l(watching);
+    watching.link = &l;
+    ASSERT_TRUE(l.FindDevice());
+    ASSERT_TRUE(l.FindDevice());
+    EXPECT_TRUE(watching.handleDuringWalk);  // a transfer on another thread would still have had a handle
+    EXPECT_THAT(watching.events->closed, ElementsAre("/dev/hidraw1"));
+}
+
 struct Transfers : Discovery {
     void SetUp() override
     {
