@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -61,13 +62,34 @@ struct VirtualController::Core {
     std::vector<std::string> refusals;
     std::vector<SimMonitor*> monitors;
 
+    // Download mode.
+    bool downloading = false;
+    std::string line;           // the record being received, up to its "."
+    uint32_t upperAddress = 0;  // from the last extended linear address record
+    uint32_t nextAddress = 0;
+    bool anyData = false;
+    int records = 0;
+    int programmed = 0;
+    std::chrono::milliseconds disconnectDelay{300};
+    std::chrono::milliseconds rebootDelay{1500};
+    bool rebootPending = false;
+    bool shuttingDown = false;
+    std::condition_variable wake;
+    std::thread rebootThread;
+
     void Notify(HotplugAction action);  // with `mutex` held
+    void PlugLocked();
+    void UnplugLocked();
     int Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length, std::string& error);
+    void Shutdown();
 
 private:
     int Get(uint8_t* data, std::size_t length, std::string& error);
     int Set(const uint8_t* data, std::size_t length, std::string& error);
     int SetParameter(const uint8_t* data, std::string& error);
+    int SetChunk(const uint8_t* data, std::string& error);
+    std::optional<std::string> TakeRecord(const std::string& record);  // an error text when invalid
+    void ScheduleReboot();
     int Refuse(std::string reason, std::string& error);
 };
 
@@ -135,6 +157,62 @@ void VirtualController::Core::Notify(HotplugAction action)
     }
 }
 
+void VirtualController::Core::PlugLocked()
+{
+    if (!plugged) {
+        plugged = true;
+        ++generation;
+        Notify(HotplugAction::Add);
+    }
+}
+
+void VirtualController::Core::UnplugLocked()
+{
+    if (plugged) {
+        plugged = false;
+        downloading = false;
+        Notify(HotplugAction::Remove);
+    }
+}
+
+void VirtualController::Core::Shutdown()
+{
+    {
+        std::lock_guard lock(mutex);
+        shuttingDown = true;
+    }
+    wake.notify_all();
+    if (rebootThread.joinable()) {
+        rebootThread.join();
+    }
+}
+
+void VirtualController::Core::ScheduleReboot()
+{
+    if (rebootPending || shuttingDown) {
+        return;
+    }
+    if (rebootThread.joinable()) {
+        rebootThread.join();  // the last reboot has finished: it is no longer pending
+    }
+    rebootPending = true;
+    rebootThread = std::thread([this] {
+        std::unique_lock lock(mutex);
+        if (wake.wait_for(lock, disconnectDelay, [this] { return shuttingDown; })) {
+            return;
+        }
+        UnplugLocked();
+        if (wake.wait_for(lock, rebootDelay, [this] { return shuttingDown; })) {
+            return;
+        }
+        // The new firmware runs; the settings stay as they were.
+        memory.firmware1 = 0x20;
+        memory.firmware2 = 0x10;
+        rebootPending = false;
+        PlugLocked();
+    });
+}
+
 int VirtualController::Core::Refuse(std::string reason, std::string& error)
 {
     refusals.push_back(std::move(reason));
@@ -162,8 +240,7 @@ int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uin
     const int n = ++transfers;
     if (n == pullOutAt) {
         pullOutAt = 0;
-        plugged = false;
-        Notify(HotplugAction::Remove);
+        UnplugLocked();
         error = std::strerror(ENODEV);
         return -1;
     }
@@ -235,6 +312,20 @@ int VirtualController::Core::Set(const uint8_t* data, std::size_t length, std::s
     if (id == report::kParameterId && length == report::kParameterLength) {
         return SetParameter(data, error);
     }
+    if (id == report::kBootId && length == report::kBootLength) {
+        if (data[1] != report::kBootCommand || data[2] != 0) {
+            return Refuse("boot report other than \"A\"", error);
+        }
+        downloading = true;
+        line.clear();
+        upperAddress = nextAddress = 0;
+        anyData = false;
+        records = 0;
+        return static_cast<int>(length);
+    }
+    if (id == report::kFirmwareChunkId && length == report::kFirmwareChunkLength) {
+        return SetChunk(data, error);
+    }
     return Refuse("set of report " + std::to_string(id) + " with length " + std::to_string(length), error);
 }
 
@@ -247,6 +338,111 @@ std::optional<int> DigitValue(uint8_t c)
     return c - '0';
 }
 }  // namespace
+
+int VirtualController::Core::SetChunk(const uint8_t* data, std::string& error)
+{
+    if (!downloading) {
+        return Refuse("firmware chunk outside download mode", error);
+    }
+    if (data[1] != report::kFirmwareChunkCommand) {
+        downloading = false;
+        return Refuse("firmware chunk without \"F\"", error);
+    }
+    // The line's bytes run up to the "." that stands for its CR; what follows in the report is filler.
+    const uint8_t* begin = data + 2;
+    const uint8_t* end = begin + report::kChunkDataSize;
+    const uint8_t* dot = std::find(begin, end, '.');
+    line.append(begin, dot);
+    constexpr std::size_t kLongestRecord = 2 * 255 + 11;
+    if (line.size() > kLongestRecord) {
+        downloading = false;
+        return Refuse("firmware line longer than any record", error);
+    }
+    if (dot == end) {
+        return static_cast<int>(report::kFirmwareChunkLength);
+    }
+    const std::string record = std::move(line);
+    line.clear();
+    if (auto problem = TakeRecord(record)) {
+        downloading = false;
+        return Refuse("firmware record " + std::to_string(records + 1) + ": " + *problem, error);
+    }
+    return static_cast<int>(report::kFirmwareChunkLength);
+}
+
+namespace {
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+}  // namespace
+
+std::optional<std::string> VirtualController::Core::TakeRecord(const std::string& record)
+{
+    if (record.size() < 11 || record[0] != ':' || record.size() % 2 == 0) {
+        return "not an Intel HEX record";
+    }
+    std::vector<uint8_t> bytes;
+    for (std::size_t i = 1; i + 1 < record.size(); i += 2) {
+        const int hi = HexValue(record[i]);
+        const int lo = HexValue(record[i + 1]);
+        if (hi < 0 || lo < 0) {
+            return "a character that is not a hex digit";
+        }
+        bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+    if (bytes.size() != static_cast<std::size_t>(bytes[0]) + 5) {
+        return "byte count does not match the record";
+    }
+    unsigned sum = 0;
+    for (uint8_t b : bytes) {
+        sum += b;
+    }
+    if ((sum & 0xFF) != 0) {
+        return "bad checksum";
+    }
+    const uint8_t type = bytes[3];
+    const uint32_t offset = (static_cast<uint32_t>(bytes[1]) << 8) | bytes[2];
+    switch (type) {
+    case 0x00: {
+        const uint32_t address = (upperAddress << 16) | offset;
+        if (anyData && address != nextAddress) {
+            return "data does not follow on from the last record";
+        }
+        anyData = true;
+        nextAddress = address + bytes[0];
+        break;
+    }
+    case 0x04:
+        if (bytes[0] != 2) {
+            return "extended linear address record of the wrong length";
+        }
+        upperAddress = (static_cast<uint32_t>(bytes[4]) << 8) | bytes[5];
+        break;
+    case 0x01:
+        if (!anyData) {
+            return "end of file before any data";
+        }
+        ++records;
+        downloading = false;
+        ++programmed;
+        ScheduleReboot();  // programming complete
+        return std::nullopt;
+    default:
+        break;  // other record types carry nothing the controller needs
+    }
+    ++records;
+    return std::nullopt;
+}
 
 int VirtualController::Core::SetParameter(const uint8_t* data, std::string& error)
 {
@@ -336,7 +532,10 @@ private:
 
 VirtualController::VirtualController() : core_(std::make_shared<Core>()) {}
 
-VirtualController::~VirtualController() = default;
+VirtualController::~VirtualController()
+{
+    core_->Shutdown();
+}
 
 std::vector<HidDeviceInfo> VirtualController::Enumerate(uint16_t vendorId)
 {
@@ -364,22 +563,13 @@ std::unique_ptr<HotplugMonitor> VirtualController::CreateMonitor()
 void VirtualController::Plug()
 {
     std::lock_guard lock(core_->mutex);
-    if (core_->plugged) {
-        return;
-    }
-    core_->plugged = true;
-    ++core_->generation;
-    core_->Notify(HotplugAction::Add);
+    core_->PlugLocked();
 }
 
 void VirtualController::Unplug()
 {
     std::lock_guard lock(core_->mutex);
-    if (!core_->plugged) {
-        return;
-    }
-    core_->plugged = false;
-    core_->Notify(HotplugAction::Remove);
+    core_->UnplugLocked();
 }
 
 bool VirtualController::IsPlugged() const
@@ -494,6 +684,36 @@ std::vector<std::string> VirtualController::Refusals() const
 {
     std::lock_guard lock(core_->mutex);
     return core_->refusals;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+void VirtualController::SetRebootTimes(std::chrono::milliseconds disconnectDelay,
+                                       std::chrono::milliseconds rebootDelay)
+{
+    std::lock_guard lock(core_->mutex);
+    core_->disconnectDelay = disconnectDelay;
+    core_->rebootDelay = rebootDelay;
+}
+
+bool VirtualController::InDownloadMode() const
+{
+    std::lock_guard lock(core_->mutex);
+    return core_->downloading;
+}
+
+int VirtualController::ProgrammingCount() const
+{
+    std::lock_guard lock(core_->mutex);
+    return core_->programmed;
+}
+
+int VirtualController::RecordsReceived() const
+{
+    std::lock_guard lock(core_->mutex);
+    return core_->records;
 }
 
 }  // namespace sim

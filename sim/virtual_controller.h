@@ -71,6 +71,13 @@ public:
     int TransferCount() const;
     std::vector<std::string> Refusals() const;
 
+    // Firmware download. After the end-of-file record of a complete image the controller waits
+    // `disconnectDelay`, pulls itself out, waits `rebootDelay` and arrives again running 2.01.0.
+    void SetRebootTimes(std::chrono::milliseconds disconnectDelay, std::chrono::milliseconds rebootDelay);
+    bool InDownloadMode() const;
+    int ProgrammingCount() const;  // images completely received
+    int RecordsReceived() const;   // valid records of the download under way or last finished
+
     struct Core;
 
 private:
