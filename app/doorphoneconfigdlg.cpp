@@ -16,7 +16,11 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 
+#include <QCoreApplication>
+
 #include <cstring>
+#include <future>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -107,6 +111,19 @@ void DefaultErrorBox(QWidget* owner, const QString& text)
     box.exec();
 }
 
+bool DefaultConfirm(QWidget* owner, const QString& text, const QString& caption)
+{
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, owner);
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void DefaultApplicationMessage(QWidget* owner, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
 // Texts are 8-bit on the wire; characters outside Latin-1 become '?' and are then refused by the rules.
 std::string EightBit(const QString& text)
 {
@@ -121,6 +138,15 @@ CDoorphoneConfigDlg::CDoorphoneConfigDlg(DeviceLink& link, MonitorFactory monito
 {
     if (!m_hooks.error) {
         m_hooks.error = DefaultErrorBox;
+    }
+    if (!m_hooks.confirm) {
+        m_hooks.confirm = DefaultConfirm;
+    }
+    if (!m_hooks.applicationMessage) {
+        m_hooks.applicationMessage = DefaultApplicationMessage;
+    }
+    if (!m_hooks.startThread) {
+        m_hooks.startThread = [](std::function<void()> work) { return std::thread(std::move(work)); };
     }
     // The icons live in a static library; this keeps the linker from dropping them.
     Q_INIT_RESOURCE(resources);
@@ -270,6 +296,8 @@ void CDoorphoneConfigDlg::CreateControls()
     }
     connect(Item<QPushButton>(dlg::kRestoreDefaultsId), &QPushButton::clicked, this,
             &CDoorphoneConfigDlg::OnRestoreDefaults);
+    connect(Item<QPushButton>(dlg::kInstallFirmwareId), &QPushButton::clicked, this,
+            &CDoorphoneConfigDlg::OnInstallFirmware);
 
     // 8-11: the three lines and the Close button.
     auto* status = new QLabel("init 1", this);
@@ -327,7 +355,13 @@ void CDoorphoneConfigDlg::DestroyRegisteredControls()
 
 void CDoorphoneConfigDlg::OnDestroy()
 {
-    // The registration goes first, so no notification reaches controls that are being destroyed.
+    // A worker still streaming stops before its next transfer; once it has returned nothing more can be
+    // posted to this dialog. It never waits for the dialog once the stop is requested.
+    StopInstall();
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    // The registration goes next, so no notification reaches controls that are being destroyed.
     m_devNotifyWatch.reset();
     m_hDevNotify.reset();
     DestroyRegisteredControls();
@@ -364,19 +398,31 @@ bool CDoorphoneConfigDlg::eventFilter(QObject* watched, QEvent* event)
         const bool left = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
                           reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason ||
                           reason == Qt::OtherFocusReason;
-        if (edit && left && !m_focusingBack && !m_inEditKillFocus) {
-            const int id = edit->property("controlId").toInt();
+        if (edit && left && !m_ignoreFocusLoss && !m_inEditKillFocus) {
             // Run after the focus change has finished, so a message box never opens inside it.
-            QMetaObject::invokeMethod(this, [this, id] { OnEditKillFocus(id); }, Qt::QueuedConnection);
+            m_pendingEdits.push_back(edit->property("controlId").toInt());
+            QMetaObject::invokeMethod(this, [this] { WritePendingEdits(); }, Qt::QueuedConnection);
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// An edit is written when the user leaves it, so its write goes out before whatever the user did next
+// (a click on a button, a list or a tab): a restore of the defaults is never followed by an edit's old text.
+void CDoorphoneConfigDlg::WritePendingEdits()
+{
+    while (!m_pendingEdits.empty() && !m_inEditKillFocus) {
+        const int id = m_pendingEdits.front();
+        m_pendingEdits.erase(m_pendingEdits.begin());
+        OnEditKillFocus(id);
+    }
 }
 
 // ---- Read-back ----
 
 void CDoorphoneConfigDlg::OnTabChanged()
 {
+    WritePendingEdits();
     const int index = m_tabCtrl->currentIndex();
     LabelTab(index);
     ReadSettings(index);
@@ -466,6 +512,7 @@ void CDoorphoneConfigDlg::ReadSettings(int tab)
 
 void CDoorphoneConfigDlg::OnChoiceChanged(int id)
 {
+    WritePendingEdits();
     const CatalogueEntry* entry = FindEntryByControlId(id);
     if (entry == nullptr || entry->kind != EntryKind::Choice) {
         return;
@@ -494,9 +541,9 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
         m_hooks.error(this, QString::fromStdString(*verdict.message));
     }
     if (verdict.focusBack) {
-        m_focusingBack = true;
+        m_ignoreFocusLoss = true;
         edit->setFocus(Qt::OtherFocusReason);
-        m_focusingBack = false;
+        m_ignoreFocusLoss = false;
     }
     if (verdict.send) {
         m_link.SendStringParameter(entry->address.group, entry->address.index, static_cast<int>(text.size()),
@@ -507,6 +554,7 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
 
 void CDoorphoneConfigDlg::OnRestoreDefaults()
 {
+    WritePendingEdits();
     m_link.SendRestoreDefaults();
 }
 
@@ -622,4 +670,142 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
         break;
     }
     return 1;
+}
+
+// ---- Firmware install ----
+
+void CDoorphoneConfigDlg::OnInstallFirmware()
+{
+    WritePendingEdits();
+    if (!m_hooks.confirm(this, dlg::kInstallQuestion, dlg::kTitle)) {
+        return;
+    }
+    m_updatePending = true;
+    // Locking moves the focus from control to control; none of that is the user leaving an edit.
+    m_ignoreFocusLoss = true;
+    m_tabCtrl->setFocus(Qt::OtherFocusReason);
+    GetDlgItem(dlg::kInstallFirmwareId)->hide();
+    m_tabCtrl->setEnabled(false);
+    GetDlgItem(dlg::IDOK)->setEnabled(false);
+    m_progressCtrl->show();
+    m_ignoreFocusLoss = false;
+
+    std::FILE* trace = m_hooks.firmwareTrace ? m_hooks.firmwareTrace : stdout;
+    auto stream = m_hooks.firmwareImage ? std::make_shared<FirmwareStream>(m_link, nullptr, trace, m_hooks.firmwareImage)
+                                        : std::make_shared<FirmwareStream>(m_link, nullptr, trace);
+    m_activeStream = stream;
+    auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, stream});
+    if (m_worker.joinable()) {
+        m_worker.join();  // the last install's worker, which has already posted its outcome
+    }
+    try {
+        m_worker = m_hooks.startThread([p = std::make_shared<std::unique_ptr<UpdateThreadParam>>(std::move(param))] {
+            FirmwareUpdateThread(std::move(*p));
+        });
+    } catch (const std::system_error&) {
+        // Nothing would ever unlock the window: end the install as a failed one.
+        OnUpdateFailed();
+    }
+}
+
+unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param)
+{
+    CDoorphoneConfigDlg* dialog = param->dialog;
+    FirmwareStream& stream = *param->stream;
+
+    // A failed write is shown on the GUI thread; the worker waits for its dismissal, or for a stop.
+    auto onChunkError = [dialog, &stream](const std::string& text) {
+        auto dismissed = std::make_shared<std::promise<void>>();
+        std::future<void> done = dismissed->get_future();
+        const QString message = QString::fromLocal8Bit(text.c_str());
+        QMetaObject::invokeMethod(
+            dialog,
+            [dialog, message, dismissed] {
+                dialog->ShowFirmwareError(message);
+                dismissed->set_value();
+            },
+            Qt::QueuedConnection);
+        while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            if (stream.StopRequested()) {
+                return;
+            }
+        }
+    };
+    stream.SetErrorHook(onChunkError);
+
+    stream.SendBootReport();
+    // Only posts that move the bar are made: about a hundred instead of one per byte.
+    int lastPosition = -1;
+    const bool ok = stream.StreamFirmwareImage([dialog, &lastPosition](uint32_t consumed, uint32_t total) {
+        const int position = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
+        if (position != lastPosition) {
+            lastPosition = position;
+            QMetaObject::invokeMethod(
+                dialog, [dialog, consumed, total] { dialog->OnUpdateProgress(consumed, total); }, Qt::QueuedConnection);
+        }
+    });
+    if (!stream.StopRequested()) {
+        QMetaObject::invokeMethod(
+            dialog, [dialog, ok] { ok ? dialog->OnUpdateDone() : dialog->OnUpdateFailed(); }, Qt::QueuedConnection);
+    }
+    return ok ? 1 : 0;
+}
+
+void CDoorphoneConfigDlg::ShowFirmwareError(const QString& text)
+{
+    if (m_hooks.firmwareError) {
+        m_hooks.firmwareError(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, "Error", text, QMessageBox::Ok, nullptr);
+    m_firmwareErrorBox = &box;
+    box.exec();
+}
+
+void CDoorphoneConfigDlg::OnUpdateProgress(uint32_t consumed, uint32_t total)
+{
+    if (total == 0) {
+        return;
+    }
+    m_progressCtrl->setValue(static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total));
+}
+
+void CDoorphoneConfigDlg::OnUpdateDone()
+{
+    m_activeStream.reset();
+    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingComplete);
+    m_progressCtrl->hide();
+    m_tabCtrl->setEnabled(true);
+    GetDlgItem(dlg::IDOK)->setEnabled(true);
+    m_ignoreFocusLoss = true;
+    m_tabCtrl->setFocus(Qt::OtherFocusReason);
+    m_ignoreFocusLoss = false;
+}
+
+void CDoorphoneConfigDlg::OnUpdateFailed()
+{
+    m_activeStream.reset();
+    m_hooks.applicationMessage(this, dlg::kThreadExited);
+    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingFailed);
+    m_progressCtrl->hide();
+    m_tabCtrl->setEnabled(true);
+    GetDlgItem(dlg::IDOK)->setEnabled(true);
+    ShowDisconnectedView();
+    m_connectionState = dlg::kDisconnected;
+}
+
+void CDoorphoneConfigDlg::StopInstall()
+{
+    if (m_activeStream) {
+        m_activeStream->RequestStop();
+    }
+    if (m_firmwareErrorBox) {
+        m_firmwareErrorBox->reject();  // lets the worker's wait end and the nested loop unwind
+    }
+}
+
+void CDoorphoneConfigDlg::done(int result)
+{
+    StopInstall();
+    QDialog::done(result);
 }

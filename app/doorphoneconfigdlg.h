@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/device_link.h"
+#include "device/firmware_stream.h"
 #include "device/hotplug.h"
 #include "ui/stabctrl.h"
 
@@ -17,8 +18,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
+#include <thread>
+#include <vector>
 
 class QComboBox;
+class QMessageBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -60,6 +66,11 @@ constexpr const char* kDeviceConnected = "Device Connected";
 constexpr const char* kDeviceDisconnected = "Device Disconnected";
 constexpr const char* kConnectPrompt = "Please connect your device now";
 constexpr const char* kNoneConnected = "  None Connected.";
+constexpr const char* kInstallQuestion =
+    "Installing this firmware will reset all settings to default.  Are you sure you want to continue?";
+constexpr const char* kProgrammingComplete = "Programming Complete. Device will now Disconnect and Reboot";
+constexpr const char* kProgrammingFailed = "Programming FAILED!";
+constexpr const char* kThreadExited = "Thread has exited abnormally";
 }  // namespace dlg
 
 class CDoorphoneConfigDlg;
@@ -71,6 +82,18 @@ struct DialogHooks {
     std::function<void(QWidget* owner, const QString& text)> error;
     // Runs right after the controls are created, before the choice lists are filled.
     std::function<void(CDoorphoneConfigDlg&)> afterCreateControls;
+    // The install's question: OK and Cancel, Cancel the default, no icon. True for OK.
+    std::function<bool(QWidget* owner, const QString& text, const QString& caption)> confirm;
+    // A message through the application: its name as caption, an exclamation icon, OK.
+    std::function<void(QWidget* owner, const QString& text)> applicationMessage;
+    // A failed firmware write: caption "Error", the system's text, an information icon, OK, no owner.
+    // Shown on the GUI thread while the worker waits for its dismissal.
+    std::function<void(const QString& text)> firmwareError;
+    // Starts the install's worker; throws std::system_error when it cannot.
+    std::function<std::thread(std::function<void()>)> startThread;
+    // The stream's trace (standard output when null) and, for tests, another image.
+    std::FILE* firmwareTrace = nullptr;
+    FirmwareStream::ImageSource firmwareImage;
 };
 
 using MonitorFactory = std::function<std::unique_ptr<HotplugMonitor>()>;
@@ -121,6 +144,16 @@ public:
     bool RegisterForDeviceNotifications();
     int OnDeviceChange(unsigned event, const char* devicePath);
 
+    // Firmware install.
+    void OnInstallFirmware();
+    void OnUpdateProgress(uint32_t consumed, uint32_t total);
+    void OnUpdateDone();
+    void OnUpdateFailed();
+    bool InstallRunning() const { return m_activeStream != nullptr; }
+
+    // Ends the dialog; an install under way stops before its next transfer.
+    void done(int result) override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -134,6 +167,16 @@ private:
     void OnHotplugEvents();
     void SelectEntry(QComboBox* combo, int position);
     void RegisterItem(int id, QWidget* widget);
+    void ShowFirmwareError(const QString& text);
+    void WritePendingEdits();
+    void StopInstall();
+
+    // What the install's worker is given; it owns it and frees it at its end.
+    struct UpdateThreadParam {
+        CDoorphoneConfigDlg* dialog;  // the target of its notifications; outlives the worker
+        std::shared_ptr<FirmwareStream> stream;
+    };
+    static unsigned FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param);
 
     // The last settings and string-pool reports; a read fills the first 63 bytes of each.
     struct {
@@ -163,7 +206,12 @@ private:
     bool m_updatePending = false;
     std::chrono::milliseconds m_arrivalSettleTime = dlg::kArrivalSettleTime;
 
+    std::shared_ptr<FirmwareStream> m_activeStream;  // the install under way, until its outcome is handled
+    std::thread m_worker;
+    QPointer<QMessageBox> m_firmwareErrorBox;
+
     int m_programmaticSelection = 0;  // > 0 while the dialog itself selects entries
     bool m_inEditKillFocus = false;
-    bool m_focusingBack = false;
+    std::vector<int> m_pendingEdits;  // edits left by the user whose write has not run yet
+    bool m_ignoreFocusLoss = false;  // focus moved by the dialog itself, not by the user leaving an edit
 };

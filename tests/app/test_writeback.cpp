@@ -287,6 +287,36 @@ TEST_F(Writeback, RestoreTwiceSendsTwiceAndTheWindowStays)
     EXPECT_EQ(Wire().size(), 2u);
 }
 
+TEST_F(Writeback, AnEditLeftForAButtonIsWrittenBeforeTheButtonActs)
+{
+    StartShown();
+    Edit(2004)->setFocus(Qt::TabFocusReason);
+    Edit(2004)->setText("4321");
+    MarkWire();
+    QTest::mouseClick(Item<QPushButton>(2006), Qt::LeftButton);
+    Settle();
+    ASSERT_EQ(Sets().size(), 2u);
+    EXPECT_TRUE(StartsWith(Sets()[0], TextCommand(0, 5, "4321")));
+    EXPECT_TRUE(StartsWith(Sets()[1], Command({3, 2, 0x35, 0x35})));
+    EXPECT_EQ(controller.Text({0, 5}), "1234");  // the defaults won
+}
+
+TEST_F(Writeback, AnEditLeftForAListIsWrittenFirst)
+{
+    StartShown();
+    UserSelectsTab(1);
+    Edit(2012)->setFocus(Qt::TabFocusReason);
+    Edit(2012)->setText("77");
+    MarkWire();
+    QTest::mouseClick(Combo(2011), Qt::LeftButton);
+    QTest::keyClick(Combo(2011)->view(), Qt::Key_Down);
+    QTest::keyClick(Combo(2011)->view(), Qt::Key_Return);
+    Settle();
+    ASSERT_EQ(Sets().size(), 2u);
+    EXPECT_TRUE(StartsWith(Sets()[0], TextCommand(1, 5, "77")));
+    EXPECT_TRUE(StartsWith(Sets()[1], NumericCommand(1, 4, 1)));
+}
+
 TEST_F(Writeback, AFailedSendIsSilent)
 {
     StartShown();
