@@ -4,7 +4,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= $(shell nproc)
 CMAKE_TYPE   ?= RelWithDebInfo
 
-.PHONY: all deps build test sanitize run clean
+.PHONY: all deps build test sanitize run bench clean
 
 all: build
 
@@ -22,6 +22,10 @@ sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DDPC_SANITIZE=ON
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD_DIR)/bench/stream_bench
+	$(BUILD_DIR)/bench/dialog_bench
 
 run: build
 	$(BUILD_DIR)/doorphoneconfig --simulate

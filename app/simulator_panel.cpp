@@ -131,6 +131,10 @@ void CSimulatorPanel::Refresh()
     if (!m_level->hasFocus()) {
         m_level->setValue(memory.level);
     }
+    if (!m_latency->hasFocus()) {
+        m_latency->setValue(static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_controller.Latency()).count()));
+    }
     const std::vector<std::string> refusals = m_controller.Refusals();
     QString state = plugged ? "Plugged in" : "Pulled out";
     state += QString(", firmware %1, %2 transfers")

@@ -642,6 +642,12 @@ void VirtualController::SetLatency(std::chrono::microseconds perTransfer)
     core_->latency = perTransfer;
 }
 
+std::chrono::microseconds VirtualController::Latency() const
+{
+    std::lock_guard lock(core_->mutex);
+    return core_->latency;
+}
+
 void VirtualController::FailNthTransfer(int n)
 {
     std::lock_guard lock(core_->mutex);

@@ -61,6 +61,7 @@ public:
 
     // Faults.
     void SetLatency(std::chrono::microseconds perTransfer);
+    std::chrono::microseconds Latency() const;
     void FailNthTransfer(int n);          // the n-th next transfer fails (1: the next one)
     void FailFromNthTransfer(int n);      // the n-th next transfer and every one after it fail
     void PullOutAfterNthTransfer(int n);  // the n-th next transfer fails and the controller is pulled out

@@ -20,6 +20,8 @@ TEST(DemoCommands, EachCommandActsOnTheController)
     EXPECT_EQ(c.GetMemory().station, 0x00);
     EXPECT_FALSE(sim::ApplyDemoCommand(c, "level 255"));
     EXPECT_EQ(c.GetMemory().level, 255);
+    EXPECT_FALSE(sim::ApplyDemoCommand(c, "latency 3"));
+    EXPECT_EQ(c.Latency(), std::chrono::milliseconds(3));
     EXPECT_FALSE(sim::ApplyDemoCommand(c, "latency 0"));
     EXPECT_FALSE(sim::ApplyDemoCommand(c, ""));
 
