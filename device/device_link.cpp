@@ -46,21 +46,22 @@ bool DeviceLink::GetShortReport(int reportId)
     return GetFeature(reportBuffer_.data(), report::kShortLength);
 }
 
-bool DeviceLink::GetFeature(uint8_t* data, std::size_t length, std::string* error)
+bool DeviceLink::Transfer(bool isSet, uint8_t* data, std::size_t length, std::string* error)
 {
     std::shared_ptr<HidDevice> device = deviceHandle_.load();  // kept alive for the whole transfer
     std::string text;
     bool ok = false;
     if (device) {
-        ok = device->GetFeature(data, length, text) == static_cast<int>(length);
+        const int n = isSet ? device->SetFeature(data, length, text) : device->GetFeature(data, length, text);
+        ok = n == static_cast<int>(length);  // a short transfer is a failed one
         if (!ok && text.empty()) {
-            text = "Short read from the device";
+            text = isSet ? "Short write to the device" : "Short read from the device";
         }
     } else {
         text = std::strerror(ENODEV);
     }
     if (wireLog_) {
-        wireLog_->Record(false, data, length, ok);
+        wireLog_->Record(isSet, data, length, ok);
     }
     if (!ok && error) {
         *error = text;
@@ -68,26 +69,15 @@ bool DeviceLink::GetFeature(uint8_t* data, std::size_t length, std::string* erro
     return ok;
 }
 
+bool DeviceLink::GetFeature(uint8_t* data, std::size_t length, std::string* error)
+{
+    return Transfer(false, data, length, error);
+}
+
 bool DeviceLink::SetFeature(const uint8_t* data, std::size_t length, std::string* error)
 {
-    std::shared_ptr<HidDevice> device = deviceHandle_.load();
-    std::string text;
-    bool ok = false;
-    if (device) {
-        ok = device->SetFeature(data, length, text) == static_cast<int>(length);
-        if (!ok && text.empty()) {
-            text = "Short write to the device";
-        }
-    } else {
-        text = std::strerror(ENODEV);
-    }
-    if (wireLog_) {
-        wireLog_->Record(true, data, length, ok);
-    }
-    if (!ok && error) {
-        *error = text;
-    }
-    return ok;
+    // A set transfer only reads the buffer.
+    return Transfer(true, const_cast<uint8_t*>(data), length, error);
 }
 
 bool DeviceLink::SendNumericParameter(int group, int index, int value)

@@ -55,6 +55,7 @@ public:
     HidPlatform& Platform() { return platform_; }
 
 private:
+    bool Transfer(bool isSet, uint8_t* data, std::size_t length, std::string* error);
 
     HidPlatform& platform_;
     std::atomic<std::shared_ptr<HidDevice>> deviceHandle_;

@@ -131,6 +131,15 @@ protected:
         }
         return sets;
     }
+    // How many restore-defaults commands went out since the last MarkWire().
+    int RestoreCommands()
+    {
+        int n = 0;
+        for (const std::string& s : Sets()) {
+            n += s.rfind(Command({3, 2, 0x35, 0x35}), 0) == 0;
+        }
+        return n;
+    }
     void MarkWire()
     {
         std::fflush(wireStream_);

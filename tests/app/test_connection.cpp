@@ -27,14 +27,6 @@ struct Connection : DialogFixture {
         }
         return true;
     }
-    int RestoreCommands()
-    {
-        int n = 0;
-        for (const std::string& s : Sets()) {
-            n += StartsWith(s, Command({3, 2, 0x35, 0x35}));
-        }
-        return n;
-    }
 };
 
 TEST_F(Connection, StartWithoutTheController)

@@ -87,14 +87,6 @@ struct Install : DialogFixture {
         }
         return allEnabled && dlg->TabCtrl()->isEnabled() && Item<QPushButton>(1)->isEnabled() && !Shown(2007);
     }
-    int RestoreCommands()
-    {
-        int n = 0;
-        for (const std::string& s : Sets()) {
-            n += StartsWith(s, Command({3, 2, 0x35, 0x35}));
-        }
-        return n;
-    }
 };
 
 TEST_F(Install, CancelChangesNothing)
