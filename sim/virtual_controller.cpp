@@ -58,7 +58,7 @@ struct VirtualController::Core {
     int failAt = 0;     // absolute transfer numbers; 0: none
     int failFrom = 0;
     int pullOutAt = 0;
-    std::map<uint8_t, std::vector<uint8_t>> cannedAnswers;
+    std::map<uint8_t, std::deque<std::vector<uint8_t>>> cannedAnswers;  // per report ID, in order
     std::vector<std::string> refusals;
     std::vector<SimMonitor*> monitors;
 
@@ -260,10 +260,11 @@ int VirtualController::Core::Get(uint8_t* data, std::size_t length, std::string&
         return Refuse("get with no report ID", error);
     }
     const uint8_t id = data[0];
-    if (auto canned = cannedAnswers.find(id); canned != cannedAnswers.end()) {
-        const std::size_t n = std::min(length, canned->second.size());
-        std::copy_n(canned->second.begin(), n, data);
-        cannedAnswers.erase(canned);
+    if (auto canned = cannedAnswers.find(id); canned != cannedAnswers.end() && !canned->second.empty()) {
+        const std::vector<uint8_t> answer = std::move(canned->second.front());
+        canned->second.pop_front();
+        const std::size_t n = std::min(length, answer.size());
+        std::copy_n(answer.begin(), n, data);
         return static_cast<int>(n);
     }
     if (id == report::kStatusId && length == report::kStatusLength) {
@@ -669,7 +670,7 @@ void VirtualController::PullOutAfterNthTransfer(int n)
 void VirtualController::AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes)
 {
     std::lock_guard lock(core_->mutex);
-    core_->cannedAnswers[reportId] = std::move(bytes);
+    core_->cannedAnswers[reportId].push_back(std::move(bytes));
 }
 
 void VirtualController::ClearFaults()

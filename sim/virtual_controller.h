@@ -65,7 +65,7 @@ public:
     void FailNthTransfer(int n);          // the n-th next transfer fails (1: the next one)
     void FailFromNthTransfer(int n);      // the n-th next transfer and every one after it fail
     void PullOutAfterNthTransfer(int n);  // the n-th next transfer fails and the controller is pulled out
-    void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // may be shorter than asked
+    void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // queued; may be shorter than asked
     void ClearFaults();
 
     // Every transfer that reached the controller, and why each refused command was refused.
