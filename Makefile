@@ -26,6 +26,7 @@ sanitize: deps
 bench: build
 	$(BUILD_DIR)/bench/stream_bench
 	$(BUILD_DIR)/bench/dialog_bench
+	bench/cli_start.sh $(BUILD_DIR)/doorphonectl
 
 run: build
 	$(BUILD_DIR)/doorphoneconfig --simulate

@@ -1,0 +1,36 @@
+// doorphonectl: the controller from the command line. The same device link, catalogue, entry rules and
+// firmware stream as the window, so it says and sends exactly what the window would.
+#pragma once
+
+#include <chrono>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace sim {
+class VirtualController;
+}
+
+struct CliIo {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    bool inIsTerminal = false;
+    bool errIsTerminal = false;
+};
+
+// Exit codes.
+constexpr int kExitDone = 0;
+constexpr int kExitDevice = 1;  // the controller is absent, refuses a transfer, or did not take a value
+constexpr int kExitUsage = 2;   // a usage or entry error
+
+// For tests: a virtual controller to use with --simulate, and shorter waits.
+struct CliTestHooks {
+    sim::VirtualController* controller = nullptr;
+    std::chrono::milliseconds settle{3000};         // after the controller arrives, as the window waits
+    std::chrono::milliseconds leaveTimeout{30000};  // for the controller to leave after programming
+    std::chrono::milliseconds returnTimeout{60000}; // for it to come back after its reboot
+};
+
+// args[0] is the program's name.
+int DoorphonectlMain(const std::vector<std::string>& args, CliIo& io, const CliTestHooks* hooks = nullptr);

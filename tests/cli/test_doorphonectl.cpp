@@ -1,0 +1,336 @@
+// doorphonectl's commands on the virtual controller, run in-process: what they print, what reaches the
+// wire, and their exit codes.
+#include "cli/doorphonectl.h"
+#include "device/device_link.h"
+#include "sim/virtual_controller.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Cli : ::testing::Test {
+    sim::VirtualController controller;
+    CliTestHooks hooks;
+    fs::path dir;
+    std::string out, err, input;
+    bool terminal = false;
+
+    void SetUp() override
+    {
+        hooks.controller = &controller;
+        hooks.settle = std::chrono::milliseconds(0);
+        hooks.leaveTimeout = hooks.returnTimeout = std::chrono::seconds(10);
+        controller.SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
+        char name[] = "/tmp/doorphonectlXXXXXX";
+        dir = mkdtemp(name);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string Path(const char* name) { return (dir / name).string(); }
+
+    int Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"doorphonectl", "--simulate", "--wire-log", Path("wire.log")});
+        std::istringstream in(input);
+        std::ostringstream o, e;
+        CliIo io{in, o, e, terminal, false};
+        const int code = DoorphonectlMain(args, io, &hooks);
+        out = o.str();
+        err = e.str();
+        return code;
+    }
+
+    // The parameter reports sent so far, each cut to its first `bytes` bytes, as the wire log writes them.
+    std::vector<std::string> Sets(std::size_t bytes = 6)
+    {
+        std::ifstream in(Path("wire.log"));
+        std::vector<std::string> sets;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("SET 03", 0) == 0) {
+                sets.push_back(line.substr(0, 3 + 3 * bytes));
+            }
+        }
+        return sets;
+    }
+    void ClearWire() { fs::remove(Path("wire.log")); }
+
+    void WriteFile(const char* name, const std::string& text) { std::ofstream(Path(name)) << text; }
+};
+
+TEST_F(Cli, ShowAndShowJson)
+{
+    ASSERT_EQ(Run({"show"}), 0) << err;
+    EXPECT_THAT(out, HasSubstr("Firmware     1.05.2  (the tool carries 2.01.0)"));
+    EXPECT_THAT(out, HasSubstr("Station      Model 7407, version 3"));
+    EXPECT_THAT(out, HasSubstr("Line level   74 %"));
+    EXPECT_THAT(out, HasSubstr("dial.outgoing-call-mode            Outgoing Call Mode               Hotline Dial"));
+
+    ASSERT_EQ(Run({"show", "--json"}), 0);
+    const auto doc = nlohmann::json::parse(out);
+    EXPECT_EQ(doc["firmware"]["detected"], "1.05.2");
+    EXPECT_EQ(doc["firmware"]["available"], "2.01.0");
+    EXPECT_EQ(doc["station"]["model"], 7407);
+    EXPECT_EQ(doc["lineLevel"], 74);
+    EXPECT_EQ(doc["settings"].size(), 35u);
+    EXPECT_EQ(doc["settings"]["door.relay-time"]["value"], "3 Seconds");
+    EXPECT_EQ(doc["settings"]["door.relay-time"]["position"], 3);
+    EXPECT_TRUE(Sets().empty());  // reading writes nothing
+}
+
+TEST_F(Cli, GetByKeyOrLabel)
+{
+    ASSERT_EQ(Run({"get", "dial.outgoing-call-mode"}), 0);
+    EXPECT_EQ(out, "Hotline Dial\t1\n");
+    ASSERT_EQ(Run({"get", "dtmf PASSWORD"}), 0);
+    EXPECT_EQ(out, "1234\n");
+    ASSERT_EQ(Run({"get", "maintenance.firmware-detected"}), 0);
+    EXPECT_EQ(out, "1.05.2\n");
+    EXPECT_EQ(Run({"get", "dial.nothing"}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown setting \"dial.nothing\""));
+}
+
+TEST_F(Cli, SetSendsWhatTheWindowSends)
+{
+    ASSERT_EQ(Run({"set", "audio.speaker-volume", "7"}), 0) << err;
+    ASSERT_EQ(Run({"set", "dial.outgoing-dial-number", "0123"}), 0) << err;
+    ASSERT_EQ(Run({"set", "Outgoing Dial Number", ""}), 0) << err;
+    ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "3"}), 0) << err;   // the text "3"...
+    ASSERT_EQ(Run({"set", "door.relay-time", "#30"}), 0) << err;                  // ...and a position
+    ASSERT_EQ(Run({"set", "audio.dsp", "full duplex WITHOUT noise reduction"}), 0) << err;
+    const std::vector<std::string> sets = Sets(10);
+    ASSERT_EQ(sets.size(), 6u);
+    EXPECT_EQ(sets[0], "SET 03 04 32 31 30 37 00 00 00 00");
+    EXPECT_EQ(sets[1], "SET 03 08 31 35 30 34 30 31 32 33");
+    EXPECT_THAT(sets[2], StartsWith("SET 03 04 31 35 30 30"));
+    EXPECT_THAT(sets[3], StartsWith("SET 03 04 31 36 30 32"));
+    EXPECT_THAT(sets[4], StartsWith("SET 03 04 33 32 33 30"));
+    EXPECT_THAT(sets[5], StartsWith("SET 03 04 32 33 30 31"));
+    EXPECT_EQ(controller.Text({1, 5}), "");
+}
+
+TEST_F(Cli, EntryErrorsUseTheWindowsTextsAndSendNothing)
+{
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"set", "door.open-code", "12345"}, "Entry too long"},
+        {{"set", "door.open-code", "12a"}, "Invalid: Must be telephone pad character (0-9, #, *)"},
+        {{"set", "dial.outgoing-dial-number", "555-1234"}, "Invalid: Must be all numeric."},
+        {{"set", "dial.outgoing-dial-number", "01234567890123456"}, "Dial number too long. Maximum is 16 digits."},
+        {{"set", "door.employee-access-code", "123456789"}, "Employee Access Code too long. Maximum is 8 digits."},
+        {{"set", "audio.microphone-agc", "sometimes"}, "\"sometimes\" is not a value of audio.microphone-agc"},
+        {{"set", "audio.microphone-agc", "2"}, "\"2\" is not a value of audio.microphone-agc"},
+        {{"set", "maintenance.connection", "50"}, "maintenance.connection is read-only"},
+    };
+    for (const auto& [args, message] : cases) {
+        EXPECT_EQ(Run(args), 2) << message;
+        EXPECT_THAT(err, StartsWith(std::string("doorphonectl: ") + message));
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+    }
+    EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(Cli, LoopDisconnectOnlyWithLoopCurrent)
+{
+    ASSERT_EQ(Run({"set", "disconnect.type", "Dialtone"}), 0);
+    EXPECT_EQ(Run({"set", "disconnect.loop-disconnect", "1 Second"}), 2);
+    EXPECT_THAT(err, HasSubstr("Loop Disconnect can be set only while Disconnect Type is \"Loop Current\""));
+    ASSERT_EQ(Run({"set", "disconnect.type", "Loop Current"}), 0);
+    EXPECT_EQ(Run({"set", "disconnect.loop-disconnect", "1 Second"}), 0);
+}
+
+TEST_F(Cli, DeviceFailuresExitWithOne)
+{
+    controller.Unplug();
+    EXPECT_EQ(Run({"show"}), 1);
+    EXPECT_THAT(err, HasSubstr("no controller found"));
+    EXPECT_EQ(Run({"list"}), 0);
+    EXPECT_EQ(out, "");
+    controller.Plug();
+    ASSERT_EQ(Run({"list"}), 0);
+    EXPECT_EQ(out, "virtual:7410/0\t0x7410\taccessible\n");
+
+    controller.FailNthTransfer(4);  // status, settings, string pool, then the write
+    EXPECT_EQ(Run({"set", "audio.dsp", "1"}), 1);
+    EXPECT_THAT(err, HasSubstr("refused the report for audio.dsp"));
+
+    // The controller answers the write but still reports the old value afterwards.
+    ReportBytes report{};
+    report[0] = 4;
+    DeviceLink link(controller);
+    ASSERT_TRUE(link.FindDevice());
+    ASSERT_TRUE(link.GetFeature(report.data(), report.size()));
+    controller.AnswerNextGet(4, std::vector<uint8_t>(report.begin(), report.end()));
+    controller.AnswerNextGet(4, std::vector<uint8_t>(report.begin(), report.end()));
+    EXPECT_EQ(Run({"set", "audio.speaker-volume", "9"}), 1);
+    EXPECT_THAT(err, HasSubstr("did not take the value of audio.speaker-volume"));
+}
+
+TEST_F(Cli, RestoreDefaults)
+{
+    ASSERT_EQ(Run({"set", "door.relay-time", "10 Seconds"}), 0);
+    ASSERT_EQ(Run({"restore-defaults"}), 0);
+    EXPECT_EQ(controller.ChoiceValue({3, 2}), 3);
+    EXPECT_EQ(Sets().back(), "SET 03 02 35 35 00 00");  // each run starts with a clear buffer
+}
+
+TEST_F(Cli, ExportThenImportOnAFreshControllerGivesTheSameSettings)
+{
+    ASSERT_EQ(Run({"set", "door.employee-access-code", "4711"}), 0);
+    ASSERT_EQ(Run({"set", "aux.station-output", "Door Alarm"}), 0);
+    ASSERT_EQ(Run({"set", "disconnect.type", "Polarity Reversal"}), 0);
+    ASSERT_EQ(Run({"export", Path("profile.json")}), 0) << err;
+    const sim::Memory exported = controller.GetMemory();
+    const auto profile = nlohmann::json::parse(std::ifstream(Path("profile.json")));
+    EXPECT_EQ(profile["format"], "doorphoneconfig-profile");
+    EXPECT_EQ(profile["version"], 1);
+    EXPECT_EQ(profile["settings"]["aux.station-output"], "Door Alarm");
+    EXPECT_EQ(profile["settings"].size(), 35u);
+
+    sim::VirtualController fresh;
+    hooks.controller = &fresh;
+    ClearWire();
+    ASSERT_EQ(Run({"import", Path("profile.json")}), 0) << err;
+    EXPECT_EQ(Sets().size(), 3u);  // only what differs
+    EXPECT_EQ(fresh.GetMemory().choices, exported.choices);
+    EXPECT_EQ(fresh.GetMemory().texts, exported.texts);
+    ClearWire();
+    ASSERT_EQ(Run({"import", Path("profile.json")}), 0);
+    EXPECT_THAT(out, HasSubstr("Nothing to change"));
+    EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(Cli, ImportWritesLoopDisconnectWhileTheTypeAllowsIt)
+{
+    WriteFile("p.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "disconnect.type": "Dialtone", "disconnect.loop-disconnect": "1 Second"}})");
+    ASSERT_EQ(Run({"import", Path("p.json")}), 0) << err;
+    EXPECT_EQ(controller.ChoiceValue({6, 1}), 2);
+    EXPECT_EQ(controller.ChoiceValue({6, 2}), 4);
+    WriteFile("q.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "disconnect.loop-disconnect": "0.1 Seconds"}})");
+    EXPECT_EQ(Run({"import", Path("q.json")}), 2);
+    EXPECT_EQ(controller.ChoiceValue({6, 2}), 4);
+}
+
+TEST_F(Cli, ABadProfileIsRefusedWholeAndNothingIsSent)
+{
+    WriteFile("bad.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "audio.speaker-volume": "9",
+        "door.open-code": "12345",
+        "dial.nothing": "1",
+        "audio.dsp": "Loud",
+        "door.relay-time": "30",
+        "dial.outgoing-dial-number": 5}})");
+    EXPECT_EQ(Run({"import", Path("bad.json")}), 2);
+    EXPECT_THAT(err, HasSubstr("door.open-code: Entry too long"));
+    EXPECT_THAT(err, HasSubstr("unknown key dial.nothing"));
+    EXPECT_THAT(err, HasSubstr("audio.dsp: \"Loud\" is not a value"));
+    EXPECT_THAT(err, HasSubstr("door.relay-time: \"30\" is not a value"));  // profiles carry texts, not positions
+    EXPECT_THAT(err, HasSubstr("dial.outgoing-dial-number: the value must be a text"));
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 5);
+    EXPECT_TRUE(Sets().empty());
+    EXPECT_EQ(controller.ChoiceValue({2, 1}), 5);
+
+    WriteFile("other.json", R"({"format": "something-else", "settings": {}})");
+    EXPECT_EQ(Run({"import", Path("other.json")}), 2);
+    WriteFile("broken.json", "{ not json");
+    EXPECT_EQ(Run({"import", Path("broken.json")}), 2);
+    EXPECT_EQ(Run({"import", Path("missing.json")}), 2);
+    EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(Cli, ImportDryRunSaysAndSendsNothing)
+{
+    WriteFile("p.json", R"({"format": "doorphoneconfig-profile", "version": 1,
+        "settings": {"audio.speaker-volume": "9", "audio.dsp": "Full Duplex with Noise Reduction"}})");
+    ASSERT_EQ(Run({"import", Path("p.json"), "--dry-run"}), 0);
+    EXPECT_EQ(out, "would set audio.speaker-volume: \"5\" -> \"9\"\n");
+    EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(Cli, FlashEndsWithTheCarriedVersionAndTheDefaultsRestoredOnce)
+{
+    ASSERT_EQ(Run({"set", "door.relay-time", "10 Seconds"}), 0);
+    ClearWire();
+    ASSERT_EQ(Run({"flash", "--yes"}), 0) << err;
+    EXPECT_EQ(out, "Firmware 2.01.0 installed; defaults restored.\n");
+    EXPECT_EQ(controller.ProgrammingCount(), 1);
+    EXPECT_EQ(controller.GetMemory().firmware1, 0x20);
+    EXPECT_EQ(controller.ChoiceValue({3, 2}), 3);
+    int restores = 0;
+    for (const std::string& s : Sets(4)) {
+        restores += s == "SET 03 02 35 35";
+    }
+    EXPECT_EQ(restores, 1);
+}
+
+TEST_F(Cli, FlashOnAControllerPulledOutMidStreamFails)
+{
+    controller.PullOutAfterNthTransfer(500);
+    EXPECT_EQ(Run({"flash", "--yes"}), 1);
+    EXPECT_THAT(err, HasSubstr("programming failed: No such device"));
+    EXPECT_THAT(err, HasSubstr("restore-defaults"));
+    EXPECT_EQ(controller.ProgrammingCount(), 0);
+}
+
+TEST_F(Cli, FlashAsksFirst)
+{
+    EXPECT_EQ(Run({"flash"}), 2);  // no terminal, no --yes
+    EXPECT_THAT(err, HasSubstr("--yes"));
+    terminal = true;
+    input = "n\n";
+    EXPECT_EQ(Run({"flash"}), 0);
+    EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you want "
+                               "to continue? [y/N]"));
+    EXPECT_EQ(controller.TransferCount(), 0);
+    hooks.returnTimeout = std::chrono::milliseconds(1);
+    controller.SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
+    input = "y\n";
+    EXPECT_EQ(Run({"flash"}), 1);
+    EXPECT_THAT(err, HasSubstr("did not come back within"));
+}
+
+TEST_F(Cli, StateFileKeepsTheMemoryBetweenRuns)
+{
+    hooks.controller = nullptr;  // each run makes its own virtual controller
+    const std::string state = "--simulate=" + Path("state.json");
+    std::istringstream in;
+    std::ostringstream o, e;
+    CliIo io{in, o, e, false, false};
+    ASSERT_EQ(DoorphonectlMain({"doorphonectl", state, "set", "door.open-code", "*77#"}, io, &hooks), 0) << e.str();
+    ASSERT_EQ(DoorphonectlMain({"doorphonectl", state, "get", "door.open-code"}, io, &hooks), 0);
+    EXPECT_EQ(o.str(), "*77#\n");
+    WriteFile("state.json", "{}");
+    EXPECT_EQ(DoorphonectlMain({"doorphonectl", state, "show"}, io, &hooks), 2);
+    EXPECT_THAT(e.str(), HasSubstr("cannot use the state file"));
+}
+
+TEST_F(Cli, KeysHelpAndUsage)
+{
+    ASSERT_EQ(Run({"keys"}), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 39);
+    EXPECT_THAT(out, HasSubstr("dial.outgoing-call-mode\tDial\tOutgoing Call Mode\tchoice\t0=No Outgoing Calls; "
+                               "1=Hotline Dial;"));
+    EXPECT_THAT(out, HasSubstr("door.open-code\tDoor Control\tOpen Code\ttext\ttelephone-pad characters (0-9, #, *), "
+                               "at most 4"));
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_THAT(out, HasSubstr("import"));
+    EXPECT_EQ(Run({"import", "--help"}), 0);
+    EXPECT_THAT(out, HasSubstr("--dry-run"));
+    EXPECT_EQ(Run({"frobnicate"}), 2);
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_EQ(Run({"get"}), 2);
+}
+
+}  // namespace
