@@ -17,6 +17,7 @@
 #include <QSocketNotifier>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 #include <cstring>
 #include <future>
@@ -215,12 +216,12 @@ void CDoorphoneConfigDlg::CreateControls()
 
     // 4-6: the eight row labels, attached tab by tab.
     int running = 0;
-    for (const LabelSpec& spec : kLabels) {
-        auto* label = new QLabel(spec.text, this);
+    for (const LabelSpec& item : kLabels) {
+        auto* label = new QLabel(item.text, this);
         LabelControls[static_cast<std::size_t>(running)] = label;
         label->setGeometry(LabelRect(running + 1));
         label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        RegisterItem(spec.id, label);
+        RegisterItem(item.id, label);
         ++running;
     }
     for (const QPointer<QLabel>& label : LabelControls) {
@@ -238,15 +239,15 @@ void CDoorphoneConfigDlg::CreateControls()
 
     // 7: the value controls and command buttons, registered and attached; the progress bar after Install FW.
     running = 0;
-    for (const ControlSpec& spec : kControls) {
+    for (const ControlSpec& item : kControls) {
         QWidget* control = nullptr;
-        switch (spec.kind) {
+        switch (item.kind) {
         case Kind::ReadOnlyField:
         case Kind::EntryField: {
-            auto* edit = new QLineEdit(spec.text, this);
-            edit->setReadOnly(spec.kind == Kind::ReadOnlyField);
-            edit->setFocusPolicy(spec.kind == Kind::ReadOnlyField ? Qt::ClickFocus : Qt::StrongFocus);
-            edit->setGeometry(Rect(spec.left, spec.top, spec.right, spec.bottom));
+            auto* edit = new QLineEdit(item.text, this);
+            edit->setReadOnly(item.kind == Kind::ReadOnlyField);
+            edit->setFocusPolicy(item.kind == Kind::ReadOnlyField ? Qt::ClickFocus : Qt::StrongFocus);
+            edit->setGeometry(Rect(item.left, item.top, item.right, item.bottom));
             edit->installEventFilter(this);
             control = edit;
             break;
@@ -257,10 +258,10 @@ void CDoorphoneConfigDlg::CreateControls()
             combo->setFocusPolicy(Qt::StrongFocus);
             combo->setMaxVisibleItems(12);
             // The closed field takes the platform's height; the rest of the rectangle is the drop-down's room.
-            combo->setGeometry(spec.left, spec.top, spec.right - spec.left, combo->sizeHint().height());
-            combo->setProperty("dropRect", Rect(spec.left, spec.top, spec.right, spec.bottom));
+            combo->setGeometry(item.left, item.top, item.right - item.left, combo->sizeHint().height());
+            combo->setProperty("dropRect", Rect(item.left, item.top, item.right, item.bottom));
             combo->installEventFilter(this);
-            const int id = spec.id;
+            const int id = item.id;
             connect(combo, &QComboBox::currentIndexChanged, this, [this, id] {
                 if (m_programmaticSelection == 0) {
                     OnChoiceChanged(id);
@@ -270,22 +271,22 @@ void CDoorphoneConfigDlg::CreateControls()
             break;
         }
         case Kind::CommandButton: {
-            auto* button = new QPushButton(spec.text, this);
+            auto* button = new QPushButton(item.text, this);
             button->setAutoDefault(false);
             button->setFocusPolicy(Qt::StrongFocus);
-            button->setGeometry(Rect(spec.left, spec.top, spec.right, spec.bottom));
+            button->setGeometry(Rect(item.left, item.top, item.right, item.bottom));
             control = button;
             break;
         }
         }
-        RegisterItem(spec.id, control);
+        RegisterItem(item.id, control);
         ControlRegistry[static_cast<std::size_t>(running)] = control;
-        m_tabCtrl->AddControl(ControlRegistry[static_cast<std::size_t>(running)], spec.tab);
+        m_tabCtrl->AddControl(ControlRegistry[static_cast<std::size_t>(running)], item.tab);
         ++running;
         if (running >= dlg::kControlRegistrySize) {
             DPC_FAILED_CHECK("control registry full");
         }
-        if (spec.id == dlg::kInstallFirmwareId) {
+        if (item.id == dlg::kInstallFirmwareId) {
             m_progressCtrl = new QProgressBar(this);
             m_progressCtrl->setRange(0, 100);
             m_progressCtrl->setTextVisible(false);
@@ -757,9 +758,14 @@ void CDoorphoneConfigDlg::ShowFirmwareError(const QString& text)
         m_hooks.firmwareError(text);
         return;
     }
+    // Owned by no window and modal to none: the locked dialog keeps its own close command meanwhile.
     QMessageBox box(QMessageBox::Information, "Error", text, QMessageBox::Ok, nullptr);
+    box.setWindowModality(Qt::NonModal);
     m_firmwareErrorBox = &box;
-    box.exec();
+    QEventLoop dismissed;
+    connect(&box, &QMessageBox::finished, &dismissed, &QEventLoop::quit);
+    box.show();
+    dismissed.exec();
 }
 
 void CDoorphoneConfigDlg::OnUpdateProgress(uint32_t consumed, uint32_t total)

@@ -326,33 +326,63 @@ TEST_F(Install, ClosingTheWindowWhileTheErrorBoxIsOpen)
     ASSERT_EQ(seen.size(), 1u);  // the "Error" box, and nothing after it
 }
 
+// The real box: owned by no window, it leaves the locked dialog's own close command usable.
 TEST_F(Install, ClosingTheWindowWhileTheRealErrorBoxIsOpen)
 {
     DialogHooks hooks = InstallHooks();
-    hooks.firmwareError = nullptr;  // the real box
+    hooks.firmwareError = nullptr;
     StartInstallable(hooks);
-    bool boxSeen = false;
-    QString boxCaption;
-    bool informationIcon = false;
+    QPointer<QMessageBox> box;
     QTimer watcher;
     watcher.setInterval(5);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box && !boxSeen) {
-            boxSeen = true;
-            boxCaption = box->windowTitle();
-            informationIcon = box->icon() == QMessageBox::Information;
-            dlg->close();
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* b = qobject_cast<QMessageBox*>(w);
+            if (b && b->isVisible() && !box) {
+                box = b;
+                EXPECT_EQ(b->windowTitle(), "Error");
+                EXPECT_EQ(b->icon(), QMessageBox::Information);
+                EXPECT_EQ(b->parentWidget(), nullptr);
+                EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // the dialog is not blocked
+                EXPECT_TRUE(Locked());
+                dlg->close();
+            }
         }
     });
     watcher.start();
     controller.FailNthTransfer(50);
     ClickInstall();
-    ASSERT_TRUE(WaitFor([&] { return boxSeen && !dlg->isVisible() && QApplication::activeModalWidget() == nullptr; }));
-    EXPECT_EQ(boxCaption, "Error");
-    EXPECT_TRUE(informationIcon);
+    ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); }));
+    ASSERT_TRUE(WaitFor([&] { return box.isNull(); }));  // closed with the window
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
     dlg.reset();
     EXPECT_TRUE(seen.empty());  // no "Thread has exited abnormally" for a window that is gone
+}
+
+TEST_F(Install, TheRealErrorBoxOnceDismissedLeadsToTheFailedView)
+{
+    DialogHooks hooks = InstallHooks();
+    hooks.firmwareError = nullptr;
+    StartInstallable(hooks);
+    QString text;
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible() && text.isEmpty()) {
+                text = b->text();
+                b->accept();
+            }
+        }
+    });
+    watcher.start();
+    controller.FailNthTransfer(50);
+    ClickInstall();
+    ASSERT_TRUE(WaitForOutcome());
+    EXPECT_EQ(text, "Input/output error");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], "Thread has exited abnormally");
+    EXPECT_EQ(Label(1009)->text(), "Programming FAILED!");
 }
 
 TEST_F(Install, ProgressPositions)
