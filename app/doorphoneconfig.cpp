@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QScreen>
 
 #include <cstdio>
 #include <cstring>

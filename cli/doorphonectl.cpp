@@ -18,9 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iostream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -149,7 +147,6 @@ const char* const kLoopRule = "Loop Disconnect can be set only while Disconnect 
 
 int Run::List()
 {
-    int found = 0;
     for (const HidDeviceInfo& info : platform_->Enumerate(controller::kVendorId)) {
         if (!controller::IsControllerProduct(info.productId)) {
             continue;
@@ -158,7 +155,6 @@ int Run::List()
         std::snprintf(product, sizeof product, "0x%04x", info.productId);
         io_.out << info.path << "\t" << product << "\t"
                 << (info.accessible ? "accessible" : "no access (this user may not open it)") << "\n";
-        ++found;
     }
     return kExitDone;
 }
@@ -583,17 +579,13 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
         const int code = app.exit(e, io.out, io.err);
         return code == 0 ? kExitDone : kExitUsage;
     }
-    if (!state.empty() && !simulate) {
-        simulate = true;
-    }
 
     CLI::App* command = app.get_subcommands().front();
     const std::string name = command->get_name();
-    if (name == "keys") {
-        Run run(io, h);
-        return run.Keys();
-    }
     Run run(io, h);
+    if (name == "keys") {
+        return run.Keys();  // needs no controller
+    }
     if (!run.Open(simulate, state, wireLog)) {
         return kExitUsage;
     }

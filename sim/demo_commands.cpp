@@ -31,6 +31,31 @@ std::optional<long> Number(const std::string& text, int base, long min, long max
 
 }  // namespace
 
+namespace {
+
+// The commands that take one number: its base and range, what it is, and what it does.
+struct NumberCommand {
+    const char* name;
+    int base;
+    long min;
+    long max;
+    const char* what;
+    void (*apply)(VirtualController&, long);
+};
+
+const NumberCommand kNumberCommands[] = {
+    {"station", 16, 0, 0xFF, "the station byte in hex, e.g. 73",
+     [](VirtualController& c, long v) { c.SetStation(static_cast<uint8_t>(v)); }},
+    {"level", 10, 0, 255, "the level byte, 0 to 255",
+     [](VirtualController& c, long v) { c.SetLineLevel(static_cast<uint8_t>(v)); }},
+    {"latency", 10, 0, 60000, "milliseconds per transfer, 0 to 60000",
+     [](VirtualController& c, long v) { c.SetLatency(std::chrono::milliseconds(v)); }},
+    {"fail", 10, 1, 1000000, "which next transfer fails, 1 for the next",
+     [](VirtualController& c, long v) { c.FailNthTransfer(static_cast<int>(v)); }},
+};
+
+}  // namespace
+
 std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::string_view line)
 {
     const std::vector<std::string> w = Words(line);
@@ -38,12 +63,6 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         return std::nullopt;
     }
     const std::string& command = w[0];
-    auto needsOne = [&](const char* what) -> std::optional<std::string> {
-        if (w.size() != 2) {
-            return command + ": expected " + what;
-        }
-        return std::nullopt;
-    };
     if (command == "plug" || command == "unplug") {
         if (w.size() != 1) {
             return command + ": takes no argument";
@@ -51,48 +70,15 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         command == "plug" ? controller.Plug() : controller.Unplug();
         return std::nullopt;
     }
-    if (command == "station") {
-        if (auto e = needsOne("the station byte in hex, e.g. 73")) {
-            return e;
+    for (const NumberCommand& c : kNumberCommands) {
+        if (command != c.name) {
+            continue;
         }
-        auto v = Number(w[1], 16, 0, 0xFF);
-        if (!v) {
-            return "station: not a byte in hex: " + w[1];
+        const std::optional<long> value = w.size() == 2 ? Number(w[1], c.base, c.min, c.max) : std::nullopt;
+        if (!value) {
+            return command + ": expected " + c.what;
         }
-        controller.SetStation(static_cast<uint8_t>(*v));
-        return std::nullopt;
-    }
-    if (command == "level") {
-        if (auto e = needsOne("the level byte, 0 to 255")) {
-            return e;
-        }
-        auto v = Number(w[1], 10, 0, 255);
-        if (!v) {
-            return "level: not a number from 0 to 255: " + w[1];
-        }
-        controller.SetLineLevel(static_cast<uint8_t>(*v));
-        return std::nullopt;
-    }
-    if (command == "latency") {
-        if (auto e = needsOne("milliseconds per transfer")) {
-            return e;
-        }
-        auto v = Number(w[1], 10, 0, 60000);
-        if (!v) {
-            return "latency: not a number of milliseconds from 0 to 60000: " + w[1];
-        }
-        controller.SetLatency(std::chrono::milliseconds(*v));
-        return std::nullopt;
-    }
-    if (command == "fail") {
-        if (auto e = needsOne("which next transfer fails, 1 for the next")) {
-            return e;
-        }
-        auto v = Number(w[1], 10, 1, 1000000);
-        if (!v) {
-            return "fail: not a positive number: " + w[1];
-        }
-        controller.FailNthTransfer(static_cast<int>(*v));
+        c.apply(controller, *value);
         return std::nullopt;
     }
     return "unknown command: " + command + " (plug, unplug, station HEX, level N, latency MS, fail N)";
