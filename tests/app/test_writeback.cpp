@@ -317,6 +317,16 @@ TEST_F(Writeback, AnEditLeftForAListIsWrittenFirst)
     EXPECT_TRUE(StartsWith(Sets()[1], NumericCommand(1, 4, 1)));
 }
 
+TEST_F(Writeback, TheFirstFocusIsTheTabControlSoATabChangeWritesNothing)
+{
+    StartShown();
+    EXPECT_TRUE(dlg->TabCtrl()->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == dlg->TabCtrl());
+    MarkWire();
+    UserSelectsTab(3);
+    Settle();
+    EXPECT_TRUE(Sets().empty());
+}
+
 TEST_F(Writeback, AFailedSendIsSilent)
 {
     StartShown();
