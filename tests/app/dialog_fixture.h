@@ -90,13 +90,13 @@ protected:
     // What a user's click on a tab does.
     void UserSelectsTab(int index) { dlg->TabCtrl()->tabBar()->setCurrentIndex(index); }
 
-    // Runs the event loop until the condition holds or two seconds pass.
+    // Runs the event loop until the condition holds or ten seconds pass (a ceiling for slow machines only).
     static bool WaitFor(const std::function<bool()>& condition)
     {
         QElapsedTimer timer;
         timer.start();
         while (!condition()) {
-            if (timer.elapsed() > 2000) {
+            if (timer.elapsed() > 10000) {
                 return false;
             }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

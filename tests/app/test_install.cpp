@@ -106,6 +106,8 @@ TEST_F(Install, CancelChangesNothing)
 
 TEST_F(Install, ACompletedInstall)
 {
+    // Time enough between the outcome and the controller leaving to see the state between them.
+    controller.SetRebootTimes(std::chrono::milliseconds(1500), std::chrono::milliseconds(100));
     StartInstallable();
     controller.SetLatency(std::chrono::microseconds(50));
     ClickInstall();
