@@ -504,8 +504,8 @@ void CDoorphoneConfigDlg::ReadSettings(int tab)
         }
     }
     if (tab == 6) {
-        const int disconnectType = settings[static_cast<std::size_t>(FindEntryByControlId(dlg::kDisconnectTypeId)->settingsByte)];
-        GetDlgItem(dlg::kLoopDisconnectId)->setEnabled(disconnectType == 0);
+        const int disconnectType = settings[static_cast<std::size_t>(FindEntryByControlId(kDisconnectTypeControlId)->settingsByte)];
+        GetDlgItem(kLoopDisconnectControlId)->setEnabled(disconnectType == 0);
     }
 }
 
@@ -523,8 +523,8 @@ void CDoorphoneConfigDlg::OnChoiceChanged(int id)
         return;  // nothing selected: there is no value to send
     }
     m_link.SendNumericParameter(entry->address.group, entry->address.index, position);
-    if (id == dlg::kDisconnectTypeId) {
-        GetDlgItem(dlg::kLoopDisconnectId)->setEnabled(position == 0);
+    if (id == kDisconnectTypeControlId) {
+        GetDlgItem(kLoopDisconnectControlId)->setEnabled(position == 0);
     }
 }
 
@@ -678,7 +678,7 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
 void CDoorphoneConfigDlg::OnInstallFirmware()
 {
     WritePendingEdits();
-    if (!m_hooks.confirm(this, dlg::kInstallQuestion, dlg::kTitle)) {
+    if (!m_hooks.confirm(this, kInstallQuestion, dlg::kTitle)) {
         return;
     }
     m_updatePending = true;

@@ -47,8 +47,6 @@ constexpr int kStatusLineId = 1009;
 constexpr int kInstallFirmwareId = 2005;
 constexpr int kRestoreDefaultsId = 2006;
 constexpr int kProgressBarId = 2007;
-constexpr int kDisconnectTypeId = 2037;
-constexpr int kLoopDisconnectId = 2038;
 constexpr int kTabCtrlId = 2044;
 constexpr std::array<int, 8> kRowLabelIds = {1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011};
 
@@ -58,16 +56,12 @@ constexpr int kClientHeight = 501;
 constexpr int kConnected = 1;
 constexpr int kDisconnected = 2;
 
-// The controller needs this long after it arrives before it answers reliably.
-constexpr std::chrono::milliseconds kArrivalSettleTime{3000};
 
 constexpr const char* kTitle = "Tavrel 7410 Doorphone Configuration Tool";
 constexpr const char* kDeviceConnected = "Device Connected";
 constexpr const char* kDeviceDisconnected = "Device Disconnected";
 constexpr const char* kConnectPrompt = "Please connect your device now";
 constexpr const char* kNoneConnected = "  None Connected.";
-constexpr const char* kInstallQuestion =
-    "Installing this firmware will reset all settings to default.  Are you sure you want to continue?";
 constexpr const char* kProgrammingComplete = "Programming Complete. Device will now Disconnect and Reboot";
 constexpr const char* kProgrammingFailed = "Programming FAILED!";
 constexpr const char* kThreadExited = "Thread has exited abnormally";
@@ -204,7 +198,7 @@ private:
     int m_connectionState = dlg::kDisconnected;
     int m_stationModel = 0;
     bool m_updatePending = false;
-    std::chrono::milliseconds m_arrivalSettleTime = dlg::kArrivalSettleTime;
+    std::chrono::milliseconds m_arrivalSettleTime = controller::kArrivalSettleTime;
 
     std::shared_ptr<FirmwareStream> m_activeStream;  // the install under way, until its outcome is handled
     std::thread m_worker;

@@ -10,6 +10,7 @@
 #include "settings/catalogue.h"
 #include "sim/state_file.h"
 #include "sim/virtual_controller.h"
+#include "resources/strings.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -22,9 +23,6 @@
 #include <thread>
 
 namespace {
-
-constexpr const char* kInstallQuestion =
-    "Installing this firmware will reset all settings to default.  Are you sure you want to continue?";
 
 // Everything one run needs: where the controller is, how to watch it come and go, and where to speak.
 class Run {
@@ -140,9 +138,7 @@ std::string Unknown(const std::string& key)
     return "unknown setting \"" + key + "\" (see: doorphonectl keys)";
 }
 
-// The one rule between settings: Loop Disconnect can be changed only while Disconnect Type is Loop Current.
-constexpr int kDisconnectTypeId = 2037;
-constexpr int kLoopDisconnectId = 2038;
+// The message for the rule between Disconnect Type and Loop Disconnect (see the catalogue).
 const char* const kLoopRule = "Loop Disconnect can be set only while Disconnect Type is \"Loop Current\"";
 
 int Run::List()
@@ -249,7 +245,7 @@ int Run::Set(const std::string& key, const std::string& text)
     if (!Connect() || !Read(s)) {
         return kExitDevice;
     }
-    if (entry->controlId == kLoopDisconnectId && s.Byte(*FindEntryByControlId(kDisconnectTypeId)) != 0) {
+    if (entry->controlId == kLoopDisconnectControlId && s.Byte(*FindEntryByControlId(kDisconnectTypeControlId)) != 0) {
         return Fail(kExitUsage, kLoopRule);
     }
     if (!WriteSetting(*link_, value)) {
@@ -431,10 +427,10 @@ int Run::Import(const std::string& file, bool dryRun)
     auto find = [&](int id) {
         return std::find_if(changes.begin(), changes.end(), [id](const SettingValue& v) { return v.entry->controlId == id; });
     };
-    auto loop = find(kLoopDisconnectId);
+    auto loop = find(kLoopDisconnectControlId);
     if (loop != changes.end()) {
-        const bool typeNowLoop = s.Byte(*FindEntryByControlId(kDisconnectTypeId)) == 0;
-        auto type = find(kDisconnectTypeId);
+        const bool typeNowLoop = s.Byte(*FindEntryByControlId(kDisconnectTypeControlId)) == 0;
+        auto type = find(kDisconnectTypeControlId);
         const bool typeBecomesLoop = type != changes.end() && type->position == 0;
         if (typeNowLoop && type != changes.end()) {
             std::iter_swap(loop, type);  // Loop Disconnect first, while the type still allows it

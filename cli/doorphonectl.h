@@ -2,6 +2,8 @@
 // firmware stream as the window, so it says and sends exactly what the window would.
 #pragma once
 
+#include "device/device_link.h"
+
 #include <chrono>
 #include <iosfwd>
 #include <string>
@@ -27,7 +29,7 @@ constexpr int kExitUsage = 2;   // a usage or entry error
 // For tests: a virtual controller to use with --simulate, and shorter waits.
 struct CliTestHooks {
     sim::VirtualController* controller = nullptr;
-    std::chrono::milliseconds settle{3000};         // after the controller arrives, as the window waits
+    std::chrono::milliseconds settle = controller::kArrivalSettleTime;  // after the controller arrives
     std::chrono::milliseconds leaveTimeout{30000};  // for the controller to leave after programming
     std::chrono::milliseconds returnTimeout{60000}; // for it to come back after its reboot
 };

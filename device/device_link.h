@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ constexpr uint16_t kVendorId = 0x2E5A;
 constexpr uint16_t kProductId = 0x7410;
 constexpr uint16_t kProductIdAlt = 0x7411;
 constexpr bool IsControllerProduct(uint16_t productId) { return productId == kProductId || productId == kProductIdAlt; }
+// The controller needs this long after it arrives before it answers reliably.
+constexpr std::chrono::milliseconds kArrivalSettleTime{3000};
 }  // namespace controller
 
 class DeviceLink {

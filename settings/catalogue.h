@@ -13,6 +13,11 @@
 constexpr int kTabCount = 7;
 extern const std::array<const char*, kTabCount> kTabNames;
 
+// The one rule between settings: Loop Disconnect can be changed only while Disconnect Type is at
+// position 0, "Loop Current". The controls of the two settings:
+constexpr int kDisconnectTypeControlId = 2037;
+constexpr int kLoopDisconnectControlId = 2038;
+
 // The model code of the 7407 keypad station, for which the station-only rows are shown.
 constexpr int kKeypadStationModel = 7;
 
