@@ -304,6 +304,7 @@ void CDoorphoneConfigDlg::CreateControls()
     auto* status = new QLabel("init 1", this);
     status->setGeometry(Rect(10, 145, 655, 224));
     status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    status->setWordWrap(true);  // room for the access advice
     status->setFont(m_uiFont);
     RegisterItem(dlg::kStatusLineId, status);
 
@@ -596,6 +597,7 @@ void CDoorphoneConfigDlg::ProbeDevice()
     if (!m_link.FindDevice() || !m_link.GetShortReport(report::kStatusId)) {
         m_connectionState = dlg::kDisconnected;
         ShowDisconnectedView();
+        ShowAccessAdvice();
         return;
     }
     // Byte 5 of the status report is looked at, but nothing depends on it.
@@ -638,6 +640,20 @@ void CDoorphoneConfigDlg::OnHotplugEvents()
     }
 }
 
+void CDoorphoneConfigDlg::ShowAccessAdvice()
+{
+    // Only the disconnected view's prompt gives way to the advice, never an install's outcome text.
+    auto* status = Item<QLabel>(dlg::kStatusLineId);
+    const std::string denied = m_link.InaccessiblePath();
+    const QString text = status->text();
+    const bool showsPromptOrAdvice = text == dlg::kConnectPrompt || text == m_accessAdvice;
+    if (m_connectionState != dlg::kDisconnected || !showsPromptOrAdvice) {
+        return;
+    }
+    m_accessAdvice = denied.empty() ? QString() : QString::fromStdString(controller::AccessAdvice(denied));
+    status->setText(denied.empty() ? QString(dlg::kConnectPrompt) : m_accessAdvice);
+}
+
 int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
 {
     if (devicePath == nullptr || devicePath[0] == '\0' || std::strlen(devicePath) < 5) {
@@ -670,6 +686,7 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     default:
         break;
     }
+    ShowAccessAdvice();
     return 1;
 }
 

@@ -135,6 +135,8 @@ public:
     void ProbeDevice();
     void ShowConnectedView();
     void ShowDisconnectedView();
+    // In the disconnected view: says so when a controller is present that this user may not open.
+    void ShowAccessAdvice();
     bool RegisterForDeviceNotifications();
     int OnDeviceChange(unsigned event, const char* devicePath);
 
@@ -196,6 +198,7 @@ private:
     DialogHooks m_hooks;
 
     int m_connectionState = dlg::kDisconnected;
+    QString m_accessAdvice;  // the advice the status line shows, if any
     int m_stationModel = 0;
     bool m_updatePending = false;
     std::chrono::milliseconds m_arrivalSettleTime = controller::kArrivalSettleTime;

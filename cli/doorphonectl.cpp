@@ -89,13 +89,16 @@ public:
         if (link_->FindDevice() && link_->GetShortReport(report::kStatusId)) {
             return true;
         }
-        std::string hint = "is it plugged in?";
-        if (hidapi_) {
-            const std::set<std::string> denied = hidapi_->DeniedPaths();
-            if (!denied.empty()) {
-                hint = "found at " + *denied.begin() + ", but this user may not open it for reading and writing";
-            }
+        if (const std::string denied = link_->InaccessiblePath(); !denied.empty()) {
+            Fail(kExitDevice, controller::AccessAdvice(denied));
+            return false;
         }
+        if (link_->HasDevice()) {
+            Fail(kExitDevice, "the controller at " + link_->DevicePath() +
+                                  " does not answer the status read: " + DeviceLink::LastError());
+            return false;
+        }
+        std::string hint = "is it plugged in?";
         Fail(kExitDevice, "no controller found (" + hint + ")");
         return false;
     }
@@ -105,7 +108,7 @@ public:
         if (ReadSnapshot(*link_, snapshot)) {
             return true;
         }
-        Fail(kExitDevice, "the controller did not answer the settings read");
+        Fail(kExitDevice, "the controller did not answer the settings read: " + DeviceLink::LastError());
         return false;
     }
 
@@ -249,7 +252,8 @@ int Run::Set(const std::string& key, const std::string& text)
         return Fail(kExitUsage, kLoopRule);
     }
     if (!WriteSetting(*link_, value)) {
-        return Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key);
+        return Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
+                                     DeviceLink::LastError());
     }
     if (!Read(s)) {
         return kExitDevice;
@@ -267,7 +271,7 @@ int Run::RestoreDefaults()
         return kExitDevice;
     }
     if (!link_->SendRestoreDefaults()) {
-        return Fail(kExitDevice, "the controller refused the restore-defaults report");
+        return Fail(kExitDevice, "the controller refused the restore-defaults report: " + DeviceLink::LastError());
     }
     return kExitDone;
 }
@@ -446,7 +450,8 @@ int Run::Import(const std::string& file, bool dryRun)
         io_.out << (dryRun ? "would set " : "set ") << v.entry->key << ": \"" << s.ValueText(*v.entry) << "\" -> \""
                 << (v.entry->kind == EntryKind::Choice ? v.entry->list->Entry(v.position) : v.text) << "\"\n";
         if (!dryRun && !WriteSetting(*link_, v)) {
-            return Fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key);
+            return Fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
+                                         DeviceLink::LastError());
         }
     }
     if (dryRun) {

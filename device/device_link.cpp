@@ -3,7 +3,24 @@
 #include <cerrno>
 #include <cstring>
 
+std::string controller::AccessAdvice(const std::string& path)
+{
+    return "A controller was found at " + path +
+           ", but this user may not open it for reading and writing. Give access with the udev rule " +
+           kUdevRulePath + " (see the README), run \"udevadm control --reload\" as root, then plug the controller in again.";
+}
+
+namespace {
+// Per thread, since the dialog's thread and the firmware worker transfer at the same time.
+thread_local std::string lastError;
+}  // namespace
+
 DeviceLink::DeviceLink(HidPlatform& platform) : platform_(platform) {}
+
+std::string DeviceLink::LastError()
+{
+    return lastError;
+}
 
 bool DeviceLink::FindDevice()
 {
@@ -12,7 +29,11 @@ bool DeviceLink::FindDevice()
     // released now, or when the last transfer through it returns.
     std::shared_ptr<HidDevice> found;
     std::string foundPath;
+    std::string inaccessible;
     for (const HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
+        if (!info.accessible && controller::IsControllerProduct(info.productId) && inaccessible.empty()) {
+            inaccessible = info.path;
+        }
         std::shared_ptr<HidDevice> device = platform_.Open(info.path);
         if (!device) {
             continue;
@@ -26,6 +47,7 @@ bool DeviceLink::FindDevice()
         foundPath = info.path;
         break;
     }
+    inaccessiblePath_ = found ? std::string() : inaccessible;
     devicePath_.store(found ? std::make_shared<const std::string>(foundPath) : nullptr);
     deviceHandle_.store(found);
     return found != nullptr;
@@ -63,8 +85,11 @@ bool DeviceLink::Transfer(bool isSet, uint8_t* data, std::size_t length, std::st
     if (wireLog_) {
         wireLog_->Record(isSet, data, length, ok);
     }
-    if (!ok && error) {
-        *error = text;
+    if (!ok) {
+        lastError = text;
+        if (error) {
+            *error = text;
+        }
     }
     return ok;
 }

@@ -21,6 +21,10 @@ constexpr uint16_t kProductIdAlt = 0x7411;
 constexpr bool IsControllerProduct(uint16_t productId) { return productId == kProductId || productId == kProductIdAlt; }
 // The controller needs this long after it arrives before it answers reliably.
 constexpr std::chrono::milliseconds kArrivalSettleTime{3000};
+// The udev rule that gives the user at the machine access to the controller's node.
+constexpr const char* kUdevRulePath = "/etc/udev/rules.d/70-tavrel-7410.rules";
+// What to tell the user when a controller is present at `path` but this user may not open it.
+std::string AccessAdvice(const std::string& path);
 }  // namespace controller
 
 class DeviceLink {
@@ -42,6 +46,9 @@ public:
     bool GetFeature(uint8_t* data, std::size_t length, std::string* error = nullptr);
     bool SetFeature(const uint8_t* data, std::size_t length, std::string* error = nullptr);
 
+    // The system's text for the last transfer that failed on the calling thread.
+    static std::string LastError();
+
     // The three ParameterReport senders; each fills ReportBuffer and sends all 63 bytes.
     bool SendNumericParameter(int group, int index, int value);
     bool SendStringParameter(int group, int index, int length, const char* text);
@@ -51,6 +58,9 @@ public:
     std::shared_ptr<HidDevice> DeviceHandle() const { return deviceHandle_.load(); }
     bool HasDevice() const { return DeviceHandle() != nullptr; }
     std::string DevicePath() const;
+    // After a FindDevice that found no controller: the path of one that is present but that this user may
+    // not open for reading and writing; empty otherwise.
+    std::string InaccessiblePath() const { return inaccessiblePath_; }
 
     // Set before transfers start; every transfer is then logged.
     void SetWireLog(std::shared_ptr<WireLog> log) { wireLog_ = std::move(log); }
@@ -63,6 +73,7 @@ private:
     HidPlatform& platform_;
     std::atomic<std::shared_ptr<HidDevice>> deviceHandle_;
     std::atomic<std::shared_ptr<const std::string>> devicePath_;
+    std::string inaccessiblePath_;  // the dialog's thread only, like FindDevice
     ReportBytes reportBuffer_{};
     std::shared_ptr<WireLog> wireLog_;
 };

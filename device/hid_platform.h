@@ -13,7 +13,7 @@ struct HidDeviceInfo {
     std::string path;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
-    bool accessible = true;  // whether this user may open the path for reading and writing
+    bool accessible = true;  // false when this user is refused reading and writing the path
 };
 
 struct HidAttributes {

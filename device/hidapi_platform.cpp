@@ -108,7 +108,8 @@ std::vector<HidDeviceInfo> HidapiPlatform::Enumerate(uint16_t vendorId)
         info.path = it->path;
         info.vendorId = it->vendor_id;
         info.productId = it->product_id;
-        info.accessible = access(it->path, R_OK | W_OK) == 0;
+        // Only a refusal is a matter of access: a node that is already gone belongs to a device leaving.
+        info.accessible = access(it->path, R_OK | W_OK) == 0 || (errno != EACCES && errno != EPERM);
         result.push_back(std::move(info));
     }
     hid_free_enumeration(list);

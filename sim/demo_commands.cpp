@@ -1,5 +1,7 @@
 #include "sim/demo_commands.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <sstream>
 #include <vector>
@@ -50,9 +52,57 @@ const NumberCommand kNumberCommands[] = {
      [](VirtualController& c, long v) { c.SetLineLevel(static_cast<uint8_t>(v)); }},
     {"latency", 10, 0, 60000, "milliseconds per transfer, 0 to 60000",
      [](VirtualController& c, long v) { c.SetLatency(std::chrono::milliseconds(v)); }},
-    {"fail", 10, 1, 1000000, "which next transfer fails, 1 for the next",
-     [](VirtualController& c, long v) { c.FailNthTransfer(static_cast<int>(v)); }},
 };
+
+// How a failed transfer fails, by the errno the kernel's hidraw driver gives.
+struct FailureKind {
+    const char* name;
+    int errnum;
+};
+
+const FailureKind kFailureKinds[] = {
+    {"eio", EIO},            // the default: the transfer went wrong
+    {"epipe", EPIPE},        // the device stalled the report
+    {"etimedout", ETIMEDOUT},  // the device did not answer in time
+};
+
+std::optional<std::string> ApplyFail(VirtualController& controller, const std::vector<std::string>& w)
+{
+    const std::optional<long> n = w.size() == 2 || w.size() == 3 ? Number(w[1], 10, 1, 1000000) : std::nullopt;
+    if (!n) {
+        return "fail: expected which next transfer fails, 1 for the next, then optionally eio, epipe or etimedout";
+    }
+    int errnum = EIO;
+    if (w.size() == 3) {
+        const FailureKind* kind = std::find_if(std::begin(kFailureKinds), std::end(kFailureKinds),
+                                               [&](const FailureKind& k) { return w[2] == k.name; });
+        if (kind == std::end(kFailureKinds)) {
+            return "fail: " + w[2] + " is not eio, epipe or etimedout";
+        }
+        errnum = kind->errnum;
+    }
+    controller.FailNthTransfer(static_cast<int>(*n), errnum);
+    return std::nullopt;
+}
+
+// answer ID BYTES: the next get of report ID answers with these bytes (hex, byte 0 the ID), however many.
+std::optional<std::string> ApplyAnswer(VirtualController& controller, const std::vector<std::string>& w)
+{
+    const std::optional<long> id = w.size() >= 2 ? Number(w[1], 10, 1, 255) : std::nullopt;
+    if (!id || w.size() > 2 + 63) {
+        return "answer: expected a report ID, then at most 63 bytes in hex";
+    }
+    std::vector<uint8_t> bytes;
+    for (std::size_t i = 2; i < w.size(); ++i) {
+        const std::optional<long> b = Number(w[i], 16, 0, 0xFF);
+        if (!b) {
+            return "answer: " + w[i] + " is not a byte in hex";
+        }
+        bytes.push_back(static_cast<uint8_t>(*b));
+    }
+    controller.AnswerNextGet(static_cast<uint8_t>(*id), std::move(bytes));
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -70,6 +120,12 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         command == "plug" ? controller.Plug() : controller.Unplug();
         return std::nullopt;
     }
+    if (command == "fail") {
+        return ApplyFail(controller, w);
+    }
+    if (command == "answer") {
+        return ApplyAnswer(controller, w);
+    }
     for (const NumberCommand& c : kNumberCommands) {
         if (command != c.name) {
             continue;
@@ -81,7 +137,7 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         c.apply(controller, *value);
         return std::nullopt;
     }
-    return "unknown command: " + command + " (plug, unplug, station HEX, level N, latency MS, fail N)";
+    return "unknown command: " + command + " (plug, unplug, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...)";
 }
 
 }  // namespace sim

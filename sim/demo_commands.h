@@ -1,5 +1,5 @@
 // The demo's text commands for the virtual controller, one per line:
-//   plug | unplug | station HEX | level N | latency MS | fail N
+//   plug | unplug | station HEX | level N | latency MS | fail N [eio|epipe|etimedout] | answer ID HEX...
 #pragma once
 
 #include "sim/virtual_controller.h"

@@ -56,6 +56,7 @@ struct VirtualController::Core {
     std::chrono::microseconds latency{0};
     int transfers = 0;
     int failAt = 0;     // absolute transfer numbers; 0: none
+    int failErrno = EIO;
     int failFrom = 0;
     int pullOutAt = 0;
     std::map<uint8_t, std::deque<std::vector<uint8_t>>> cannedAnswers;  // per report ID, in order
@@ -80,17 +81,18 @@ struct VirtualController::Core {
     void Notify(HotplugAction action);  // with `mutex` held
     void PlugLocked();
     void UnplugLocked();
-    int Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length, std::string& error);
+    // -1 with the errno the kernel's hidraw driver would give, or the bytes transferred.
+    int Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length, int& error);
     void Shutdown();
 
 private:
-    int Get(uint8_t* data, std::size_t length, std::string& error);
-    int Set(const uint8_t* data, std::size_t length, std::string& error);
-    int SetParameter(const uint8_t* data, std::string& error);
-    int SetChunk(const uint8_t* data, std::string& error);
+    int Get(uint8_t* data, std::size_t length, int& error);
+    int Set(const uint8_t* data, std::size_t length, int& error);
+    int SetParameter(const uint8_t* data, int& error);
+    int SetChunk(const uint8_t* data, int& error);
     std::optional<std::string> TakeRecord(const std::string& record);  // an error text when invalid
     void ScheduleReboot();
-    int Refuse(std::string reason, std::string& error);
+    int Refuse(std::string reason, int& error);
 };
 
 // Self-pipe: the controller side writes a byte per event, so the GUI can watch the read end like a udev socket.
@@ -213,15 +215,15 @@ void VirtualController::Core::ScheduleReboot()
     });
 }
 
-int VirtualController::Core::Refuse(std::string reason, std::string& error)
+int VirtualController::Core::Refuse(std::string reason, int& error)
 {
     refusals.push_back(std::move(reason));
-    error = std::strerror(EPIPE);  // what hidraw reports when the device stalls a control transfer
+    error = EPIPE;  // what hidraw reports when the device stalls a control transfer
     return -1;
 }
 
 int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length,
-                                      std::string& error)
+                                      int& error)
 {
     std::chrono::microseconds delay;
     {
@@ -234,27 +236,27 @@ int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uin
 
     std::lock_guard lock(mutex);
     if (!plugged || handleGeneration != generation) {
-        error = std::strerror(ENODEV);
+        error = ENODEV;
         return -1;
     }
     const int n = ++transfers;
     if (n == pullOutAt) {
         pullOutAt = 0;
         UnplugLocked();
-        error = std::strerror(ENODEV);
+        error = ENODEV;
         return -1;
     }
     if (n == failAt || (failFrom != 0 && n >= failFrom)) {
+        error = n == failAt ? failErrno : EIO;
         if (n == failAt) {
             failAt = 0;
         }
-        error = std::strerror(EIO);
         return -1;
     }
     return isSet ? Set(data, length, error) : Get(data, length, error);
 }
 
-int VirtualController::Core::Get(uint8_t* data, std::size_t length, std::string& error)
+int VirtualController::Core::Get(uint8_t* data, std::size_t length, int& error)
 {
     if (length == 0) {
         return Refuse("get with no report ID", error);
@@ -304,7 +306,7 @@ int VirtualController::Core::Get(uint8_t* data, std::size_t length, std::string&
     return Refuse("get of report " + std::to_string(id) + " with length " + std::to_string(length), error);
 }
 
-int VirtualController::Core::Set(const uint8_t* data, std::size_t length, std::string& error)
+int VirtualController::Core::Set(const uint8_t* data, std::size_t length, int& error)
 {
     if (length == 0) {
         return Refuse("set with no report ID", error);
@@ -340,7 +342,7 @@ std::optional<int> DigitValue(uint8_t c)
 }
 }  // namespace
 
-int VirtualController::Core::SetChunk(const uint8_t* data, std::string& error)
+int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
 {
     if (!downloading) {
         return Refuse("firmware chunk outside download mode", error);
@@ -445,7 +447,7 @@ std::optional<std::string> VirtualController::Core::TakeRecord(const std::string
     return std::nullopt;
 }
 
-int VirtualController::Core::SetParameter(const uint8_t* data, std::string& error)
+int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
 {
     const int commandLength = data[1];
     if (commandLength == report::kRestoreCommandLength) {
@@ -497,7 +499,7 @@ int VirtualController::Core::SetParameter(const uint8_t* data, std::string& erro
 
 namespace {
 
-class SimDevice : public HidDevice {
+class SimDevice : public Connection {
 public:
     SimDevice(std::shared_ptr<VirtualController::Core> core, uint64_t generation)
         : core_(std::move(core)), generation_(generation)
@@ -515,18 +517,31 @@ public:
 
     int GetFeature(uint8_t* data, std::size_t length, std::string& error) override
     {
-        return core_->Transfer(generation_, false, data, length, error);
+        return Finish(core_->Transfer(generation_, false, data, length, lastErrno_), error);
     }
 
     int SetFeature(const uint8_t* data, std::size_t length, std::string& error) override
     {
         // Set transfers never write into the caller's buffer.
-        return core_->Transfer(generation_, true, const_cast<uint8_t*>(data), length, error);
+        return Finish(core_->Transfer(generation_, true, const_cast<uint8_t*>(data), length, lastErrno_), error);
     }
 
+    int LastErrno() const override { return lastErrno_; }
+
 private:
+    int Finish(int result, std::string& error)
+    {
+        if (result < 0) {
+            error = std::strerror(lastErrno_);
+        } else {
+            lastErrno_ = 0;
+        }
+        return result;
+    }
+
     std::shared_ptr<VirtualController::Core> core_;
     uint64_t generation_;
+    int lastErrno_ = 0;
 };
 
 }  // namespace
@@ -548,6 +563,11 @@ std::vector<HidDeviceInfo> VirtualController::Enumerate(uint16_t vendorId)
 }
 
 std::unique_ptr<HidDevice> VirtualController::Open(const std::string& path)
+{
+    return Connect(path);
+}
+
+std::unique_ptr<Connection> VirtualController::Connect(const std::string& path)
 {
     std::lock_guard lock(core_->mutex);
     if (!core_->plugged || path != kDevicePath) {
@@ -649,10 +669,11 @@ std::chrono::microseconds VirtualController::Latency() const
     return core_->latency;
 }
 
-void VirtualController::FailNthTransfer(int n)
+void VirtualController::FailNthTransfer(int n, int errnum)
 {
     std::lock_guard lock(core_->mutex);
     core_->failAt = n > 0 ? core_->transfers + n : 0;
+    core_->failErrno = errnum;
 }
 
 void VirtualController::FailFromNthTransfer(int n)

@@ -7,6 +7,7 @@
 #include "settings/catalogue.h"
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -30,6 +31,13 @@ Memory FactoryMemory();
 // Every setting and text back to its default; firmware, station and level stay.
 void RestoreDefaults(Memory& memory);
 
+// One opened connection to the controller. Besides the system's text it keeps the errno of its last failed
+// transfer, as the kernel's hidraw driver would return it (ENODEV, EPIPE, EIO, ETIMEDOUT).
+class Connection : public HidDevice {
+public:
+    virtual int LastErrno() const = 0;
+};
+
 class VirtualController : public HidPlatform {
 public:
     VirtualController();
@@ -40,6 +48,7 @@ public:
     // The platform interface.
     std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId) override;
     std::unique_ptr<HidDevice> Open(const std::string& path) override;
+    std::unique_ptr<Connection> Connect(const std::string& path);
 
     // The hot-plug interface: a monitor that hears every plug and pull-out from now on.
     std::unique_ptr<HotplugMonitor> CreateMonitor();
@@ -62,7 +71,7 @@ public:
     // Faults.
     void SetLatency(std::chrono::microseconds perTransfer);
     std::chrono::microseconds Latency() const;
-    void FailNthTransfer(int n);          // the n-th next transfer fails (1: the next one)
+    void FailNthTransfer(int n, int errnum = EIO);  // the n-th next transfer fails (1: the next one)
     void FailFromNthTransfer(int n);      // the n-th next transfer and every one after it fail
     void PullOutAfterNthTransfer(int n);  // the n-th next transfer fails and the controller is pulled out
     void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // queued; may be shorter than asked

@@ -1,4 +1,5 @@
-// The main dialog over the virtual controller, with its wire traffic captured and its "Error" boxes recorded.
+// The main dialog over a platform (the virtual controller, or the real backend on the emulated kernel
+// device), with its wire traffic captured and its "Error" boxes recorded.
 #pragma once
 
 #include "app/doorphoneconfigdlg.h"
@@ -25,21 +26,20 @@
 #include <string>
 #include <vector>
 
-class DialogFixture : public ::testing::Test {
+class DialogFixtureBase : public ::testing::Test {
 protected:
-    sim::VirtualController controller;
-    DeviceLink link{controller};
+    DeviceLink link;
     std::unique_ptr<CDoorphoneConfigDlg> dlg;
     std::vector<QString> errors;  // every "Error" box, in order
     std::function<void()> onError;  // runs while an "Error" box would be open
 
-    DialogFixture()
+    explicit DialogFixtureBase(HidPlatform& platform) : link(platform)
     {
         wireStream_ = open_memstream(&wireBuffer_, &wireSize_);
         link.SetWireLog(std::make_shared<WireLog>(wireStream_));
     }
 
-    ~DialogFixture() override
+    ~DialogFixtureBase() override
     {
         dlg.reset();
         link.SetWireLog(nullptr);
@@ -59,20 +59,11 @@ protected:
         return hooks;
     }
 
-    void Start(DialogHooks hooks)
+    void StartWith(MonitorFactory monitors, DialogHooks hooks,
+                   std::chrono::milliseconds settle = std::chrono::milliseconds(0))
     {
-        dlg = std::make_unique<CDoorphoneConfigDlg>(link, [this] { return controller.CreateMonitor(); },
-                                                    std::move(hooks));
-        dlg->SetArrivalSettleTime(std::chrono::milliseconds(0));
-    }
-    void Start() { Start(Hooks()); }
-
-    // Shown and active, for tests that move the keyboard focus.
-    void StartShown()
-    {
-        Start();
-        dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+        dlg = std::make_unique<CDoorphoneConfigDlg>(link, std::move(monitors), std::move(hooks));
+        dlg->SetArrivalSettleTime(settle);
     }
 
     template <class T>
@@ -86,6 +77,30 @@ protected:
     QComboBox* Combo(int id) { return Item<QComboBox>(id); }
     QLabel* Label(int id) { return Item<QLabel>(id); }
     bool Shown(int id) { return !dlg->GetDlgItem(id)->isHidden(); }
+
+    bool ConnectedView()
+    {
+        return dlg->ConnectionState() == dlg::kConnected && Label(1007)->text() == "Device Connected" &&
+               !dlg->TabCtrl()->isHidden() && !Shown(1009);
+    }
+    bool DisconnectedView()
+    {
+        if (dlg->ConnectionState() != dlg::kDisconnected || Label(1007)->text() != "Device Disconnected" ||
+            !dlg->TabCtrl()->isHidden() || !Shown(1009)) {
+            return false;
+        }
+        for (const QPointer<QWidget>& control : dlg->Registry()) {
+            if (control && !control->isHidden()) {
+                return false;
+            }
+        }
+        for (int id : dlg::kRowLabelIds) {
+            if (Shown(id)) {
+                return false;
+            }
+        }
+        return true;
+    }
 
     // What a user's click on a tab does.
     void UserSelectsTab(int index) { dlg->TabCtrl()->tabBar()->setCurrentIndex(index); }
@@ -163,6 +178,30 @@ private:
     char* wireBuffer_ = nullptr;
     std::size_t wireSize_ = 0;
     std::size_t mark_ = 0;
+};
+
+struct VirtualControllerHolder {
+    sim::VirtualController controller;
+};
+
+// The dialog over the virtual controller, which the tests drive directly.
+class DialogFixture : protected VirtualControllerHolder, public DialogFixtureBase {
+protected:
+    DialogFixture() : DialogFixtureBase(controller) {}
+
+    void Start(DialogHooks hooks)
+    {
+        StartWith([this] { return controller.CreateMonitor(); }, std::move(hooks));
+    }
+    void Start() { Start(Hooks()); }
+
+    // Shown and active, for tests that move the keyboard focus.
+    void StartShown()
+    {
+        Start();
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    }
 };
 
 // Whether `line` starts with `prefix`.

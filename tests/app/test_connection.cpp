@@ -3,31 +3,7 @@
 
 namespace {
 
-struct Connection : DialogFixture {
-    bool ConnectedView()
-    {
-        return dlg->ConnectionState() == dlg::kConnected && Label(1007)->text() == "Device Connected" &&
-               !dlg->TabCtrl()->isHidden() && !Shown(1009);
-    }
-    bool DisconnectedView()
-    {
-        if (dlg->ConnectionState() != dlg::kDisconnected || Label(1007)->text() != "Device Disconnected" ||
-            !dlg->TabCtrl()->isHidden() || !Shown(1009)) {
-            return false;
-        }
-        for (const QPointer<QWidget>& control : dlg->Registry()) {
-            if (control && !control->isHidden()) {
-                return false;
-            }
-        }
-        for (int id : dlg::kRowLabelIds) {
-            if (Shown(id)) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
+using Connection = DialogFixture;
 
 TEST_F(Connection, StartWithoutTheController)
 {

@@ -1,0 +1,171 @@
+// The window on the real backend (hidapi's hidraw backend and the udev monitor) with the controller emulated
+// at the kernel's HID interface. This binary runs inside emulate-controller, which it drives through the
+// control FIFO named in $EMULATE_CONTROLLER_CONTROL.
+#include "tests/app/dialog_fixture.h"
+
+#include "device/hidapi_platform.h"
+#include "device/udev_monitor.h"
+
+#include <QProgressBar>
+
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+struct HidapiHolder {
+    HidapiPlatform hidapi;
+};
+
+class RealBackend : protected HidapiHolder, public DialogFixtureBase {
+protected:
+    std::FILE* devnull = std::fopen("/dev/null", "w");
+    std::vector<std::string> seen;  // install boxes, as the user saw them
+
+    RealBackend() : DialogFixtureBase(hidapi) {}
+    ~RealBackend() override
+    {
+        dlg.reset();
+        std::fclose(devnull);
+    }
+
+    void SetUp() override
+    {
+        if (std::getenv("EMULATE_CONTROLLER_CONTROL") == nullptr) {
+            GTEST_SKIP() << "runs inside emulate-controller only";
+        }
+    }
+
+    // One command to the emulated bench, e.g. "unplug".
+    static void Bench(const std::string& command)
+    {
+        const int fd = open(std::getenv("EMULATE_CONTROLLER_CONTROL"), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const std::string line = command + "\n";
+        ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        close(fd);
+    }
+
+    void Start(std::chrono::milliseconds settle = std::chrono::milliseconds(0))
+    {
+        DialogHooks hooks = Hooks();
+        hooks.confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        hooks.applicationMessage = [this](QWidget*, const QString& text) { seen.push_back(text.toStdString()); };
+        hooks.firmwareError = [this](const QString& text) { seen.push_back("Error: " + text.toStdString()); };
+        hooks.firmwareTrace = devnull;
+        StartWith([] { return std::unique_ptr<HotplugMonitor>(UdevHotplugMonitor::Create()); }, std::move(hooks),
+                  settle);
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    }
+
+    // Everything from the first failed transfer on.
+    std::vector<std::string> WireFromFirstFailure()
+    {
+        std::vector<std::string> wire = Wire();
+        auto first = std::find_if(wire.begin(), wire.end(),
+                                  [](const std::string& l) { return l.size() > 4 && l.substr(l.size() - 4) == "fail"; });
+        return {first, wire.end()};
+    }
+};
+
+TEST_F(RealBackend, StartUpReadsTheControllerThroughItsHidrawNode)
+{
+    Start();
+    EXPECT_TRUE(ConnectedView());
+    EXPECT_EQ(link.DevicePath(), "/dev/hidraw0");
+    const auto wire = Wire();
+    ASSERT_EQ(wire.size(), 3u);
+    EXPECT_TRUE(StartsWith(wire[0], "GET 01")) << wire[0];
+    EXPECT_TRUE(StartsWith(wire[1], "GET 04")) << wire[1];
+    EXPECT_TRUE(StartsWith(wire[2], "GET 05")) << wire[2];
+    EXPECT_EQ(Edit(2004)->text(), "1234");  // the DTMF password, from the string pool
+}
+
+TEST_F(RealBackend, PullOutAndPlugInFollowTheKernelsEvents)
+{
+    constexpr auto kSettle = std::chrono::milliseconds(300);
+    Start(kSettle);
+    UserSelectsTab(2);
+    Bench("unplug");
+    ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
+    EXPECT_TRUE(DisconnectedView());
+    EXPECT_EQ(Label(1009)->text(), "Please connect your device now");
+
+    MarkWire();
+    QElapsedTimer sincePlug;
+    sincePlug.start();
+    Bench("plug");
+    ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
+    EXPECT_GE(sincePlug.elapsed(), kSettle.count());  // read only once the controller has settled
+    EXPECT_TRUE(ConnectedView());
+    EXPECT_EQ(dlg->TabCtrl()->currentIndex(), 0);
+    const auto wire = Wire();
+    ASSERT_EQ(wire.size(), 2u);
+    EXPECT_TRUE(StartsWith(wire[0], "GET 04"));
+    EXPECT_TRUE(StartsWith(wire[1], "GET 05"));
+}
+
+TEST_F(RealBackend, APullOutMidInstallEndsInTheFailedInstallAndWritesNothingMore)
+{
+    Start();
+    bool pulled = false;
+    QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
+        if (v >= 10 && !pulled) {
+            pulled = true;
+            Bench("unplug");
+        }
+    });
+    MarkWire();
+    QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_THAT(seen[0], ::testing::HasSubstr("No such device"));  // ENODEV, in the system's words
+    EXPECT_EQ(seen[1], "Thread has exited abnormally");
+    EXPECT_EQ(Label(1009)->text(), "Programming FAILED!");
+    EXPECT_EQ(Label(1007)->text(), "Device Disconnected");
+    EXPECT_TRUE(dlg->UpdatePending());
+    Settle();
+    const auto afterFailure = WireFromFirstFailure();
+    ASSERT_EQ(afterFailure.size(), 1u) << "nothing is sent after the failed chunk";
+    EXPECT_TRUE(StartsWith(afterFailure[0], "SET 05 46"));
+}
+
+TEST_F(RealBackend, AStalledChunkShowsTheSystemsText)
+{
+    Start();
+    Bench("fail 40 epipe");
+    QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_THAT(seen[0], ::testing::HasSubstr("Broken pipe"));
+    EXPECT_EQ(Label(1009)->text(), "Programming FAILED!");
+}
+
+// Runs as a user who may not open the node (see the CTest case that starts it).
+TEST_F(RealBackend, NotAccessibleNamesThePathAndTheFixThenConnectsOnceAccessIsGranted)
+{
+    if (access("/dev/hidraw0", R_OK | W_OK) == 0) {
+        GTEST_SKIP() << "this user may open the node; the not-accessible case runs in its own CTest case";
+    }
+    Start();
+    EXPECT_TRUE(DisconnectedView());
+    const std::string text = Label(1009)->text().toStdString();
+    EXPECT_THAT(text, ::testing::HasSubstr("/dev/hidraw0"));
+    EXPECT_THAT(text, ::testing::HasSubstr(controller::kUdevRulePath));
+    EXPECT_THAT(text, ::testing::HasSubstr("udevadm control --reload"));
+    EXPECT_TRUE(Wire().empty());
+
+    // The rule is installed and the controller plugged in again.
+    Bench("node-mode 0666");
+    Bench("unplug");
+    ASSERT_TRUE(WaitFor([&] { return Label(1009)->text() == "Please connect your device now"; }))
+        << Label(1009)->text().toStdString();
+    Bench("plug");
+    ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
+    EXPECT_TRUE(ConnectedView());
+}
+
+}  // namespace
