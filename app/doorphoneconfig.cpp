@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "\n"
     "  --simulate        use the built-in virtual controller instead of a real one, with a window to plug\n"
     "                    it in and pull it out; the same commands are read from standard input, one per\n"
-    "                    line: plug, unplug, station HEX, level N, latency MS, fail N\n"
+    "                    line: plug, unplug, station HEX, level N, latency MS,\n"
+    "                    fail N [eio|epipe|etimedout], answer ID HEX...\n"
     "  --wire-log FILE   append one line per feature-report transfer to FILE\n"
     "  --help            show this text\n"
     "  --version         show the tool's version\n";

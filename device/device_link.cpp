@@ -5,9 +5,8 @@
 
 std::string controller::AccessAdvice(const std::string& path)
 {
-    return "A controller was found at " + path +
-           ", but this user may not open it for reading and writing. Give access with the udev rule " +
-           kUdevRulePath + " (see the README), run \"udevadm control --reload\" as root, then plug the controller in again.";
+    return "Found a controller at " + path + ", but this user may not open it.\nGive access with the udev rule " + kUdevRulePath +
+           "\n(see the README), run \"udevadm control --reload\" as root\nand plug the controller in again.";
 }
 
 namespace {

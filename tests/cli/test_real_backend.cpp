@@ -191,7 +191,7 @@ TEST_F(RealBackendCli, ANodeThisUserMayNotOpenIsNamedWithTheFix)
     }
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("/dev/hidraw0"));
-    EXPECT_THAT(r.err, HasSubstr("may not open it for reading and writing"));
+    EXPECT_THAT(r.err, HasSubstr("this user may not open it"));
     EXPECT_THAT(r.err, HasSubstr("/etc/udev/rules.d/70-tavrel-7410.rules"));
     EXPECT_THAT(r.err, HasSubstr("udevadm control --reload"));
     EXPECT_THAT(ReadFile(File("trace")), Not(HasSubstr("open"))) << "hidapi never opens a refused node";

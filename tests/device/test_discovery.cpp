@@ -86,6 +86,22 @@ TEST_F(Discovery, PathsThatCannotBeOpenedOrReadAreSkipped)
     EXPECT_THAT(platform.events->closed, ElementsAre("/dev/hidraw2"));
 }
 
+TEST_F(Discovery, AControllerThisUserMayNotOpenIsNamedOnlyWhileNoOtherIsFound)
+{
+    platform.interfaces = {{"/dev/hidraw1", kVendor, 0x0001, false}, {"/dev/hidraw4", kVendor, 0x7411, false}};
+    EXPECT_FALSE(link.FindDevice());
+    EXPECT_EQ(link.InaccessiblePath(), "/dev/hidraw4") << "a refused node of another product is no controller";
+    EXPECT_THAT(controller::AccessAdvice("/dev/hidraw4"), ::testing::HasSubstr("/dev/hidraw4"));
+
+    platform.interfaces.push_back({"/dev/hidraw5", kVendor, 0x7410});
+    EXPECT_TRUE(link.FindDevice());
+    EXPECT_EQ(link.InaccessiblePath(), "");
+
+    platform.interfaces.clear();
+    EXPECT_FALSE(link.FindDevice());
+    EXPECT_EQ(link.InaccessiblePath(), "");
+}
+
 TEST_F(Discovery, NoMatchLeavesNoHandleAndReleasesEverything)
 {
     platform.interfaces = {{"/dev/hidraw1", kVendor, 0x0001}, {"/dev/hidraw2", kVendor, 0x0002}};

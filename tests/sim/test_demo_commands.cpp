@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 TEST(DemoCommands, EachCommandActsOnTheController)
@@ -33,17 +36,46 @@ TEST(DemoCommands, EachCommandActsOnTheController)
     EXPECT_TRUE(link.GetShortReport(1));
 }
 
+TEST(DemoCommands, AFailureCanTakeTheKernelsWayOfFailingAndAGetCanBeAnsweredShort)
+{
+    sim::VirtualController c;
+    std::unique_ptr<sim::Connection> connection = c.Connect(c.DevicePath());
+    ASSERT_NE(connection, nullptr);
+    uint8_t report[8] = {1};
+    std::string text;
+    for (auto [line, errnum] : {std::pair{"fail 1 epipe", EPIPE}, {"fail 1 etimedout", ETIMEDOUT}, {"fail 1", EIO}}) {
+        ASSERT_FALSE(sim::ApplyDemoCommand(c, line)) << line;
+        EXPECT_EQ(connection->GetFeature(report, sizeof report, text), -1) << line;
+        EXPECT_EQ(connection->LastErrno(), errnum) << line;
+        EXPECT_EQ(text, std::strerror(errnum));
+    }
+    EXPECT_EQ(connection->GetFeature(report, sizeof report, text), 8);
+
+    ASSERT_FALSE(sim::ApplyDemoCommand(c, "answer 1 01 ff"));
+    report[0] = 1;
+    EXPECT_EQ(connection->GetFeature(report, sizeof report, text), 2);
+    EXPECT_EQ(report[1], 0xFF);
+
+    c.Unplug();
+    EXPECT_EQ(connection->GetFeature(report, sizeof report, text), -1);
+    EXPECT_EQ(connection->LastErrno(), ENODEV);
+}
+
 TEST(DemoCommands, BadLinesAreRefusedAndChangeNothing)
 {
     sim::VirtualController c;
     const sim::Memory before = c.GetMemory();
     for (const char* line : {"dance", "plug now", "station", "station 1FF", "station zz", "level 256", "level -1",
-                             "level 12x", "latency", "latency fast", "fail 0", "fail", "station 73 1"}) {
+                             "level 12x", "latency", "latency fast", "fail 0", "fail", "station 73 1", "fail 1 eagain",
+                             "fail 1 epipe x", "answer", "answer 4 zz", "answer 0 01", "answer 256"}) {
         const auto error = sim::ApplyDemoCommand(c, line);
         ASSERT_TRUE(error.has_value()) << line;
         EXPECT_FALSE(error->empty());
     }
     EXPECT_TRUE(c.IsPlugged());
+    DeviceLink link(c);
+    ASSERT_TRUE(link.FindDevice());
+    EXPECT_TRUE(link.GetShortReport(1)) << "no failure or answer was queued";
     EXPECT_EQ(c.GetMemory().station, before.station);
     EXPECT_EQ(c.GetMemory().level, before.level);
 }
