@@ -10,28 +10,68 @@
 #include "sim/virtual_controller.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QEventLoop>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <unistd.h>
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: doorphoneconfig [--simulate] [--wire-log FILE]\n"
-    "\n"
+constexpr const char* kDescription =
     "The configuration tool for the Tavrel 7410 door-phone controller. Plug the controller in, then read\n"
-    "and change its settings; every change goes to the controller at once.\n"
-    "\n"
-    "  --simulate        use the built-in virtual controller instead of a real one, with a window to plug\n"
-    "                    it in and pull it out; the same commands are read from standard input, one per\n"
-    "                    line: plug, unplug, station HEX, level N, latency MS,\n"
-    "                    fail N [eio|epipe|etimedout], answer ID HEX...\n"
-    "  --wire-log FILE   append one line per feature-report transfer to FILE\n"
-    "  --help            show this text\n"
-    "  --version         show the tool's version\n";
+    "and change its settings; every change goes to the controller at once.";
+
+constexpr const char* kDemoCommands =
+    "\nWith --simulate the virtual controller's commands are read from standard input, one per line:\n"
+    "  plug, unplug, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...\n"
+    "Qt's own options (-platform NAME, -style NAME, -session ID, ...) are accepted as Qt documents them.\n";
+
+// The program's options; Qt's own are taken out of the command line by QApplication before these are read.
+struct OptionSet {
+    QCommandLineParser parser;
+    QCommandLineOption simulate{"simulate", "Use the built-in virtual controller instead of a real one, with a "
+                                            "window to plug it in and pull it out."};
+    QCommandLineOption wireLog{"wire-log", "Append one line per feature-report transfer to FILE.", "FILE"};
+    QCommandLineOption help{QStringList{"h", "help"}, "Show this text."};
+    QCommandLineOption version{"version", "Show the tool's version."};
+
+// The options QGuiApplication and QApplication take for themselves (see QGuiApplication and QApplication).
+bool IsQtOption(const QString& name)
+{
+    static const QStringList kQtOptions = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "reverse", "session", "style", "stylesheet", "widgetcount", "display",
+        "geometry", "title", "name", "visual", "ncols", "cmap", "nograb", "dograb", "sync", "fn", "font", "bg",
+        "background", "fg", "foreground", "btn", "button", "im", "inputstyle", "graphicssystem", "testability"};
+    return kQtOptions.contains(name);
+}
+
+    OptionSet()
+    {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);  // -platform, as Qt has it
+        parser.setApplicationDescription(kDescription);
+        parser.addOption(simulate);
+        parser.addOption(wireLog);
+        parser.addOption(help);
+        parser.addOption(version);
+    }
+
+    QString HelpText() const { return parser.helpText().replace("<executable_name>", "doorphoneconfig"); }
+};
+
+// The options QGuiApplication and QApplication take for themselves (see QGuiApplication and QApplication).
+bool IsQtOption(const QString& name)
+{
+    static const QStringList kQtOptions = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "reverse", "session", "style", "stylesheet", "widgetcount", "display",
+        "geometry", "title", "name", "visual", "ncols", "cmap", "nograb", "dograb", "sync", "fn", "font", "bg",
+        "background", "fg", "foreground", "btn", "button", "im", "inputstyle", "testability"};
+    return kQtOptions.contains(name);
+}
 
 }  // namespace
 
@@ -81,33 +121,53 @@ int CDoorphoneConfigApp::InitInstance()
 
 int main(int argc, char** argv)
 {
-    // Plain options first, so --help and --version work without a display.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
+    QCoreApplication::setApplicationName("doorphoneconfig");
+    QCoreApplication::setApplicationVersion(kToolVersion);
+    // --help and --version need no display: answer them before the window system is opened.
+    {
+        OptionSet options;
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i) {
+            arguments << QString::fromLocal8Bit(argv[i]);
+        }
+        options.parser.parse(arguments);
+        if (options.parser.isSet(options.help)) {
+            std::fputs(options.HelpText().toLocal8Bit().constData(), stdout);
+            std::fputs(kDemoCommands, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("doorphoneconfig %s\n", kVersionLineText);
+        if (options.parser.isSet(options.version)) {
+            std::printf("doorphoneconfig %s\n", kToolVersion);
             return 0;
         }
-    }
-    AppOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--simulate") {
-            options.simulate = true;
-        } else if (arg == "--wire-log" && i + 1 < argc) {
-            options.wireLogPath = argv[++i];
-        } else if (arg.rfind("--wire-log=", 0) == 0) {
-            options.wireLogPath = arg.substr(11);
-        } else if (arg == "-platform" || arg == "-display" || arg == "-style") {
-            ++i;  // Qt's own, handled by QApplication
-        } else {
-            std::fprintf(stderr, "doorphoneconfig: unknown option %s\n%s", argv[i], kUsage);
-            return 2;
+        // A mistyped option is refused here, before a window system is needed to say so.
+        for (const QString& name : options.parser.unknownOptionNames()) {
+            if (!IsQtOption(name)) {
+                std::fprintf(stderr, "doorphoneconfig: unknown option %s\n%s", name.toLocal8Bit().constData(),
+                             options.HelpText().toLocal8Bit().constData());
+                return 2;
+            }
         }
     }
     QApplication application(argc, argv);
-    return CDoorphoneConfigApp(std::move(options)).InitInstance();
+    QGuiApplication::setDesktopFileName("doorphoneconfig");  // so Wayland compositors find the icon
+    OptionSet options;
+    if (!options.parser.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "doorphoneconfig: %s\n%s", options.parser.errorText().toLocal8Bit().constData(),
+                     options.HelpText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (!options.parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "doorphoneconfig: unexpected argument %s\n",
+                     options.parser.positionalArguments().front().toLocal8Bit().constData());
+        return 2;
+    }
+    AppOptions appOptions;
+    appOptions.simulate = options.parser.isSet(options.simulate);
+    appOptions.wireLogPath = options.parser.value(options.wireLog).toStdString();
+    if (options.parser.isSet(options.wireLog) && appOptions.wireLogPath.empty()) {
+        std::fprintf(stderr, "doorphoneconfig: --wire-log needs a FILE\n");
+        return 2;
+    }
+    return CDoorphoneConfigApp(std::move(appOptions)).InitInstance();
 }

@@ -170,6 +170,7 @@ void CDoorphoneConfigDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
 
     CreateControls();
+    NameSettingControls();
     if (m_hooks.afterCreateControls) {
         m_hooks.afterCreateControls(*this);
     }
@@ -328,6 +329,18 @@ void CDoorphoneConfigDlg::CreateControls()
     close->setFocusPolicy(Qt::ClickFocus);  // no tab stop
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     RegisterItem(dlg::IDOK, close);
+}
+
+void CDoorphoneConfigDlg::NameSettingControls()
+{
+    // The row labels are shared between tabs, so a screen reader learns a control's meaning from the
+    // control itself; UI tests find it by its catalogue key.
+    for (const CatalogueEntry& entry : ParameterCatalogue()) {
+        if (QWidget* control = GetDlgItem(entry.controlId)) {
+            control->setObjectName(QString::fromUtf8(entry.key));
+            control->setAccessibleName(QString::fromUtf8(entry.label));
+        }
+    }
 }
 
 void CDoorphoneConfigDlg::FillChoiceLists()

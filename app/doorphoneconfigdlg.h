@@ -157,6 +157,7 @@ protected:
 private:
     void OnInitDialog();
     void CreateControls();
+    void NameSettingControls();
     void FillChoiceLists();
     void DestroyRegisteredControls();
     void OnDestroy();

@@ -112,15 +112,15 @@ public:
         return false;
     }
 
-    int List();
+    int List(bool json);
     int Show(bool json);
-    int Get(const std::string& key);
+    int Get(const std::string& key, bool json);
     int Set(const std::string& key, const std::string& value);
     int RestoreDefaults();
     int Flash(bool yes);
     int Export(const std::string& file);
     int Import(const std::string& file, bool dryRun);
-    int Keys();
+    int Keys(bool json);
 
 private:
     bool WaitFor(HotplugMonitor& monitor, HotplugAction action, bool present, std::chrono::milliseconds limit);
@@ -144,16 +144,24 @@ std::string Unknown(const std::string& key)
 // The message for the rule between Disconnect Type and Loop Disconnect (see the catalogue).
 const char* const kLoopRule = "Loop Disconnect can be set only while Disconnect Type is \"Loop Current\"";
 
-int Run::List()
+int Run::List(bool json)
 {
+    nlohmann::json items = nlohmann::json::array();
     for (const HidDeviceInfo& info : platform_->Enumerate(controller::kVendorId)) {
         if (!controller::IsControllerProduct(info.productId)) {
             continue;
         }
         char product[8];
         std::snprintf(product, sizeof product, "0x%04x", info.productId);
+        if (json) {
+            items.push_back({{"path", info.path}, {"productId", product}, {"accessible", info.accessible}});
+            continue;
+        }
         io_.out << info.path << "\t" << product << "\t"
                 << (info.accessible ? "accessible" : "no access (this user may not open it)") << "\n";
+    }
+    if (json) {
+        io_.out << items.dump(2) << "\n";
     }
     return kExitDone;
 }
@@ -216,7 +224,7 @@ int Run::Show(bool json)
     return kExitDone;
 }
 
-int Run::Get(const std::string& key)
+int Run::Get(const std::string& key, bool json)
 {
     const CatalogueEntry* entry = ResolveKey(key);
     if (entry == nullptr) {
@@ -225,6 +233,14 @@ int Run::Get(const std::string& key)
     Snapshot s;
     if (!Connect() || !Read(s)) {
         return kExitDevice;
+    }
+    if (json) {
+        nlohmann::json item = {{"key", entry->key}, {"value", s.ValueText(*entry)}};
+        if (entry->kind == EntryKind::Choice) {
+            item["position"] = s.Byte(*entry);
+        }
+        io_.out << item.dump(2) << "\n";
+        return kExitDone;
     }
     io_.out << s.ValueText(*entry);
     if (entry->kind == EntryKind::Choice) {
@@ -495,12 +511,48 @@ std::string Describe(const CatalogueEntry& e)
     return {};
 }
 
-int Run::Keys()
+// A text setting's entry rule by name, as keys --json gives it.
+const char* RuleName(TextRule rule)
 {
+    switch (rule) {
+    case TextRule::TelephonePad:
+        return "telephone-pad";
+    case TextRule::Number:
+        return "number";
+    default:
+        return "digits";
+    }
+}
+
+int Run::Keys(bool json)
+{
+    nlohmann::json items = nlohmann::json::array();
     for (const CatalogueEntry& e : ParameterCatalogue()) {
         const char* kind = e.kind == EntryKind::Status ? "status" : e.kind == EntryKind::Choice ? "choice" : "text";
+        if (json) {
+            nlohmann::json item = {{"key", e.key},
+                                   {"tab", kTabNames[static_cast<std::size_t>(e.tab)]},
+                                   {"label", e.label},
+                                   {"kind", kind},
+                                   {"stationOnly", e.stationOnly}};
+            if (e.kind == EntryKind::Choice) {
+                nlohmann::json values = nlohmann::json::array();
+                for (int i = 0; i < e.list->Size(); ++i) {
+                    values.push_back(e.list->Entry(i));
+                }
+                item["values"] = values;
+            } else if (e.kind == EntryKind::Text) {
+                item["rule"] = RuleName(e.rule);
+                item["maxLength"] = e.maxLength;
+            }
+            items.push_back(item);
+            continue;
+        }
         io_.out << e.key << "\t" << kTabNames[static_cast<std::size_t>(e.tab)] << "\t" << e.label << "\t" << kind
                 << (e.stationOnly ? " (7407 station)" : "") << "\t" << Describe(e) << "\n";
+    }
+    if (json) {
+        io_.out << items.dump(2) << "\n";
     }
     return kExitDone;
 }
@@ -536,15 +588,18 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
                  "use the built-in virtual controller; --simulate=STATE keeps its memory in the file STATE between "
                  "runs (made with the defaults when missing)");
     app.add_option("--wire-log", wireLog, "append one line per feature-report transfer to FILE")->type_name("FILE");
+    app.set_version_flag("--version", std::string("doorphonectl ") + kToolVersion);
     app.require_subcommand(1);
 
-    app.add_subcommand("list", "controllers present: path, product id, and whether this user may open it");
-    CLI::App* show = app.add_subcommand("show", "firmware detected and available, station, line level, every setting");
     bool json = false;
+    CLI::App* list = app.add_subcommand("list", "controllers present: path, product id, and whether this user may open it");
+    list->add_flag("--json", json, "as a JSON array of {path, productId, accessible}");
+    CLI::App* show = app.add_subcommand("show", "firmware detected and available, station, line level, every setting");
     show->add_flag("--json", json, "as a JSON document");
     CLI::App* get = app.add_subcommand("get", "one setting: its value text, and for a choice a tab character and its list position");
     std::string key;
     get->add_option("KEY", key, "the setting")->required();
+    get->add_flag("--json", json, "as a JSON object {key, value, position (a choice's)}");
     CLI::App* set = app.add_subcommand(
         "set", "change one setting; checked by the window's entry rules and messages, then read back");
     std::string value;
@@ -568,7 +623,10 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     bool dryRun = false;
     importCmd->add_option("FILE", file, "the profile to read")->required()->check(CLI::ExistingFile);
     importCmd->add_flag("--dry-run", dryRun, "say what would change, send nothing");
-    app.add_subcommand("keys", "every KEY with its tab, label, kind and allowed values");
+    CLI::App* keys = app.add_subcommand("keys", "every KEY with its tab, label, kind and allowed values");
+    keys->add_flag("--json", json,
+                   "as a JSON array of {key, tab, label, kind, stationOnly, values (a choice's) or rule and "
+                   "maxLength (a text's)}");
 
     std::vector<const char*> argv;
     for (const std::string& a : args) {
@@ -585,19 +643,19 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     const std::string name = command->get_name();
     Run run(io, h);
     if (name == "keys") {
-        return run.Keys();  // needs no controller
+        return run.Keys(json);  // needs no controller
     }
     if (!run.Open(simulate, state, wireLog)) {
         return kExitUsage;
     }
     if (name == "list") {
-        return run.List();
+        return run.List(json);
     }
     if (name == "show") {
         return run.Show(json);
     }
     if (name == "get") {
-        return run.Get(key);
+        return run.Get(key, json);
     }
     if (name == "set") {
         return run.Set(key, value);

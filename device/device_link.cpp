@@ -5,8 +5,8 @@
 
 std::string controller::AccessAdvice(const std::string& path)
 {
-    return "Found a controller at " + path + ", but this user may not open it.\nGive access with the udev rule " + kUdevRulePath +
-           "\n(see the README), run \"udevadm control --reload\" as root\nand plug the controller in again.";
+    return "Found a controller at " + path + ", but this user may not open it.\nIt needs the udev rule " + kUdevRulePath +
+           ";\nrun \"udevadm control --reload\" as root, then plug the controller in again.";
 }
 
 namespace {

@@ -2,8 +2,12 @@
 // and string 2, the version line.
 #pragma once
 
+#include "resources/version.h"
+
 constexpr const char* kFirmwareImageVersion = "2.01.0";
-constexpr const char* kVersionLineText = "Version 2.01 (June 2/15)";
+// The tool's version, from the project's, and the version line that shows it.
+constexpr const char* kToolVersion = DPC_VERSION;
+constexpr const char* kVersionLineText = "Version " DPC_VERSION " (June 2/15)";
 
 // Asked before the carried firmware is installed, by the window and by the command-line tool alike.
 constexpr const char* kInstallQuestion =

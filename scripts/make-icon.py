@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws the tool's icon, a door-phone panel with a speaker grille and a keypad, as an SVG and as
-16x16 and 32x32 PNGs. Deterministic: running it again gives the same files."""
+16x16, 32x32 and 48x48 PNGs. Deterministic: running it again gives the same files."""
 import os
 import struct
 import sys
@@ -63,7 +63,7 @@ def svg():
 def main(out):
     with open(os.path.join(out, "doorphoneconfig.svg"), "w") as f:
         f.write(svg())
-    for size in (16, 32):
+    for size in (16, 32, 48):
         with open(os.path.join(out, f"doorphoneconfig-{size}.png"), "wb") as f:
             f.write(png(raster(size)))
 

@@ -326,3 +326,19 @@ TEST_F(Layout, TheRegistrationIsReleasedBeforeTheControlsAreDestroyed)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Layout, EverySettingControlIsFoundByItsKeyAndReadByItsLabel)
+{
+    Start();
+    for (const CatalogueEntry& entry : ParameterCatalogue()) {
+        SCOPED_TRACE(entry.key);
+        auto* control = dlg->findChild<QWidget*>(QString::fromUtf8(entry.key));
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control, dlg->GetDlgItem(entry.controlId));
+        EXPECT_EQ(control->accessibleName(), QString::fromUtf8(entry.label));
+    }
+}
+
+}  // namespace

@@ -156,6 +156,7 @@ TEST_F(RealBackend, NotAccessibleNamesThePathAndTheFixThenConnectsOnceAccessIsGr
     EXPECT_THAT(text, ::testing::HasSubstr("/dev/hidraw0"));
     EXPECT_THAT(text, ::testing::HasSubstr(controller::kUdevRulePath));
     EXPECT_THAT(text, ::testing::HasSubstr("udevadm control --reload"));
+    EXPECT_LE(Label(1009)->heightForWidth(Label(1009)->width()), Label(1009)->height()) << "the whole advice shows";
     EXPECT_TRUE(Wire().empty());
 
     // The rule is installed and the controller plugged in again.

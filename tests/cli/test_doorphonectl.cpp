@@ -2,6 +2,8 @@
 // wire, and their exit codes.
 #include "cli/doorphonectl.h"
 #include "device/device_link.h"
+#include "resources/strings.h"
+#include "settings/catalogue.h"
 #include "sim/virtual_controller.h"
 
 #include <gmock/gmock.h>
@@ -331,6 +333,58 @@ TEST_F(Cli, KeysHelpAndUsage)
     EXPECT_EQ(Run({"frobnicate"}), 2);
     EXPECT_EQ(Run({}), 2);
     EXPECT_EQ(Run({"get"}), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Cli, VersionIsTheOneTheWindowShows)
+{
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(out, std::string("doorphonectl ") + kToolVersion + "\n");
+    EXPECT_THAT(kVersionLineText, HasSubstr(kToolVersion));
+}
+
+TEST_F(Cli, ListKeysAndGetAsJson)
+{
+    ASSERT_EQ(Run({"list", "--json"}), 0) << err;
+    const auto list = nlohmann::json::parse(out);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0], (nlohmann::json{{"path", controller.DevicePath()}, {"productId", "0x7410"}, {"accessible", true}}));
+    controller.Unplug();
+    ASSERT_EQ(Run({"list", "--json"}), 0);
+    EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::array());
+    controller.Plug();
+
+    ASSERT_EQ(Run({"keys", "--json"}), 0);
+    const auto keys = nlohmann::json::parse(out);
+    ASSERT_EQ(keys.size(), ParameterCatalogue().size());
+    auto byKey = [&](const std::string& key) {
+        for (const auto& k : keys) {
+            if (k["key"] == key) {
+                return k;
+            }
+        }
+        return nlohmann::json();
+    };
+    const auto relay = byKey("door.relay-time");
+    EXPECT_EQ(relay["kind"], "choice");
+    EXPECT_EQ(relay["tab"], "Door Control");
+    EXPECT_EQ(relay["label"], "Relay Time");
+    EXPECT_EQ(relay["values"].size(), 31u);
+    EXPECT_EQ(relay["values"][3], "3 Seconds");
+    EXPECT_FALSE(relay.contains("rule"));
+    const auto password = byKey("maintenance.dtmf-password");
+    EXPECT_EQ(password["kind"], "text");
+    EXPECT_EQ(password["rule"], "telephone-pad");
+    EXPECT_EQ(password["maxLength"], 4);
+    EXPECT_EQ(byKey("dial.keypad-dial-string-length")["stationOnly"], true);
+
+    ASSERT_EQ(Run({"get", "door.relay-time", "--json"}), 0) << err;
+    EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "door.relay-time"}, {"value", "3 Seconds"}, {"position", 3}}));
+    ASSERT_EQ(Run({"get", "DTMF Password", "--json"}), 0) << err;
+    EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "maintenance.dtmf-password"}, {"value", "1234"}}));
 }
 
 }  // namespace

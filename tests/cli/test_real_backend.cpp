@@ -1,6 +1,8 @@
 // doorphonectl on the real hidapi/udev backend, with the controller emulated at the kernel's HID interface:
 // the same commands as on the virtual controller's platform layer must put the same bytes on the wire, and
 // discovery, the kernel's errors and a refused node must reach the user as they would on a real machine.
+#include "resources/version.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -192,7 +194,7 @@ TEST_F(RealBackendCli, ANodeThisUserMayNotOpenIsNamedWithTheFix)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("/dev/hidraw0"));
     EXPECT_THAT(r.err, HasSubstr("this user may not open it"));
-    EXPECT_THAT(r.err, HasSubstr("/etc/udev/rules.d/70-tavrel-7410.rules"));
+    EXPECT_THAT(r.err, HasSubstr(DPC_UDEV_RULE));
     EXPECT_THAT(r.err, HasSubstr("udevadm control --reload"));
     EXPECT_THAT(ReadFile(File("trace")), Not(HasSubstr("open"))) << "hidapi never opens a refused node";
 
