@@ -1,5 +1,9 @@
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/choice_list.h"
+
+#include <QApplication>
+
 #include "device/reports.h"
 #include "resources/strings.h"
 #include "settings/catalogue.h"
@@ -205,6 +209,9 @@ void CDoorphoneConfigDlg::CreateControls()
     m_tabCtrl = new CSTabCtrl(this);
     m_tabCtrl->setGeometry(Rect(15, 30, 650, 445));
     m_tabCtrl->setFocusPolicy(Qt::TabFocus);
+    // A click on a tab takes the focus, as a tab control does on other platforms: an edit the user was in
+    // is then left by that click, before the tab change hides it.
+    m_tabCtrl->tabBar()->setFocusPolicy(Qt::StrongFocus);
     RegisterItem(dlg::kTabCtrlId, m_tabCtrl);
     m_uiFont = QFont("MS Sans Serif");
     m_uiFont.setPointSize(8);
@@ -254,13 +261,8 @@ void CDoorphoneConfigDlg::CreateControls()
             break;
         }
         case Kind::ChoiceList: {
-            auto* combo = new QComboBox(this);
-            combo->setEditable(false);
+            auto* combo = new CChoiceList(Rect(item.left, item.top, item.right, item.bottom), this);
             combo->setFocusPolicy(Qt::StrongFocus);
-            combo->setMaxVisibleItems(12);
-            // The closed field takes the platform's height; the rest of the rectangle is the drop-down's room.
-            combo->setGeometry(item.left, item.top, item.right - item.left, combo->sizeHint().height());
-            combo->setProperty("dropRect", Rect(item.left, item.top, item.right, item.bottom));
             combo->installEventFilter(this);
             const int id = item.id;
             connect(combo, &QComboBox::currentIndexChanged, this, [this, id] {
@@ -408,12 +410,13 @@ bool CDoorphoneConfigDlg::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::FocusOut) {
         auto* edit = qobject_cast<QLineEdit*>(watched);
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        // The user left the edit: by key, mouse or shortcut, or because it was hidden or another control
-        // took the focus. A window deactivation or a popup is not leaving it.
+        // The user left the edit: by key, mouse or shortcut. A window deactivation or a popup is not leaving
+        // it, and neither is the focus that Qt moves on when the dialog hides or disables the edit (its
+        // state has changed by the time the focus leaves, and Qt gives the move the Tab reason).
         const bool left = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-                          reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason ||
-                          reason == Qt::OtherFocusReason;
-        if (edit && left && !m_ignoreFocusLoss && !m_inEditKillFocus) {
+                          reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason;
+        const bool stillThere = edit && !edit->isHidden() && edit->isEnabled();
+        if (edit && left && stillThere && !m_ignoreFocusLoss && !m_inEditKillFocus) {
             // Run after the focus change has finished, so a message box never opens inside it.
             m_pendingEdits.push_back(edit->property("controlId").toInt());
             QMetaObject::invokeMethod(this, [this] { WritePendingEdits(); }, Qt::QueuedConnection);
@@ -536,9 +539,12 @@ void CDoorphoneConfigDlg::OnChoiceChanged(int id)
     if (position < 0) {
         return;  // nothing selected: there is no value to send
     }
-    m_link.SendNumericParameter(entry->address.group, entry->address.index, position);
+    const bool sent = m_link.SendNumericParameter(entry->address.group, entry->address.index, position);
     if (id == kDisconnectTypeControlId) {
         GetDlgItem(kLoopDisconnectControlId)->setEnabled(position == 0);
+    }
+    if (!sent) {
+        ReportFailedWrite();
     }
 }
 
@@ -560,9 +566,10 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
         edit->setFocus(Qt::OtherFocusReason);
         m_ignoreFocusLoss = false;
     }
-    if (verdict.send) {
-        m_link.SendStringParameter(entry->address.group, entry->address.index, static_cast<int>(text.size()),
-                                   text.c_str());
+    m_lastEditRejected = !verdict.send;
+    if (verdict.send && !m_link.SendStringParameter(entry->address.group, entry->address.index,
+                                                    static_cast<int>(text.size()), text.c_str())) {
+        ReportFailedWrite();
     }
     m_inEditKillFocus = false;
 }
@@ -570,7 +577,21 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
 void CDoorphoneConfigDlg::OnRestoreDefaults()
 {
     WritePendingEdits();
-    m_link.SendRestoreDefaults();
+    if (!m_link.SendRestoreDefaults()) {
+        ReportFailedWrite();
+    }
+}
+
+void CDoorphoneConfigDlg::ReportFailedWrite()
+{
+    // A controller the dialog already knows is gone has been announced by the disconnected view.
+    if (m_connectionState != dlg::kConnected) {
+        return;
+    }
+    const std::string reason = DeviceLink::LastError();
+    m_hooks.error(this, reason.empty() ? QString(dlg::kWriteNotTaken) : QString::fromStdString(reason));
+    // Every control then shows what the controller holds; if this read fails too, they keep what they showed.
+    ReadSettings(m_tabCtrl->currentIndex());
 }
 
 // ---- Connection state ----
@@ -602,6 +623,7 @@ void CDoorphoneConfigDlg::ShowDisconnectedView()
     for (const QPointer<QLabel>& label : LabelControls) {
         label->hide();
     }
+    m_progressCtrl->hide();  // an install's bar would cover the status line
     GetDlgItem(dlg::kStatusLineId)->show();
 }
 
@@ -842,6 +864,28 @@ void CDoorphoneConfigDlg::StopInstall()
 
 void CDoorphoneConfigDlg::done(int result)
 {
+    if (!WriteEditsBeforeClosing()) {
+        return;  // a rejected entry keeps the window open, as it would for any other click
+    }
     StopInstall();
     QDialog::done(result);
+}
+
+bool CDoorphoneConfigDlg::WriteEditsBeforeClosing()
+{
+    // The edit the user is still in (the window's close button takes no focus) is left now.
+    auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    const CatalogueEntry* entry = edit ? FindEntryByControlId(edit->property("controlId").toInt()) : nullptr;
+    if (entry && entry->kind == EntryKind::Text && edit->window() == this && !edit->isHidden() && edit->isEnabled() &&
+        std::find(m_pendingEdits.begin(), m_pendingEdits.end(), entry->controlId) == m_pendingEdits.end()) {
+        m_pendingEdits.push_back(entry->controlId);
+    }
+    bool rejected = false;
+    while (!m_pendingEdits.empty() && !m_inEditKillFocus) {
+        const int id = m_pendingEdits.front();
+        m_pendingEdits.erase(m_pendingEdits.begin());
+        OnEditKillFocus(id);
+        rejected = rejected || m_lastEditRejected;
+    }
+    return !rejected && !m_inEditKillFocus;
 }

@@ -61,6 +61,8 @@ constexpr const char* kTitle = "Tavrel 7410 Doorphone Configuration Tool";
 constexpr const char* kDeviceConnected = "Device Connected";
 constexpr const char* kDeviceDisconnected = "Device Disconnected";
 constexpr const char* kConnectPrompt = "Please connect your device now";
+// A settings write that failed without a text of the system's.
+constexpr const char* kWriteNotTaken = "The controller did not take the setting.";
 constexpr const char* kNoneConnected = "  None Connected.";
 constexpr const char* kProgrammingComplete = "Programming Complete. Device will now Disconnect and Reboot";
 constexpr const char* kProgrammingFailed = "Programming FAILED!";
@@ -166,6 +168,10 @@ private:
     void RegisterItem(int id, QWidget* widget);
     void ShowFirmwareError(const QString& text);
     void WritePendingEdits();
+    // Writes what the user left or is still in; false when an entry was rejected (its box was shown).
+    bool WriteEditsBeforeClosing();
+    // A parameter report the controller did not take: said in an "Error" box, then the tab is read again.
+    void ReportFailedWrite();
     void StopInstall();
 
     // What the install's worker is given; it owns it and frees it at its end.
@@ -211,5 +217,6 @@ private:
     int m_programmaticSelection = 0;  // > 0 while the dialog itself selects entries
     bool m_inEditKillFocus = false;
     std::vector<int> m_pendingEdits;  // edits left by the user whose write has not run yet
+    bool m_lastEditRejected = false;  // the last edit written broke its entry rule
     bool m_ignoreFocusLoss = false;  // focus moved by the dialog itself, not by the user leaving an edit
 };

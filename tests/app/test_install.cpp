@@ -231,8 +231,15 @@ TEST_F(FailedInstall, ByTheControllerBeingPulledOut)
     StartInstallable();
     controller.SetLatency(std::chrono::microseconds(50));
     controller.PullOutAfterNthTransfer(1500);
+    bool barHiddenBehindTheBox = false;
+    whileErrorBoxOpen = [&] {
+        // The removal arrives while the box is up: the disconnected view leaves no bar over its prompt.
+        WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; });
+        barHiddenBehindTheBox = !Shown(2007) && Shown(1009);
+    };
     ClickInstall();
     ExpectFailedView();
+    EXPECT_TRUE(barHiddenBehindTheBox);
     MarkWire();
     controller.Plug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));

@@ -327,17 +327,51 @@ TEST_F(Writeback, TheFirstFocusIsTheTabControlSoATabChangeWritesNothing)
     EXPECT_TRUE(Sets().empty());
 }
 
-TEST_F(Writeback, AFailedSendIsSilent)
+TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
 {
     StartShown();
     MarkWire();
     controller.FailNthTransfer(1);
     TypeAndLeave(2004, "55");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Input/output error");  // the system's text
+    EXPECT_EQ(Edit(2004)->text(), "1234") << "the controller's value, read again";
+    const auto wire = Wire();
+    ASSERT_EQ(wire.size(), 3u);
+    EXPECT_TRUE(StartsWith(wire[0], TextCommand(0, 5, "55")));
+    EXPECT_NE(wire[0].find(" fail"), std::string::npos);
+    EXPECT_TRUE(StartsWith(wire[1], "GET 04"));
+    EXPECT_TRUE(StartsWith(wire[2], "GET 05"));
+
+    // A choice likewise, and a read that fails too leaves the controls as they were.
+    UserSelectsTab(2);
+    errors.clear();
+    controller.FailFromNthTransfer(1);
+    Combo(2014)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Combo(2014), Qt::Key_Down);
+    Settle();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(Combo(2014)->currentIndex(), 6);
+    controller.ClearFaults();
+    controller.FailFromNthTransfer(0);
+
+    UserSelectsTab(0);
+    errors.clear();
+    controller.FailNthTransfer(1);
+    QTest::mouseClick(Item<QPushButton>(2006), Qt::LeftButton);
+    ASSERT_EQ(errors.size(), 1u);
+}
+
+TEST_F(Writeback, AFailedWriteWhileDisconnectedShowsNoBox)
+{
+    StartShown();
+    controller.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
+    MarkWire();
+    dlg->OnRestoreDefaults();
     EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(Edit(2004)->text(), "55");
-    ASSERT_EQ(Wire().size(), 1u);
-    EXPECT_TRUE(StartsWith(Wire()[0], TextCommand(0, 5, "55")));
-    EXPECT_NE(Wire()[0].find(" fail"), std::string::npos);
+    ASSERT_EQ(Sets().size(), 1u);
+    EXPECT_NE(Sets()[0].find(" fail"), std::string::npos);
 }
 
 // With the real "Error" box: no second box opens while the first is up, and the focus returns to the edit.

@@ -1,0 +1,32 @@
+#include "app/choice_list.h"
+
+#include <QAbstractItemView>
+
+#include <algorithm>
+
+CChoiceList::CChoiceList(const QRect& room, QWidget* parent) : QComboBox(parent), m_room(room)
+{
+    setEditable(false);
+    // Styles that open the list over the field, as tall as the screen allows (Fusion among them), ignore
+    // the row limit; this property asks every style for the plain list below the field instead.
+    setStyleSheet("QComboBox { combobox-popup: 0; }");
+    // The closed field takes the platform's height; the rest of the rectangle is the drop-down's room.
+    setGeometry(room.left(), room.top(), room.width(), sizeHint().height());
+    setProperty("dropRect", room);
+    setMaxVisibleItems(RowsThatFit());
+}
+
+int CChoiceList::RowsThatFit() const
+{
+    const int room = m_room.height() - height();
+    const int hinted = view()->sizeHintForRow(0);
+    const int row = std::max(1, hinted > 0 ? hinted : fontMetrics().height() + 8);
+    const int frame = 2 * view()->frameWidth() + 4;
+    return std::max(1, (room - frame) / row);
+}
+
+void CChoiceList::showPopup()
+{
+    setMaxVisibleItems(RowsThatFit());  // rows are measured once the list has entries
+    QComboBox::showPopup();
+}

@@ -1,0 +1,21 @@
+// A choice list whose drop-down opens below its field and stays inside the room the layout gives it,
+// whatever the Qt style: some styles otherwise open a screen-high list over the field.
+#pragma once
+
+#include <QComboBox>
+#include <QRect>
+
+class CChoiceList : public QComboBox {
+    Q_OBJECT
+public:
+    // `room`: the list's whole rectangle in its parent's coordinates, the closed field at its top.
+    CChoiceList(const QRect& room, QWidget* parent);
+
+    // How many rows the drop-down shows at most.
+    int RowsThatFit() const;
+
+    void showPopup() override;
+
+private:
+    QRect m_room;
+};
