@@ -5,6 +5,7 @@
 #include "device/device_link.h"
 #include "device/firmware_stream.h"
 #include "device/hotplug.h"
+#include "settings/snapshot.h"
 #include "ui/stabctrl.h"
 
 #include <QDialog>
@@ -165,6 +166,8 @@ private:
     void OnDestroy();
     void OnHotplugEvents();
     void SelectEntry(QComboBox* combo, int position);
+    // A status field's text as the window shows it.
+    static QString StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read);
     void RegisterItem(int id, QWidget* widget);
     void ShowFirmwareError(const QString& text);
     void WritePendingEdits();

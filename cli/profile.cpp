@@ -1,35 +1,7 @@
 #include "cli/profile.h"
 
-#include "settings/entry_rules.h"
 
-std::optional<std::string> ParseSettingValue(const CatalogueEntry& entry, const std::string& value, bool allowPosition,
-                                             SettingValue& out)
-{
-    out.entry = &entry;
-    switch (entry.kind) {
-    case EntryKind::Status:
-        return std::string(entry.key) + " is read-only";
-    case EntryKind::Choice: {
-        std::optional<int> position = ParseChoice(*entry.list, value, allowPosition);
-        if (!position) {
-            return "\"" + value + "\" is not a value of " + entry.key + " (see: doorphonectl keys)";
-        }
-        out.position = *position;
-        return std::nullopt;
-    }
-    case EntryKind::Text: {
-        const EntryVerdict verdict = CheckTextEntry(entry, value);
-        if (!verdict.send) {
-            return verdict.message.value_or("not accepted");
-        }
-        out.text = value;
-        return std::nullopt;
-    }
-    }
-    return "unknown kind of setting";
-}
-
-nlohmann::json MakeProfile(const Snapshot& snapshot)
+nlohmann::json MakeProfile(const SettingsSnapshot& snapshot)
 {
     nlohmann::json settings = nlohmann::json::object();
     for (const CatalogueEntry& entry : ParameterCatalogue()) {
@@ -80,27 +52,11 @@ ProfileContents ReadProfile(const nlohmann::json& profile)
         SettingValue value;
         // Profiles carry value texts only: a number is a choice's text, never a position.
         if (auto error = ParseSettingValue(entry, it->get<std::string>(), false, value)) {
-            contents.errors.push_back(std::string(entry.key) + ": " + *error);
+            const std::string hint = entry.kind == EntryKind::Choice ? " (see: doorphonectl keys)" : "";
+            contents.errors.push_back(std::string(entry.key) + ": " + *error + hint);
             continue;
         }
         contents.values.push_back(value);
     }
     return contents;
-}
-
-bool WriteSetting(DeviceLink& link, const SettingValue& value)
-{
-    const ParameterAddress a = value.entry->address;
-    if (value.entry->kind == EntryKind::Choice) {
-        return link.SendNumericParameter(a.group, a.index, value.position);
-    }
-    return link.SendStringParameter(a.group, a.index, static_cast<int>(value.text.size()), value.text.c_str());
-}
-
-bool Holds(const Snapshot& snapshot, const SettingValue& value)
-{
-    if (value.entry->kind == EntryKind::Choice) {
-        return snapshot.Byte(*value.entry) == value.position;
-    }
-    return snapshot.ValueText(*value.entry) == value.text;
 }

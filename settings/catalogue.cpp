@@ -1,6 +1,7 @@
 #include "settings/catalogue.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 const std::array<const char*, kTabCount> kTabNames = {
@@ -88,9 +89,9 @@ const ChoiceList* L(int n) { return &kLists[n - 1]; }
 using K = EntryKind;
 using R = TextRule;
 
-CatalogueEntry Status(int row, const char* label, int id, int byte, const char* key)
+CatalogueEntry Status(int row, const char* label, int id, int byte, const char* key, StatusField field)
 {
-    return {0, row, label, id, K::Status, {0, row}, byte, nullptr, R::None, 0, nullptr, false, key};
+    return {0, row, label, id, K::Status, {0, row}, byte, nullptr, R::None, 0, nullptr, false, key, field};
 }
 CatalogueEntry Choice(int tab, int row, const char* label, int id, int list, const char* key, bool station = false)
 {
@@ -108,10 +109,10 @@ const std::vector<CatalogueEntry>& Table()
 {
     static const std::vector<CatalogueEntry> table = {
         // Tab 0, Maintenance
-        Status(1, "Firmware Detected", 2000, 1, "maintenance.firmware-detected"),
-        Status(2, "Firmware Available", 2001, -1, "maintenance.firmware-available"),
-        Status(3, "Station Type", 2002, 3, "maintenance.station-type"),
-        Status(4, "Connection", 2003, 4, "maintenance.connection"),
+        Status(1, "Firmware Detected", 2000, 1, "maintenance.firmware-detected", StatusField::Firmware),
+        Status(2, "Firmware Available", 2001, -1, "maintenance.firmware-available", StatusField::CarriedFirmware),
+        Status(3, "Station Type", 2002, 3, "maintenance.station-type", StatusField::Station),
+        Status(4, "Connection", 2003, 4, "maintenance.connection", StatusField::LineLevel),
         Text(0, 5, "DTMF Password", 2004, R::TelephonePad, 4, nullptr, "maintenance.dtmf-password"),
         // Tab 1, Dial
         Choice(1, 1, "Outgoing Call Mode", 2008, 1, "dial.outgoing-call-mode"),
@@ -160,7 +161,66 @@ const std::vector<CatalogueEntry>& Table()
     return table;
 }
 
+// dependent                     on                 position
+constexpr SettingDependency kDependencies[] = {
+    {"disconnect.loop-disconnect", "disconnect.type", 0},  // only while Disconnect Type is "Loop Current"
+};
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
+
+std::span<const SettingDependency> SettingDependencies()
+{
+    return kDependencies;
+}
+
+const SettingDependency* DependencyOf(const CatalogueEntry& entry)
+{
+    for (const SettingDependency& rule : kDependencies) {
+        if (std::string_view(rule.dependent) == entry.key) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<const SettingDependency*> RulesDecidedBy(const CatalogueEntry& entry)
+{
+    std::vector<const SettingDependency*> rules;
+    for (const SettingDependency& rule : kDependencies) {
+        if (std::string_view(rule.on) == entry.key) {
+            rules.push_back(&rule);
+        }
+    }
+    return rules;
+}
+
+std::string RuleText(const SettingDependency& rule)
+{
+    const CatalogueEntry* dependent = FindEntryByKey(rule.dependent);
+    const CatalogueEntry* on = FindEntryByKey(rule.on);
+    return std::string(dependent->label) + " can be set only while " + on->label + " is \"" +
+           on->list->Entry(rule.position) + "\"";
+}
+
+const CatalogueEntry* FindEntryByKeyOrLabel(std::string_view keyOrLabel)
+{
+    if (const CatalogueEntry* entry = FindEntryByKey(keyOrLabel)) {
+        return entry;
+    }
+    for (const CatalogueEntry& entry : Table()) {
+        if (SameText(entry.label, keyOrLabel) || SameText(entry.key, keyOrLabel)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
 
 std::span<const CatalogueEntry> ParameterCatalogue()
 {

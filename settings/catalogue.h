@@ -13,11 +13,6 @@
 constexpr int kTabCount = 7;
 extern const std::array<const char*, kTabCount> kTabNames;
 
-// The one rule between settings: Loop Disconnect can be changed only while Disconnect Type is at
-// position 0, "Loop Current". The controls of the two settings:
-constexpr int kDisconnectTypeControlId = 2037;
-constexpr int kLoopDisconnectControlId = 2038;
-
 // The model code of the 7407 keypad station, for which the station-only rows are shown.
 constexpr int kKeypadStationModel = 7;
 
@@ -28,6 +23,9 @@ struct ParameterAddress {
 };
 
 enum class EntryKind { Status, Choice, Text };
+
+// What a status entry shows.
+enum class StatusField { None, Firmware, CarriedFirmware, Station, LineLevel };
 
 // How a text entry is checked before it is sent.
 enum class TextRule {
@@ -65,6 +63,7 @@ struct CatalogueEntry {
     const char* tooLongMessage;  // text entries with their own length message
     bool stationOnly;
     const char* key;           // stable name for scripts and profiles, e.g. "dial.outgoing-call-mode"
+    StatusField status = StatusField::None;  // status entries
 };
 
 std::span<const CatalogueEntry> ParameterCatalogue();
@@ -73,6 +72,8 @@ std::span<const ChoiceList> ChoiceLists();
 const CatalogueEntry* FindEntryByControlId(int controlId);
 const CatalogueEntry* FindEntryByAddress(ParameterAddress address);
 const CatalogueEntry* FindEntryByKey(std::string_view key);
+// By key, or by label or key in any case (as users type them). Null when neither matches.
+const CatalogueEntry* FindEntryByKeyOrLabel(std::string_view keyOrLabel);
 // The entries of one tab in row order (two on tab 0, row 2: none shares a row otherwise).
 std::vector<const CatalogueEntry*> EntriesOfTab(int tab);
 
@@ -83,3 +84,18 @@ struct RowLabel {
     bool stationOnly;
 };
 std::vector<RowLabel> RowLabelsOfTab(int tab);
+
+// A rule between settings: `dependent` can be changed only while the choice `on` holds list position
+// `position`. Where one setting of a rule changes the other's freedom, the write order follows from it.
+struct SettingDependency {
+    const char* dependent;
+    const char* on;
+    int position;
+};
+std::span<const SettingDependency> SettingDependencies();
+// The rule that limits `entry`, or null when it is free.
+const SettingDependency* DependencyOf(const CatalogueEntry& entry);
+// The rules that `entry` decides.
+std::vector<const SettingDependency*> RulesDecidedBy(const CatalogueEntry& entry);
+// "Loop Disconnect can be set only while Disconnect Type is "Loop Current"".
+std::string RuleText(const SettingDependency& rule);

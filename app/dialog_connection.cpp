@@ -1,0 +1,141 @@
+// The connected and disconnected views, and the plug and pull-out notifications that switch between them.
+#include "app/doorphoneconfigdlg.h"
+
+#include "device/reports.h"
+#include "resources/strings.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QSocketNotifier>
+
+#include <cstring>
+#include <thread>
+
+void CDoorphoneConfigDlg::ShowConnectedView()
+{
+    Item<QLabel>(dlg::kConnectionLineId)->setText(dlg::kDeviceConnected);
+    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kConnectPrompt);
+    GetDlgItem(dlg::kStatusLineId)->hide();
+    m_tabCtrl->show();
+    LabelTab(0);
+    ReadSettings(0);
+    m_tabCtrl->SetCurSel(0);
+    if (m_updatePending) {
+        m_link.SendRestoreDefaults();
+        m_updatePending = false;
+    }
+}
+
+void CDoorphoneConfigDlg::ShowDisconnectedView()
+{
+    Item<QLabel>(dlg::kConnectionLineId)->setText(dlg::kDeviceDisconnected);
+    m_tabCtrl->hide();
+    for (const QPointer<QWidget>& control : ControlRegistry) {
+        if (control) {
+            control->hide();
+        }
+    }
+    for (const QPointer<QLabel>& label : LabelControls) {
+        label->hide();
+    }
+    m_progressCtrl->hide();  // an install's bar would cover the status line
+    GetDlgItem(dlg::kStatusLineId)->show();
+}
+
+void CDoorphoneConfigDlg::ProbeDevice()
+{
+    if (!m_link.FindDevice() || !m_link.GetShortReport(report::kStatusId)) {
+        m_connectionState = dlg::kDisconnected;
+        ShowDisconnectedView();
+        ShowAccessAdvice();
+        return;
+    }
+    // Byte 5 of the status report is looked at, but nothing depends on it.
+    [[maybe_unused]] const bool byte5Clear = m_link.ReportBuffer()[5] == 0;
+    m_connectionState = dlg::kConnected;
+    ShowConnectedView();
+}
+
+bool CDoorphoneConfigDlg::RegisterForDeviceNotifications()
+{
+    if (!m_monitorFactory) {
+        return false;
+    }
+    m_hDevNotify = m_monitorFactory();
+    if (!m_hDevNotify || m_hDevNotify->Fd() < 0) {
+        m_hDevNotify.reset();
+        return false;
+    }
+    m_devNotifyWatch = std::make_unique<QSocketNotifier>(m_hDevNotify->Fd(), QSocketNotifier::Read);
+    connect(m_devNotifyWatch.get(), &QSocketNotifier::activated, this, &CDoorphoneConfigDlg::OnHotplugEvents);
+    return true;
+}
+
+void CDoorphoneConfigDlg::OnHotplugEvents()
+{
+    if (!m_hDevNotify) {
+        return;
+    }
+    for (const HotplugEvent& event : m_hDevNotify->ReadEvents()) {
+        switch (event.action) {
+        case HotplugAction::Add:
+            OnDeviceChange(DBT_DEVICEARRIVAL, event.devicePath.c_str());
+            break;
+        case HotplugAction::Remove:
+            OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, event.devicePath.c_str());
+            break;
+        case HotplugAction::Other:
+            break;
+        }
+    }
+}
+
+void CDoorphoneConfigDlg::ShowAccessAdvice()
+{
+    // Only the disconnected view's prompt gives way to the advice, never an install's outcome text.
+    auto* status = Item<QLabel>(dlg::kStatusLineId);
+    const std::string denied = m_link.InaccessiblePath();
+    const QString text = status->text();
+    const bool showsPromptOrAdvice = text == dlg::kConnectPrompt || text == m_accessAdvice;
+    if (m_connectionState != dlg::kDisconnected || !showsPromptOrAdvice) {
+        return;
+    }
+    m_accessAdvice = denied.empty() ? QString() : QString::fromStdString(controller::AccessAdvice(denied));
+    status->setText(denied.empty() ? QString(dlg::kConnectPrompt) : m_accessAdvice);
+}
+
+int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
+{
+    if (devicePath == nullptr || devicePath[0] == '\0' || std::strlen(devicePath) < 5) {
+        return 1;
+    }
+    const bool present = m_link.FindDevice();
+    auto connectAfterSettling = [this] {
+        std::this_thread::sleep_for(m_arrivalSettleTime);
+        m_connectionState = dlg::kConnected;
+        ShowConnectedView();
+    };
+    auto disconnect = [this] {
+        m_connectionState = dlg::kDisconnected;
+        ShowDisconnectedView();
+    };
+    switch (event) {
+    case DBT_DEVNODES_CHANGED:
+        present ? connectAfterSettling() : disconnect();
+        break;
+    case DBT_DEVICEARRIVAL:
+        if (present) {
+            connectAfterSettling();
+        }
+        break;
+    case DBT_DEVICEREMOVECOMPLETE:
+        if (!present) {
+            disconnect();
+        }
+        break;
+    default:
+        break;
+    }
+    ShowAccessAdvice();
+    return 1;
+}

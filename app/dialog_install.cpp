@@ -1,0 +1,152 @@
+// "Install FW": the confirmation, the locked window, the worker that streams the image, its progress and
+// its outcome.
+#include "app/doorphoneconfigdlg.h"
+
+#include "resources/strings.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <future>
+#include <system_error>
+#include <thread>
+
+void CDoorphoneConfigDlg::OnInstallFirmware()
+{
+    WritePendingEdits();
+    if (!m_hooks.confirm(this, kInstallQuestion, dlg::kTitle)) {
+        return;
+    }
+    m_updatePending = true;
+    // Locking moves the focus from control to control; none of that is the user leaving an edit.
+    m_ignoreFocusLoss = true;
+    m_tabCtrl->setFocus(Qt::OtherFocusReason);
+    GetDlgItem(dlg::kInstallFirmwareId)->hide();
+    m_tabCtrl->setEnabled(false);
+    GetDlgItem(dlg::IDOK)->setEnabled(false);
+    m_progressCtrl->show();
+    m_ignoreFocusLoss = false;
+
+    std::FILE* trace = m_hooks.firmwareTrace ? m_hooks.firmwareTrace : stdout;
+    auto stream = m_hooks.firmwareImage ? std::make_shared<FirmwareStream>(m_link, nullptr, trace, m_hooks.firmwareImage)
+                                        : std::make_shared<FirmwareStream>(m_link, nullptr, trace);
+    m_activeStream = stream;
+    auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, stream});
+    if (m_worker.joinable()) {
+        m_worker.join();  // the last install's worker, which has already posted its outcome
+    }
+    try {
+        m_worker = m_hooks.startThread([p = std::make_shared<std::unique_ptr<UpdateThreadParam>>(std::move(param))] {
+            FirmwareUpdateThread(std::move(*p));
+        });
+    } catch (const std::system_error&) {
+        // Nothing would ever unlock the window: end the install as a failed one.
+        OnUpdateFailed();
+    }
+}
+
+unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param)
+{
+    CDoorphoneConfigDlg* dialog = param->dialog;
+    FirmwareStream& stream = *param->stream;
+
+    // A failed write is shown on the GUI thread; the worker waits for its dismissal, or for a stop.
+    auto onChunkError = [dialog, &stream](const std::string& text) {
+        auto dismissed = std::make_shared<std::promise<void>>();
+        std::future<void> done = dismissed->get_future();
+        const QString message = QString::fromLocal8Bit(text.c_str());
+        QMetaObject::invokeMethod(
+            dialog,
+            [dialog, message, dismissed] {
+                dialog->ShowFirmwareError(message);
+                dismissed->set_value();
+            },
+            Qt::QueuedConnection);
+        while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            if (stream.StopRequested()) {
+                return;
+            }
+        }
+    };
+    stream.SetErrorHook(onChunkError);
+
+    stream.SendBootReport();
+    // Only posts that move the bar are made: about a hundred instead of one per byte.
+    int lastPosition = -1;
+    const bool ok = stream.StreamFirmwareImage([dialog, &lastPosition](uint32_t consumed, uint32_t total) {
+        const int position = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
+        if (position != lastPosition) {
+            lastPosition = position;
+            QMetaObject::invokeMethod(
+                dialog, [dialog, consumed, total] { dialog->OnUpdateProgress(consumed, total); }, Qt::QueuedConnection);
+        }
+    });
+    if (!stream.StopRequested()) {
+        QMetaObject::invokeMethod(
+            dialog, [dialog, ok] { ok ? dialog->OnUpdateDone() : dialog->OnUpdateFailed(); }, Qt::QueuedConnection);
+    }
+    return ok ? 1 : 0;
+}
+
+void CDoorphoneConfigDlg::ShowFirmwareError(const QString& text)
+{
+    if (m_hooks.firmwareError) {
+        m_hooks.firmwareError(text);
+        return;
+    }
+    // Owned by no window and modal to none: the locked dialog keeps its own close command meanwhile.
+    QMessageBox box(QMessageBox::Information, "Error", text, QMessageBox::Ok, nullptr);
+    box.setWindowModality(Qt::NonModal);
+    m_firmwareErrorBox = &box;
+    QEventLoop dismissed;
+    connect(&box, &QMessageBox::finished, &dismissed, &QEventLoop::quit);
+    box.show();
+    dismissed.exec();
+}
+
+void CDoorphoneConfigDlg::OnUpdateProgress(uint32_t consumed, uint32_t total)
+{
+    if (total == 0) {
+        return;
+    }
+    m_progressCtrl->setValue(static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total));
+}
+
+void CDoorphoneConfigDlg::OnUpdateDone()
+{
+    m_activeStream.reset();
+    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingComplete);
+    m_progressCtrl->hide();
+    m_tabCtrl->setEnabled(true);
+    GetDlgItem(dlg::IDOK)->setEnabled(true);
+    m_ignoreFocusLoss = true;
+    m_tabCtrl->setFocus(Qt::OtherFocusReason);
+    m_ignoreFocusLoss = false;
+}
+
+void CDoorphoneConfigDlg::OnUpdateFailed()
+{
+    m_activeStream.reset();
+    m_hooks.applicationMessage(this, dlg::kThreadExited);
+    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingFailed);
+    m_progressCtrl->hide();
+    m_tabCtrl->setEnabled(true);
+    GetDlgItem(dlg::IDOK)->setEnabled(true);
+    ShowDisconnectedView();
+    m_connectionState = dlg::kDisconnected;
+}
+
+void CDoorphoneConfigDlg::StopInstall()
+{
+    if (m_activeStream) {
+        m_activeStream->RequestStop();
+    }
+    if (m_firmwareErrorBox) {
+        m_firmwareErrorBox->reject();  // lets the worker's wait end and the nested loop unwind
+    }
+}

@@ -1,0 +1,249 @@
+// The settings on screen: reading a tab into its controls, and writing back what the user changed, with
+// the rules for when leaving an edit counts as the user leaving it.
+#include "app/doorphoneconfigdlg.h"
+
+#include "device/reports.h"
+#include "resources/strings.h"
+#include "settings/catalogue.h"
+#include "settings/entry_rules.h"
+#include "settings/snapshot.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include <algorithm>
+
+namespace {
+
+// Texts are 8-bit on the wire; characters outside Latin-1 become '?' and are then refused by the rules.
+std::string EightBit(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+}  // namespace
+
+bool CDoorphoneConfigDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Wheel) {
+        // A wheel turned over a closed list the user is not in would write a setting by accident.
+        auto* combo = qobject_cast<QComboBox*>(watched);
+        if (combo && !combo->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+    }
+    if (event->type() == QEvent::FocusOut) {
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        // The user left the edit: by key, mouse or shortcut. A window deactivation or a popup is not leaving
+        // it, and neither is the focus that Qt moves on when the dialog hides or disables the edit (its
+        // state has changed by the time the focus leaves, and Qt gives the move the Tab reason).
+        const bool left = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                          reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason;
+        const bool stillThere = edit && !edit->isHidden() && edit->isEnabled();
+        if (edit && left && stillThere && !m_ignoreFocusLoss && !m_inEditKillFocus) {
+            // Run after the focus change has finished, so a message box never opens inside it.
+            m_pendingEdits.push_back(edit->property("controlId").toInt());
+            QMetaObject::invokeMethod(this, [this] { WritePendingEdits(); }, Qt::QueuedConnection);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// An edit is written when the user leaves it, so its write goes out before whatever the user did next
+// (a click on a button, a list or a tab): a restore of the defaults is never followed by an edit's old text.
+void CDoorphoneConfigDlg::WritePendingEdits()
+{
+    while (!m_pendingEdits.empty() && !m_inEditKillFocus) {
+        const int id = m_pendingEdits.front();
+        m_pendingEdits.erase(m_pendingEdits.begin());
+        OnEditKillFocus(id);
+    }
+}
+
+bool CDoorphoneConfigDlg::WriteEditsBeforeClosing()
+{
+    // The edit the user is still in (the window's close button takes no focus) is left now.
+    auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    const CatalogueEntry* entry = edit ? FindEntryByControlId(edit->property("controlId").toInt()) : nullptr;
+    if (entry && entry->kind == EntryKind::Text && edit->window() == this && !edit->isHidden() && edit->isEnabled() &&
+        std::find(m_pendingEdits.begin(), m_pendingEdits.end(), entry->controlId) == m_pendingEdits.end()) {
+        m_pendingEdits.push_back(entry->controlId);
+    }
+    bool rejected = false;
+    while (!m_pendingEdits.empty() && !m_inEditKillFocus) {
+        const int id = m_pendingEdits.front();
+        m_pendingEdits.erase(m_pendingEdits.begin());
+        OnEditKillFocus(id);
+        rejected = rejected || m_lastEditRejected;
+    }
+    return !rejected && !m_inEditKillFocus;
+}
+
+void CDoorphoneConfigDlg::OnTabChanged()
+{
+    WritePendingEdits();
+    const int index = m_tabCtrl->currentIndex();
+    LabelTab(index);
+    ReadSettings(index);
+}
+
+void CDoorphoneConfigDlg::LabelTab(int tab)
+{
+    for (const QPointer<QLabel>& label : LabelControls) {
+        label->setText("");
+    }
+    m_progressCtrl->hide();
+    if (tab < 0 || tab >= kTabCount) {
+        return;
+    }
+    for (const RowLabel& row : RowLabelsOfTab(tab)) {
+        if (row.stationOnly && m_stationModel != kKeypadStationModel) {
+            continue;
+        }
+        LabelControls[static_cast<std::size_t>(row.row - 1)]->setText(row.text);
+    }
+}
+
+void CDoorphoneConfigDlg::SelectEntry(QComboBox* combo, int position)
+{
+    ++m_programmaticSelection;
+    combo->setCurrentIndex(position < combo->count() ? position : -1);
+    --m_programmaticSelection;
+}
+
+void CDoorphoneConfigDlg::ReadSettings(int tab)
+{
+    auto& settings = SettingsImage.settings;
+    auto& pool = SettingsImage.pool;
+    settings[0] = report::kSettingsId;
+    if (!m_link.GetFeature(settings.data(), report::kSettingsLength)) {
+        return;
+    }
+    pool[0] = report::kStringPoolId;
+    if (!m_link.GetFeature(pool.data(), report::kStringPoolLength)) {
+        return;
+    }
+    SettingsSnapshot read;
+    std::copy_n(settings.begin(), read.settings.size(), read.settings.begin());
+    std::copy_n(pool.begin(), read.pool.size(), read.pool.begin());
+    m_stationModel = read.Station().model;
+    if (tab < 0 || tab >= kTabCount) {
+        return;
+    }
+    for (const CatalogueEntry* entry : EntriesOfTab(tab)) {
+        QWidget* control = GetDlgItem(entry->controlId);
+        switch (entry->kind) {
+        case EntryKind::Status:
+            qobject_cast<QLineEdit*>(control)->setText(StatusText(*entry, read));
+            break;
+        case EntryKind::Choice:
+            SelectEntry(qobject_cast<QComboBox*>(control), read.Byte(*entry));
+            break;
+        case EntryKind::Text:
+            qobject_cast<QLineEdit*>(control)->setText(QString::fromLatin1(read.Text(*entry).c_str()));
+            break;
+        }
+        if (entry->stationOnly) {
+            control->setVisible(read.KeypadStation());
+        }
+        if (DependencyOf(*entry)) {
+            control->setEnabled(read.Allows(*entry));
+        }
+    }
+}
+
+QString CDoorphoneConfigDlg::StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read)
+{
+    switch (entry.status) {
+    case StatusField::Firmware: {
+        const FirmwareVersion fw = read.Firmware();
+        return QString::asprintf("  Version %d.%02d.%d", fw.major, fw.minor, fw.build);
+    }
+    case StatusField::CarriedFirmware:
+        return QString::asprintf("  Version %s", kFirmwareImageVersion);
+    case StatusField::Station: {
+        const StationInfo station = read.Station();
+        return read.StationAttached() ? QString::asprintf("  Model 74%02d   Version %d", station.model, station.version)
+                                      : QString(dlg::kNoneConnected);
+    }
+    case StatusField::LineLevel:
+        return QString::asprintf("  %d%%", read.LevelPercent());
+    case StatusField::None:
+        break;
+    }
+    return {};
+}
+
+void CDoorphoneConfigDlg::OnChoiceChanged(int id)
+{
+    WritePendingEdits();
+    const CatalogueEntry* entry = FindEntryByControlId(id);
+    if (entry == nullptr || entry->kind != EntryKind::Choice) {
+        return;
+    }
+    const int position = Item<QComboBox>(id)->currentIndex();
+    if (position < 0) {
+        return;  // nothing selected: there is no value to send
+    }
+    const bool sent = m_link.SendNumericParameter(entry->address.group, entry->address.index, position);
+    // The settings this one decides become free or locked with it.
+    for (const SettingDependency* rule : RulesDecidedBy(*entry)) {
+        GetDlgItem(FindEntryByKey(rule->dependent)->controlId)->setEnabled(position == rule->position);
+    }
+    if (!sent) {
+        ReportFailedWrite();
+    }
+}
+
+void CDoorphoneConfigDlg::OnEditKillFocus(int id)
+{
+    const CatalogueEntry* entry = FindEntryByControlId(id);
+    auto* edit = Item<QLineEdit>(id);
+    if (entry == nullptr || entry->kind != EntryKind::Text || edit == nullptr || m_inEditKillFocus) {
+        return;
+    }
+    m_inEditKillFocus = true;
+    const std::string text = EightBit(edit->text()).substr(0, 63);
+    const EntryVerdict verdict = CheckTextEntry(*entry, text);
+    if (verdict.message) {
+        m_hooks.error(this, QString::fromStdString(*verdict.message));
+    }
+    if (verdict.focusBack) {
+        m_ignoreFocusLoss = true;
+        edit->setFocus(Qt::OtherFocusReason);
+        m_ignoreFocusLoss = false;
+    }
+    m_lastEditRejected = !verdict.send;
+    if (verdict.send && !m_link.SendStringParameter(entry->address.group, entry->address.index,
+                                                    static_cast<int>(text.size()), text.c_str())) {
+        ReportFailedWrite();
+    }
+    m_inEditKillFocus = false;
+}
+
+void CDoorphoneConfigDlg::OnRestoreDefaults()
+{
+    WritePendingEdits();
+    if (!m_link.SendRestoreDefaults()) {
+        ReportFailedWrite();
+    }
+}
+
+void CDoorphoneConfigDlg::ReportFailedWrite()
+{
+    // A controller the dialog already knows is gone has been announced by the disconnected view.
+    if (m_connectionState != dlg::kConnected) {
+        return;
+    }
+    const std::string reason = DeviceLink::LastError();
+    m_hooks.error(this, reason.empty() ? QString(dlg::kWriteNotTaken) : QString::fromStdString(reason));
+    // Every control then shows what the controller holds; if this read fails too, they keep what they showed.
+    ReadSettings(m_tabCtrl->currentIndex());
+}

@@ -1,0 +1,126 @@
+#include "settings/setting_value.h"
+
+#include "settings/entry_rules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace {
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::optional<int> Number(std::string_view text)
+{
+    int value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string SettingValue::Display() const
+{
+    return entry->kind == EntryKind::Choice ? entry->list->Entry(position) : text;
+}
+
+std::optional<int> ParseChoice(const ChoiceList& list, std::string_view value, bool allowPosition)
+{
+    for (int i = 0; i < list.Size(); ++i) {
+        if (SameText(list.Entry(i), value)) {
+            return i;
+        }
+    }
+    if (!allowPosition) {
+        return std::nullopt;
+    }
+    if (!value.empty() && value.front() == '#') {
+        value.remove_prefix(1);
+    }
+    std::optional<int> position = Number(value);
+    if (position && *position >= 0 && *position < list.Size()) {
+        return position;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ParseSettingValue(const CatalogueEntry& entry, const std::string& value, bool allowPosition,
+                                             SettingValue& out)
+{
+    out.entry = &entry;
+    switch (entry.kind) {
+    case EntryKind::Status:
+        return std::string(entry.key) + " is read-only";
+    case EntryKind::Choice: {
+        std::optional<int> position = ParseChoice(*entry.list, value, allowPosition);
+        if (!position) {
+            return "\"" + value + "\" is not a value of " + entry.key;
+        }
+        out.position = *position;
+        return std::nullopt;
+    }
+    case EntryKind::Text: {
+        const EntryVerdict verdict = CheckTextEntry(entry, value);
+        if (!verdict.send) {
+            return verdict.message.value_or("not accepted");
+        }
+        out.text = value;
+        return std::nullopt;
+    }
+    }
+    return "unknown kind of setting";
+}
+
+bool Holds(const SettingsSnapshot& snapshot, const SettingValue& value)
+{
+    if (value.entry->kind == EntryKind::Choice) {
+        return snapshot.Byte(*value.entry) == value.position;
+    }
+    return snapshot.ValueText(*value.entry) == value.text;
+}
+
+bool WriteSetting(DeviceLink& link, const SettingValue& value)
+{
+    const ParameterAddress a = value.entry->address;
+    if (value.entry->kind == EntryKind::Choice) {
+        return link.SendNumericParameter(a.group, a.index, value.position);
+    }
+    return link.SendStringParameter(a.group, a.index, static_cast<int>(value.text.size()), value.text.c_str());
+}
+
+WriteOrder OrderForWriting(std::vector<SettingValue> changes, const SettingsSnapshot& now)
+{
+    auto find = [&](const char* key) {
+        return std::find_if(changes.begin(), changes.end(),
+                            [key](const SettingValue& v) { return std::string_view(v.entry->key) == key; });
+    };
+    for (const SettingDependency& rule : SettingDependencies()) {
+        auto dependent = find(rule.dependent);
+        if (dependent == changes.end()) {
+            continue;
+        }
+        auto decider = find(rule.on);
+        const bool freeNow = now.Byte(*FindEntryByKey(rule.on)) == rule.position;
+        const bool freeAfter = decider != changes.end() ? decider->position == rule.position : freeNow;
+        if (!freeNow && !freeAfter) {
+            return {{}, &rule};
+        }
+        if (decider == changes.end()) {
+            continue;
+        }
+        // Free now: write it before the decider may lock it. Freed by the decider: write it after.
+        SettingValue moved = *dependent;
+        changes.erase(dependent);
+        decider = find(rule.on);
+        changes.insert(freeNow ? decider : decider + 1, std::move(moved));
+    }
+    return {std::move(changes), nullptr};
+}

@@ -1,0 +1,46 @@
+#include "sim/backend.h"
+
+#include "device/udev_monitor.h"
+#include "sim/state_file.h"
+
+namespace sim {
+
+std::optional<Backend> Backend::Open(const BackendOptions& options, std::string& error)
+{
+    Backend b;
+    if (!options.simulate) {
+        b.hidapi_ = std::make_shared<HidapiPlatform>();
+        b.platform_ = b.hidapi_.get();
+        return b;
+    }
+    b.controller_ = options.controller;
+    if (b.controller_ == nullptr) {
+        b.owned_ = std::make_shared<VirtualController>();
+        b.controller_ = b.owned_.get();
+    }
+    if (!options.statePath.empty()) {
+        std::optional<Memory> memory = LoadState(options.statePath, error);
+        if (!memory) {
+            return std::nullopt;
+        }
+        b.controller_->SetMemory(*memory);
+        b.statePath_ = options.statePath;
+    }
+    b.platform_ = b.controller_;
+    return b;
+}
+
+std::unique_ptr<HotplugMonitor> Backend::CreateMonitor() const
+{
+    if (controller_) {
+        return controller_->CreateMonitor();
+    }
+    return UdevHotplugMonitor::Create();
+}
+
+bool Backend::SaveState(std::string& error) const
+{
+    return statePath_.empty() || controller_ == nullptr || sim::SaveState(statePath_, controller_->GetMemory(), error);
+}
+
+}  // namespace sim

@@ -1,0 +1,44 @@
+// Which platform a program talks to: the real controller through hidapi and udev, or the virtual one
+// (its memory kept in a state file when one is given). Both programs and the emulator choose here.
+#pragma once
+
+#include "device/hid_platform.h"
+#include "device/hidapi_platform.h"
+#include "device/hotplug.h"
+#include "sim/virtual_controller.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+struct BackendOptions {
+    bool simulate = false;
+    std::string statePath;                  // with simulate: the memory between runs
+    VirtualController* controller = nullptr;  // with simulate: this one instead of a new one (tests)
+};
+
+class Backend {
+public:
+    // Nothing, with the reason, when the state file cannot be used.
+    static std::optional<Backend> Open(const BackendOptions& options, std::string& error);
+
+    HidPlatform& Platform() const { return *platform_; }
+    // Plug and pull-out notifications of this platform; null when none can be had.
+    std::unique_ptr<HotplugMonitor> CreateMonitor() const;
+    // The virtual controller, or null on the real backend.
+    VirtualController* Controller() const { return controller_; }
+    // Keeps the virtual controller's memory in the state file, if one was given.
+    bool SaveState(std::string& error) const;
+    const std::string& StatePath() const { return statePath_; }
+
+private:
+    std::shared_ptr<VirtualController> owned_;
+    VirtualController* controller_ = nullptr;
+    std::shared_ptr<HidapiPlatform> hidapi_;
+    HidPlatform* platform_ = nullptr;
+    std::string statePath_;
+};
+
+}  // namespace sim
