@@ -3,11 +3,9 @@
 #include "app/doorphoneconfigdlg.h"
 #include "app/simulator_panel.h"
 #include "device/device_link.h"
-#include "device/hidapi_platform.h"
-#include "device/udev_monitor.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
-#include "sim/virtual_controller.h"
+#include "sim/backend.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -88,20 +86,17 @@ int CDoorphoneConfigApp::InitInstance()
         }
     }
 
-    std::unique_ptr<sim::VirtualController> controller;
-    std::unique_ptr<HidPlatform> platform;
-    MonitorFactory monitors;
-    if (m_options.simulate) {
-        controller = std::make_unique<sim::VirtualController>();
-        monitors = [c = controller.get()] { return c->CreateMonitor(); };
-    } else {
-        platform = std::make_unique<HidapiPlatform>();
-        monitors = [] { return std::unique_ptr<HotplugMonitor>(UdevHotplugMonitor::Create()); };
+    std::string error;
+    std::optional<sim::Backend> backend = sim::Backend::Open({m_options.simulate, {}, nullptr}, error);
+    if (!backend) {
+        std::fprintf(stderr, "doorphoneconfig: %s\n", error.c_str());
+        return 2;
     }
-    DeviceLink link(controller ? static_cast<HidPlatform&>(*controller) : *platform);
+    DeviceLink link(backend->Platform());
     link.SetWireLog(wireLog);
 
-    CDoorphoneConfigDlg dialog(link, monitors);
+    CDoorphoneConfigDlg dialog(link, [&backend] { return backend->CreateMonitor(); });
+    sim::VirtualController* controller = backend->Controller();
     if (!controller) {
         dialog.exec();
         return 0;

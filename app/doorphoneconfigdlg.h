@@ -32,7 +32,7 @@ class QProgressBar;
 class QPushButton;
 class QSocketNotifier;
 
-// Device-change event codes, as the connection handling's table names them.
+// Device-change event codes: a udev add is an arrival, a remove a removal; a nodes change is handled as either.
 constexpr unsigned DBT_DEVNODES_CHANGED = 0x0007;
 constexpr unsigned DBT_DEVICEARRIVAL = 0x8000;
 constexpr unsigned DBT_DEVICEREMOVECOMPLETE = 0x8004;

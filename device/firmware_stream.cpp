@@ -1,21 +1,6 @@
 #include "device/firmware_stream.h"
 
-#include "resources/strings.h"
-
 #include <array>
-
-extern "C" const uint8_t dpc_firmware_image_begin[];
-extern "C" const uint8_t dpc_firmware_image_end[];
-
-std::span<const uint8_t> CarriedFirmwareImage()
-{
-    return {dpc_firmware_image_begin, static_cast<std::size_t>(dpc_firmware_image_end - dpc_firmware_image_begin)};
-}
-
-const char* FirmwareImageVersion()
-{
-    return kFirmwareImageVersion;
-}
 
 FirmwareStream::FirmwareStream(DeviceLink& link, ErrorHook onChunkError, std::FILE* trace, ImageSource image)
     : link_(link), onChunkError_(std::move(onChunkError)), trace_(trace), image_(std::move(image))
@@ -25,20 +10,14 @@ FirmwareStream::FirmwareStream(DeviceLink& link, ErrorHook onChunkError, std::FI
 bool FirmwareStream::SendBootReport()
 {
     std::array<uint8_t, report::kBootLength> boot{};
-    boot[0] = report::kBootId;
-    boot[1] = report::kBootCommand;
-    boot[2] = 0;
+    EncodeBootReport(boot);
     return link_.SetFeature(boot.data(), boot.size());
 }
 
 bool FirmwareStream::SendFirmwareChunk(const uint8_t* bytes, std::size_t count)
 {
     std::array<uint8_t, report::kFirmwareChunkLength> chunk{};
-    chunk[0] = report::kFirmwareChunkId;
-    chunk[1] = report::kFirmwareChunkCommand;
-    for (std::size_t i = 0; i < count && i < ChunkDataSize; ++i) {
-        chunk[2 + i] = bytes[i];
-    }
+    EncodeFirmwareChunk(chunk, bytes, count);
     if (StopRequested()) {
         return false;  // the window is closing: no further transfer, and nobody to tell
     }

@@ -1,8 +1,9 @@
-// The firmware the tool carries, and the stream that sends it to the controller: the boot report once,
-// then every line of the image with its CR replaced by "." in chunks of at most 61 bytes.
+// The stream that sends the carried firmware to the controller: the boot report once, then every line of
+// the image with its CR replaced by "." in chunks of at most 61 bytes.
 // No window here: progress goes to a hook, a failed chunk to an error callback, the trace to a stream.
 #pragma once
 
+#include "device/carried_firmware.h"
 #include "device/device_link.h"
 
 #include <atomic>
@@ -12,11 +13,6 @@
 #include <optional>
 #include <span>
 #include <string>
-
-// The carried image (an Intel HEX text), valid for the whole run of the program.
-std::span<const uint8_t> CarriedFirmwareImage();
-// Its version, as the Maintenance tab shows it.
-const char* FirmwareImageVersion();
 
 class FirmwareStream {
 public:

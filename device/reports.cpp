@@ -1,5 +1,7 @@
 #include "device/reports.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 void EncodeNumericParameter(std::span<uint8_t, report::kLongLength> buffer, int group, int index, int value)
@@ -41,6 +43,13 @@ FirmwareVersion DecodeFirmwareVersion(uint8_t byte1, uint8_t byte2)
                            static_cast<int>(w & 0x0F)};
 }
 
+std::array<uint8_t, 2> EncodeFirmwareVersion(const FirmwareVersion& version)
+{
+    const unsigned w = (static_cast<unsigned>(version.major & 0x0F) << 12) |
+                       (static_cast<unsigned>(version.minor & 0xFF) << 4) | static_cast<unsigned>(version.build & 0x0F);
+    return {static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w & 0xFF)};
+}
+
 std::string FormatFirmwareVersion(const FirmwareVersion& version)
 {
     char text[32];
@@ -68,4 +77,20 @@ std::string StringPoolText(std::span<const uint8_t> pool, int position)
         text.push_back(static_cast<char>(pool[i]));
     }
     return text;
+}
+
+void EncodeBootReport(std::span<uint8_t, report::kBootLength> buffer)
+{
+    std::fill(buffer.begin(), buffer.end(), 0);
+    buffer[0] = report::kBootId;
+    buffer[1] = report::kBootCommand;
+}
+
+void EncodeFirmwareChunk(std::span<uint8_t, report::kFirmwareChunkLength> buffer, const uint8_t* bytes,
+                         std::size_t count)
+{
+    std::fill(buffer.begin(), buffer.end(), 0);
+    buffer[0] = report::kFirmwareChunkId;
+    buffer[1] = report::kFirmwareChunkCommand;
+    std::copy_n(bytes, std::min(count, report::kChunkDataSize), buffer.begin() + 2);
 }

@@ -58,6 +58,10 @@ void EncodeNumericParameter(std::span<uint8_t, report::kLongLength> buffer, int 
 void EncodeStringParameter(std::span<uint8_t, report::kLongLength> buffer, int group, int index, int length,
                            const char* text);
 void EncodeRestoreDefaults(std::span<uint8_t, report::kLongLength> buffer);
+// The boot report, "A" and a zero; and a firmware chunk, "F" and at most 61 bytes of a line, the rest zero.
+void EncodeBootReport(std::span<uint8_t, report::kBootLength> buffer);
+void EncodeFirmwareChunk(std::span<uint8_t, report::kFirmwareChunkLength> buffer, const uint8_t* bytes,
+                         std::size_t count);
 
 struct FirmwareVersion {
     int major = 0;  // 0..15
@@ -67,6 +71,8 @@ struct FirmwareVersion {
 };
 
 FirmwareVersion DecodeFirmwareVersion(uint8_t byte1, uint8_t byte2);
+// The settings report's bytes 1 and 2 for a version.
+std::array<uint8_t, 2> EncodeFirmwareVersion(const FirmwareVersion& version);
 // "2.01.0": the minor with at least two digits.
 std::string FormatFirmwareVersion(const FirmwareVersion& version);
 

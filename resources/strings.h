@@ -1,10 +1,10 @@
-// The tool's own texts outside the code: string 1, the version of the firmware image the tool carries,
-// and string 2, the version line.
+// The tool's own texts outside the code: the version of the firmware image the tool carries, and the
+// version line.
 #pragma once
 
 #include "resources/version.h"
 
-constexpr const char* kFirmwareImageVersion = "2.01.0";
+constexpr const char* kFirmwareImageVersion = DPC_FIRMWARE_VERSION;
 // The tool's version, from the project's, and the version line that shows it.
 constexpr const char* kToolVersion = DPC_VERSION;
 constexpr const char* kVersionLineText = "Version " DPC_VERSION " (June 2/15)";

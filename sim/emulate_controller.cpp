@@ -2,7 +2,7 @@
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
 #include "sim/demo_commands.h"
 #include "sim/hidraw_testbed.h"
-#include "sim/state_file.h"
+#include "sim/backend.h"
 
 #include <fcntl.h>
 #include <glib-unix.h>
@@ -161,6 +161,7 @@ void ReexecUnderPreload(char** argv)
 
 struct Emulator {
     sim::VirtualController controller;
+    std::optional<sim::Backend> backend;  // the controller above, with its state file
     std::unique_ptr<sim::HidrawTestbed> bed;
     std::unique_ptr<HotplugMonitor> monitor;
     GMainLoop* loop = nullptr;
@@ -272,16 +273,12 @@ pid_t StartChild(const std::vector<std::string>& command)
 int Run(const Options& o)
 {
     Emulator e;
-    std::optional<sim::Memory> memory;
-    if (!o.state.empty()) {
-        std::string error;
-        memory = sim::LoadState(o.state, error);
-        if (!memory) {
-            std::fprintf(stderr, "emulate-controller: cannot use the state file %s: %s\n", o.state.c_str(),
-                         error.c_str());
-            return 125;
-        }
-        e.controller.SetMemory(*memory);
+    std::string stateError;
+    e.backend = sim::Backend::Open({true, o.state, &e.controller}, stateError);
+    if (!e.backend) {
+        std::fprintf(stderr, "emulate-controller: cannot use the state file %s: %s\n", o.state.c_str(),
+                     stateError.c_str());
+        return 125;
     }
     std::FILE* trace = nullptr;
     if (!o.trace.empty() && (trace = std::fopen(o.trace.c_str(), "a")) == nullptr) {
@@ -354,9 +351,9 @@ int Run(const Options& o)
             result = e.status;
         }
     }
-    if (result != 125 && !o.state.empty()) {
+    if (result != 125) {
         std::string error;
-        if (!sim::SaveState(o.state, e.controller.GetMemory(), error)) {
+        if (!e.backend->SaveState(error)) {
             std::fprintf(stderr, "emulate-controller: cannot save the state file %s: %s\n", o.state.c_str(),
                          error.c_str());
         }

@@ -5,6 +5,7 @@
 #include "device/hid_platform.h"
 #include "device/hotplug.h"
 #include "settings/catalogue.h"
+#include "sim/memory.h"
 
 #include <array>
 #include <cerrno>
@@ -16,20 +17,6 @@
 #include <vector>
 
 namespace sim {
-
-// What the controller holds. Choice values and text positions are by settings-report byte.
-struct Memory {
-    uint8_t firmware1 = 0;
-    uint8_t firmware2 = 0;
-    uint8_t station = 0;
-    uint8_t level = 0;
-    std::map<int, uint8_t> choices;     // settings byte -> list position
-    std::map<int, std::string> texts;   // settings byte -> text
-};
-
-Memory FactoryMemory();
-// Every setting and text back to its default; firmware, station and level stay.
-void RestoreDefaults(Memory& memory);
 
 // One opened connection to the controller. Besides the system's text it keeps the errno of its last failed
 // transfer, as the kernel's hidraw driver would return it (ENODEV, EPIPE, EIO, ETIMEDOUT).
@@ -82,7 +69,7 @@ public:
     std::vector<std::string> Refusals() const;
 
     // Firmware download. After the end-of-file record of a complete image the controller waits
-    // `disconnectDelay`, pulls itself out, waits `rebootDelay` and arrives again running 2.01.0.
+    // `disconnectDelay`, pulls itself out, waits `rebootDelay` and arrives again running the carried firmware.
     void SetRebootTimes(std::chrono::milliseconds disconnectDelay, std::chrono::milliseconds rebootDelay);
     bool InDownloadMode() const;
     int ProgrammingCount() const;  // images completely received

@@ -1,4 +1,4 @@
-// Makes the firmware image the tool carries for version 2.01.0: an Intel HEX text whose line structure is
+// Makes the firmware image the tool carries: an Intel HEX text whose line structure is
 // the controller's (2,580 CR LF lines, 197,808 bytes, one gap-free block 0x00000..0x140D3 with an extended
 // linear address record after the first 64 KiB). The data bytes are placeholders of our own, from a fixed
 // pseudo-random sequence, so running this again gives the same file byte for byte.

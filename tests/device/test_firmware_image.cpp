@@ -1,8 +1,10 @@
 // The carried firmware image has the controller's line structure and is a valid Intel HEX file.
 #include "device/firmware_stream.h"
+#include "sim/intel_hex.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,7 @@ struct Record {
     bool checksumValid;
 };
 
-int Hex(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
-
+// Each line as the controller checks it.
 std::vector<Record> Parse(std::span<const uint8_t> image)
 {
     std::vector<Record> records;
@@ -32,19 +33,16 @@ std::vector<Record> Parse(std::span<const uint8_t> image)
         }
         Record r;
         r.text = text.substr(pos, end - pos);
-        std::vector<uint8_t> bytes;
-        for (std::size_t i = 1; i + 1 < r.text.size(); i += 2) {
-            bytes.push_back(static_cast<uint8_t>(Hex(r.text[i]) * 16 + Hex(r.text[i + 1])));
+        std::string problem;
+        const std::optional<sim::HexRecord> parsed = sim::ParseHexRecord(r.text, problem);
+        EXPECT_TRUE(parsed) << r.text << ": " << problem;
+        if (parsed) {
+            r.count = static_cast<int>(parsed->data.size());
+            r.address = parsed->offset;
+            r.type = parsed->type;
+            r.data = parsed->data;
         }
-        unsigned sum = 0;
-        for (uint8_t b : bytes) {
-            sum += b;
-        }
-        r.count = bytes[0];
-        r.address = bytes[1] * 256 + bytes[2];
-        r.type = bytes[3];
-        r.data.assign(bytes.begin() + 4, bytes.end() - 1);
-        r.checksumValid = (sum & 0xFF) == 0;
+        r.checksumValid = parsed.has_value();
         records.push_back(r);
         pos = end + 2;
     }

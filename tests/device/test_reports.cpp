@@ -1,4 +1,5 @@
 // The ParameterReport senders byte for byte, and the decoding of the settings header and string pool.
+#include "device/carried_firmware.h"
 #include "device/device_link.h"
 #include "device/reports.h"
 #include "tests/device/fake_platform.h"
@@ -109,6 +110,16 @@ TEST(Header, FirmwareVersion)
     EXPECT_EQ(FormatFirmwareVersion(DecodeFirmwareVersion(0x1F, 0xF3)), "1.255.3");
     EXPECT_EQ(FormatFirmwareVersion(DecodeFirmwareVersion(0x00, 0x00)), "0.00.0");
     EXPECT_EQ(FormatFirmwareVersion(DecodeFirmwareVersion(0xFF, 0xFF)), "15.255.15");
+}
+
+TEST(Header, FirmwareVersionEncodesBackToItsBytesAndTheCarriedOneToItsText)
+{
+    for (auto [b1, b2] : {std::pair<uint8_t, uint8_t>{0x10, 0x52}, {0x20, 0x10}, {0xFF, 0xFF}, {0x00, 0x00}}) {
+        const std::array<uint8_t, 2> bytes = EncodeFirmwareVersion(DecodeFirmwareVersion(b1, b2));
+        EXPECT_EQ(bytes[0], b1);
+        EXPECT_EQ(bytes[1], b2);
+    }
+    EXPECT_EQ(FormatFirmwareVersion(CarriedFirmwareVersion()), FirmwareImageVersion());
 }
 
 TEST(Header, Station)

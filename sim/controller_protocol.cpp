@@ -1,0 +1,222 @@
+// The reports the virtual controller answers and takes, as strictly as the real one is described: a
+// malformed command fails its transfer and is recorded as a refusal.
+#include "sim/controller_core.h"
+
+#include "device/reports.h"
+#include "sim/intel_hex.h"
+
+#include <algorithm>
+
+namespace sim {
+
+int VirtualController::Core::Get(uint8_t* data, std::size_t length, int& error)
+{
+    if (length == 0) {
+        return Refuse("get with no report ID", error);
+    }
+    const uint8_t id = data[0];
+    if (auto canned = cannedAnswers.find(id); canned != cannedAnswers.end() && !canned->second.empty()) {
+        const std::vector<uint8_t> answer = std::move(canned->second.front());
+        canned->second.pop_front();
+        const std::size_t n = std::min(length, answer.size());
+        std::copy_n(answer.begin(), n, data);
+        return static_cast<int>(n);
+    }
+    if (id == report::kStatusId && length == report::kStatusLength) {
+        std::fill_n(data + 1, length - 1, 0);
+        return static_cast<int>(length);
+    }
+    if (id == report::kSettingsId && length == report::kSettingsLength) {
+        std::fill_n(data + 1, length - 1, 0);
+        data[report::kFirmwareByte1] = memory.firmware1;
+        data[report::kFirmwareByte2] = memory.firmware2;
+        data[report::kStationByte] = memory.station;
+        data[report::kLevelByte] = memory.level;
+        for (const auto& [byte, value] : memory.choices) {
+            data[byte] = value;
+        }
+        // The string pool is laid out afresh from position 1 in settings-byte order; see the ID 5 answer.
+        int position = 1;
+        for (const auto& [byte, text] : memory.texts) {
+            data[byte] = static_cast<uint8_t>(position);
+            position += static_cast<int>(text.size()) + 1;
+        }
+        return static_cast<int>(length);
+    }
+    if (id == report::kStringPoolId && length == report::kStringPoolLength) {
+        std::fill_n(data + 1, length - 1, 0);
+        std::size_t position = 1;
+        for (const auto& [byte, text] : memory.texts) {
+            for (char c : text) {
+                if (position < length) {
+                    data[position++] = static_cast<uint8_t>(c);
+                }
+            }
+            ++position;  // the zero
+        }
+        return static_cast<int>(length);
+    }
+    return Refuse("get of report " + std::to_string(id) + " with length " + std::to_string(length), error);
+}
+
+int VirtualController::Core::Set(const uint8_t* data, std::size_t length, int& error)
+{
+    if (length == 0) {
+        return Refuse("set with no report ID", error);
+    }
+    const uint8_t id = data[0];
+    if (id == report::kParameterId && length == report::kParameterLength) {
+        return SetParameter(data, error);
+    }
+    if (id == report::kBootId && length == report::kBootLength) {
+        if (data[1] != report::kBootCommand || data[2] != 0) {
+            return Refuse("boot report other than \"A\"", error);
+        }
+        downloading = true;
+        line.clear();
+        upperAddress = nextAddress = 0;
+        anyData = false;
+        records = 0;
+        return static_cast<int>(length);
+    }
+    if (id == report::kFirmwareChunkId && length == report::kFirmwareChunkLength) {
+        return SetChunk(data, error);
+    }
+    return Refuse("set of report " + std::to_string(id) + " with length " + std::to_string(length), error);
+}
+
+namespace {
+std::optional<int> DigitValue(uint8_t c)
+{
+    if (c < '0' || c > '9') {
+        return std::nullopt;
+    }
+    return c - '0';
+}
+}  // namespace
+
+int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
+{
+    if (!downloading) {
+        return Refuse("firmware chunk outside download mode", error);
+    }
+    if (data[1] != report::kFirmwareChunkCommand) {
+        downloading = false;
+        return Refuse("firmware chunk without \"F\"", error);
+    }
+    // The line's bytes run up to the "." that stands for its CR; what follows in the report is filler.
+    const uint8_t* begin = data + 2;
+    const uint8_t* end = begin + report::kChunkDataSize;
+    const uint8_t* dot = std::find(begin, end, '.');
+    line.append(begin, dot);
+    constexpr std::size_t kLongestRecord = 2 * 255 + 11;
+    if (line.size() > kLongestRecord) {
+        downloading = false;
+        return Refuse("firmware line longer than any record", error);
+    }
+    if (dot == end) {
+        return static_cast<int>(report::kFirmwareChunkLength);
+    }
+    const std::string record = std::move(line);
+    line.clear();
+    if (auto problem = TakeRecord(record)) {
+        downloading = false;
+        return Refuse("firmware record " + std::to_string(records + 1) + ": " + *problem, error);
+    }
+    return static_cast<int>(report::kFirmwareChunkLength);
+}
+
+
+std::optional<std::string> VirtualController::Core::TakeRecord(const std::string& text)
+{
+    std::string problem;
+    const std::optional<HexRecord> record = ParseHexRecord(text, problem);
+    if (!record) {
+        return problem;
+    }
+    const uint8_t type = record->type;
+    const uint32_t offset = record->offset;
+    const std::size_t count = record->data.size();
+    switch (type) {
+    case 0x00: {
+        const uint32_t address = (upperAddress << 16) | offset;
+        if (anyData && address != nextAddress) {
+            return "data does not follow on from the last record";
+        }
+        anyData = true;
+        nextAddress = address + static_cast<uint32_t>(count);
+        break;
+    }
+    case 0x04:
+        if (count != 2) {
+            return "extended linear address record of the wrong length";
+        }
+        upperAddress = (static_cast<uint32_t>(record->data[0]) << 8) | record->data[1];
+        break;
+    case 0x01:
+        if (!anyData) {
+            return "end of file before any data";
+        }
+        ++records;
+        downloading = false;
+        ++programmed;
+        ScheduleReboot();  // programming complete
+        return std::nullopt;
+    default:
+        break;  // other record types carry nothing the controller needs
+    }
+    ++records;
+    return std::nullopt;
+}
+
+int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
+{
+    const int commandLength = data[1];
+    if (commandLength == report::kRestoreCommandLength) {
+        if (data[2] != report::kRestoreDigit || data[3] != report::kRestoreDigit) {
+            return Refuse("two-byte command other than restore defaults", error);
+        }
+        RestoreDefaults(memory);
+        return static_cast<int>(report::kParameterLength);
+    }
+    if (commandLength < report::kNumericCommandLength ||
+        commandLength > report::kNumericCommandLength + static_cast<int>(report::kMaxTextLength)) {
+        return Refuse("command length " + std::to_string(commandLength), error);
+    }
+    const auto group = DigitValue(data[2]);
+    const auto index = DigitValue(data[3]);
+    const auto tens = DigitValue(data[4]);
+    const auto units = DigitValue(data[5]);
+    if (!group || !index || !tens || !units) {
+        return Refuse("a digit of the command is not a digit", error);
+    }
+    const CatalogueEntry* entry = FindEntryByAddress({*group, *index});
+    if (entry == nullptr) {
+        return Refuse("no setting at (" + std::to_string(*group) + "," + std::to_string(*index) + ")", error);
+    }
+    const int number = *tens * 10 + *units;
+    if (entry->kind == EntryKind::Choice) {
+        if (commandLength != report::kNumericCommandLength) {
+            return Refuse(std::string("text command for choice setting ") + entry->key, error);
+        }
+        if (number >= entry->list->Size()) {
+            return Refuse("value " + std::to_string(number) + " beyond the list of " + entry->key, error);
+        }
+        memory.choices[entry->settingsByte] = static_cast<uint8_t>(number);
+        return static_cast<int>(report::kParameterLength);
+    }
+    // A text setting: L = n + 4, n at most 16, no zero inside the text.
+    if (commandLength != number + report::kNumericCommandLength) {
+        return Refuse("text length " + std::to_string(number) + " does not match command length " +
+                          std::to_string(commandLength),
+                      error);
+    }
+    std::string text(reinterpret_cast<const char*>(data + 6), static_cast<std::size_t>(number));
+    if (text.find('\0') != std::string::npos) {
+        return Refuse(std::string("zero byte inside the text for ") + entry->key, error);
+    }
+    memory.texts[entry->settingsByte] = std::move(text);
+    return static_cast<int>(report::kParameterLength);
+}
+
+}  // namespace sim
