@@ -76,7 +76,12 @@ void CDoorphoneConfigDlg::OnHotplugEvents()
     if (!m_hDevNotify) {
         return;
     }
-    for (const HotplugEvent& event : m_hDevNotify->ReadEvents()) {
+    for (HotplugEvent& event : m_hDevNotify->ReadEvents()) {
+        m_queuedEvents.push_back(std::move(event));
+    }
+    while (!m_queuedEvents.empty()) {
+        const HotplugEvent event = std::move(m_queuedEvents.front());
+        m_queuedEvents.pop_front();
         switch (event.action) {
         case HotplugAction::Add:
             OnDeviceChange(DBT_DEVICEARRIVAL, event.devicePath.c_str());
@@ -104,6 +109,21 @@ void CDoorphoneConfigDlg::ShowAccessAdvice()
     status->setText(denied.empty() ? QString(dlg::kConnectPrompt) : m_accessAdvice);
 }
 
+bool CDoorphoneConfigDlg::TakeQueuedNotifications()
+{
+    if (m_hDevNotify) {
+        for (HotplugEvent& event : m_hDevNotify->ReadEvents()) {
+            m_queuedEvents.push_back(std::move(event));
+        }
+    }
+    bool any = false;
+    for (const HotplugEvent& event : m_queuedEvents) {
+        any = any || (event.action != HotplugAction::Other && event.devicePath.size() >= 5);
+    }
+    m_queuedEvents.clear();
+    return any;
+}
+
 int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
 {
     if (devicePath == nullptr || devicePath[0] == '\0' || std::strlen(devicePath) < 5) {
@@ -111,7 +131,14 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     }
     const bool present = m_link.FindDevice();
     auto connectAfterSettling = [this] {
-        std::this_thread::sleep_for(m_arrivalSettleTime);
+        m_hooks.settleWait(m_arrivalSettleTime);
+        // What arrived during the wait is taken with it, so a bouncing connector costs one wait and one
+        // view: the controller's presence after all of them decides.
+        if (TakeQueuedNotifications() && !m_link.FindDevice()) {
+            m_connectionState = dlg::kDisconnected;
+            ShowDisconnectedView();
+            return;
+        }
         m_connectionState = dlg::kConnected;
         ShowConnectedView();
     };

@@ -9,6 +9,8 @@
 #include <QSocketNotifier>
 #include <QMessageBox>
 
+#include <thread>
+
 namespace {
 
 void DefaultErrorBox(QWidget* owner, const QString& text)
@@ -44,6 +46,9 @@ CDoorphoneConfigDlg::CDoorphoneConfigDlg(DeviceLink& link, MonitorFactory monito
     }
     if (!m_hooks.applicationMessage) {
         m_hooks.applicationMessage = DefaultApplicationMessage;
+    }
+    if (!m_hooks.settleWait) {
+        m_hooks.settleWait = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); };
     }
     if (!m_hooks.startThread) {
         m_hooks.startThread = [](std::function<void()> work) { return std::thread(std::move(work)); };

@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include <array>
+#include <deque>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -86,6 +87,8 @@ struct DialogHooks {
     // A failed firmware write: caption "Error", the system's text, an information icon, OK, no owner.
     // Shown on the GUI thread while the worker waits for its dismissal.
     std::function<void(const QString& text)> firmwareError;
+    // The wait after an arrival before the controller is read (a plain sleep unless a test counts them).
+    std::function<void(std::chrono::milliseconds)> settleWait;
     // Starts the install's worker; throws std::system_error when it cannot.
     std::function<std::thread(std::function<void()>)> startThread;
     // The stream's trace (standard output when null) and, for tests, another image.
@@ -165,6 +168,8 @@ private:
     void DestroyRegisteredControls();
     void OnDestroy();
     void OnHotplugEvents();
+    // Takes every notification that waits, returning whether any of them names a device.
+    bool TakeQueuedNotifications();
     void SelectEntry(QComboBox* combo, int position);
     // A status field's text as the window shows it.
     static QString StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read);
@@ -197,6 +202,7 @@ private:
     QFont m_statusFont;
     std::unique_ptr<HotplugMonitor> m_hDevNotify;
     std::unique_ptr<QSocketNotifier> m_devNotifyWatch;
+    std::deque<HotplugEvent> m_queuedEvents;  // read from the monitor, not yet handled
 
     // The value controls and command buttons, swept to hide all and to destroy all. Slots 41 on stay empty.
     std::array<QPointer<QWidget>, dlg::kControlRegistrySize> ControlRegistry;

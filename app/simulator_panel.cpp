@@ -171,17 +171,9 @@ void CSimulatorPanel::OnCommandsReadable()
     const ssize_t n = read(m_commandFd, buffer, sizeof buffer);
     if (n <= 0) {
         // End of input (or an error): the demo goes on without commands, and a last unterminated line counts.
-        if (!m_pending.empty()) {
-            RunCommand(m_pending);
-            m_pending.clear();
-        }
+        m_lines.Finish();
         m_commandWatch.reset();
         return;
     }
-    m_pending.append(buffer, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
-        const std::string line = m_pending.substr(0, end);
-        m_pending.erase(0, end + 1);
-        RunCommand(line);
-    }
+    m_lines.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
 }

@@ -3,10 +3,12 @@
 // standard input, one per line.
 #pragma once
 
+#include "sim/line_reader.h"
 #include "sim/virtual_controller.h"
 
 #include <QWidget>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -44,7 +46,8 @@ private:
     QSpinBox* m_latency = nullptr;
     QLabel* m_state = nullptr;
     int m_commandFd = -1;
-    std::string m_pending;
+    sim::LineReader m_lines{[this](const std::string& line) { RunCommand(line); },
+                            [] { std::fprintf(stderr, "doorphoneconfig: a command line over 4 KiB was ignored\n"); }};
     std::unique_ptr<QSocketNotifier> m_commandWatch;
     bool m_updating = false;
 };

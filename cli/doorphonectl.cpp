@@ -124,5 +124,9 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     if (command->needsBackend && !run.Open(simulate, state, wireLog)) {
         return kExitUsage;
     }
-    return command->run(run, commandArgs);
+    const int code = command->run(run, commandArgs);
+    if (!run.Finish() && code == kExitDone) {
+        return kExitDevice;  // the run did its work, but its result is lost: never a failure that looks like success
+    }
+    return code;
 }

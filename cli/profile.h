@@ -21,3 +21,7 @@ struct ProfileContents {
     std::vector<std::string> errors;   // every problem found; nothing may be sent when there is one
 };
 ProfileContents ReadProfile(const nlohmann::json& profile);
+// From a profile's text: not JSON, or a key that stands twice in one object, is an error too.
+ProfileContents ReadProfileText(const std::string& text);
+// The largest profile read; a real one is about 2 KiB.
+constexpr std::size_t kLargestProfile = 1024 * 1024;

@@ -1,13 +1,14 @@
 // The commands that only read: list, show, get, keys and export.
 #include "cli/profile.h"
 #include "cli/run.h"
+#include "device/file_io.h"
 #include "device/firmware_stream.h"
+#include "settings/text_encoding.h"
 #include "settings/catalogue.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -96,7 +97,7 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
             }
             nlohmann::json item = {{"tab", kTabNames[static_cast<std::size_t>(e.tab)]},
                                    {"label", e.label},
-                                   {"value", s.ValueText(e)}};
+                                   {"value", Latin1ToUtf8(s.ValueText(e))}};
             if (e.kind == EntryKind::Choice) {
                 item["position"] = s.Byte(e);
             }
@@ -131,7 +132,7 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
                 continue;
             }
             char line[160];
-            std::snprintf(line, sizeof line, "  %-34s %-32s %s%s\n", e->key, e->label, s.ValueText(*e).c_str(),
+            std::snprintf(line, sizeof line, "  %-34s %-32s %s%s\n", e->key, e->label, Printable(s.ValueText(*e)).c_str(),
                           e->stationOnly && !s.KeypadStation() ? "   (shown for a 7407 station only)" : "");
             run.io.out << line;
         }
@@ -150,14 +151,14 @@ int GetCommand(CliRun& run, const CommandArgs& args)
         return kExitDevice;
     }
     if (args.json) {
-        nlohmann::json item = {{"key", entry->key}, {"value", s.ValueText(*entry)}};
+        nlohmann::json item = {{"key", entry->key}, {"value", Latin1ToUtf8(s.ValueText(*entry))}};
         if (entry->kind == EntryKind::Choice) {
             item["position"] = s.Byte(*entry);
         }
         run.io.out << item.dump(2) << "\n";
         return kExitDone;
     }
-    run.io.out << s.ValueText(*entry);
+    run.io.out << Printable(s.ValueText(*entry));
     if (entry->kind == EntryKind::Choice) {
         run.io.out << "\t" << s.Byte(*entry);
     }
@@ -204,9 +205,9 @@ int ExportCommand(CliRun& run, const CommandArgs& args)
         run.io.out << text;
         return kExitDone;
     }
-    std::ofstream out(args.file, std::ios::trunc);
-    if (!(out << text) || !out.flush()) {
-        return run.Fail(kExitUsage, "cannot write " + args.file);
+    std::string error;
+    if (!ReplaceFile(args.file, text, error)) {
+        return run.Fail(kExitUsage, "cannot write " + args.file + ": " + error);
     }
     return kExitDone;
 }

@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "device/wire_log.h"
+#include "settings/text_encoding.h"
 
 #include <poll.h>
 
@@ -24,15 +25,19 @@ bool CliRun::Open(bool simulate, const std::string& state, const std::string& wi
     return true;
 }
 
-void CliRun::Finish()
+bool CliRun::Finish()
 {
+    bool saved = true;
     if (backend_) {
         std::string error;
         if (!backend_->SaveState(error)) {
-            io.err << "doorphonectl: cannot save the state file " << backend_->StatePath() << ": " << error << "\n";
+            io.err << "doorphonectl: cannot save the state file " << backend_->StatePath() << ": " << error
+                   << "; the change is not kept\n";
+            saved = false;
         }
         backend_.reset();
     }
+    return saved;
 }
 
 int CliRun::Fail(int code, const std::string& message)
@@ -88,5 +93,5 @@ bool CliRun::WaitFor(HotplugMonitor& monitor, HotplugAction action, bool present
 
 std::string UnknownSetting(const std::string& key)
 {
-    return "unknown setting \"" + key + "\" (see: doorphonectl keys)";
+    return "unknown setting \"" + Excerpt(key) + "\" (see: doorphonectl keys)";
 }

@@ -22,8 +22,8 @@ public:
 
     // Chooses the real controller or the virtual one (its memory loaded from `state` when given).
     bool Open(bool simulate, const std::string& state, const std::string& wireLog);
-    // Keeps the virtual controller's memory for the next run.
-    void Finish();
+    // Keeps the virtual controller's memory for the next run; false, having said why, when it cannot.
+    bool Finish();
 
     // Says `message` on standard error and returns `code`.
     int Fail(int code, const std::string& message);

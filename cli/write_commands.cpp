@@ -1,11 +1,11 @@
 // The commands that change the controller's settings: set, restore-defaults and import.
 #include "cli/profile.h"
 #include "cli/run.h"
+#include "device/file_io.h"
 #include "settings/setting_value.h"
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 
 static std::string WithKeysHint(const CatalogueEntry& entry, const std::string& error)
 {
@@ -57,19 +57,12 @@ int RestoreDefaultsCommand(CliRun& run, const CommandArgs&)
 int ImportCommand(CliRun& run, const CommandArgs& args)
 {
     const std::string& file = args.file;
-    nlohmann::json profile;
-    {
-        std::ifstream in(file);
-        if (!in) {
-            return run.Fail(kExitUsage, "cannot read " + file);
-        }
-        try {
-            profile = nlohmann::json::parse(in);
-        } catch (const nlohmann::json::exception& e) {
-            return run.Fail(kExitUsage, file + " is not JSON: " + e.what());
-        }
+    std::string readError;
+    const std::optional<std::string> text = ReadWholeFile(file, kLargestProfile, readError);
+    if (!text) {
+        return run.Fail(kExitUsage, "cannot read " + file + ": " + readError);
     }
-    ProfileContents contents = ReadProfile(profile);
+    ProfileContents contents = ReadProfileText(*text);
     for (const std::string& error : contents.errors) {
         run.Fail(kExitUsage, file + ": " + error);
     }

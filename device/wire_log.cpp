@@ -1,16 +1,28 @@
 #include "device/wire_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
 std::unique_ptr<WireLog> WireLog::Open(const std::string& path, std::string& error)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "a"));
-    if (!file) {
-        error = std::strerror(errno);
+    // Never blocking: a FIFO nobody reads is refused now rather than hanging the program, here or later.
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno);
         return nullptr;
     }
-    return std::unique_ptr<WireLog>(new WireLog(std::move(file)));
+    std::unique_ptr<std::FILE, FileCloser> file(fdopen(fd, "a"));
+    if (!file) {
+        error = std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    auto log = std::unique_ptr<WireLog>(new WireLog(std::move(file)));
+    log->path_ = path;
+    return log;
 }
 
 WireLog::WireLog(std::FILE* stream) : stream_(stream) {}
@@ -35,6 +47,14 @@ void WireLog::Record(bool isSet, const uint8_t* data, std::size_t length, bool o
 {
     const std::string line = FormatLine(isSet, data, length, ok);
     std::lock_guard lock(mutex_);
-    std::fputs(line.c_str(), stream_);
-    std::fflush(stream_);
+    const bool written = std::fputs(line.c_str(), stream_) >= 0 && std::fflush(stream_) == 0;
+    if (!written && !failed_) {
+        // Said once; the transfers themselves go on.
+        failed_ = true;
+        std::fprintf(stderr, "cannot write the wire log %s: %s; transfers go on unlogged\n",
+                     path_.empty() ? "stream" : path_.c_str(), std::strerror(errno));
+    }
+    if (!written) {
+        std::clearerr(stream_);
+    }
 }

@@ -11,7 +11,8 @@
 
 class WireLog {
 public:
-    // Appends to `path`; null with the system's text in `error` when the file cannot be opened.
+    // Appends to `path`; null with the system's text in `error` when the file cannot be opened. A write that
+    // fails later is said once on standard error, and the transfers go on.
     static std::unique_ptr<WireLog> Open(const std::string& path, std::string& error);
     // Writes to a stream the caller keeps open (tests, standard error).
     explicit WireLog(std::FILE* stream);
@@ -29,4 +30,6 @@ private:
     std::unique_ptr<std::FILE, FileCloser> owned_;
     std::FILE* stream_;
     std::mutex mutex_;
+    std::string path_;
+    bool failed_ = false;  // a write failed, and that was said
 };

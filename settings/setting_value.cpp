@@ -1,6 +1,7 @@
 #include "settings/setting_value.h"
 
 #include "settings/entry_rules.h"
+#include "settings/text_encoding.h"
 
 #include <algorithm>
 #include <cctype>
@@ -62,7 +63,7 @@ std::optional<std::string> ParseSettingValue(const CatalogueEntry& entry, const 
     case EntryKind::Choice: {
         std::optional<int> position = ParseChoice(*entry.list, value, allowPosition);
         if (!position) {
-            return "\"" + value + "\" is not a value of " + entry.key;
+            return "\"" + Excerpt(value) + "\" is not a value of " + entry.key;
         }
         out.position = *position;
         return std::nullopt;

@@ -19,12 +19,11 @@ std::optional<Backend> Backend::Open(const BackendOptions& options, std::string&
         b.controller_ = b.owned_.get();
     }
     if (!options.statePath.empty()) {
-        std::optional<Memory> memory = LoadState(options.statePath, error);
-        if (!memory) {
+        b.state_ = StateFile::Open(options.statePath, error);
+        if (!b.state_) {
             return std::nullopt;
         }
-        b.controller_->SetMemory(*memory);
-        b.statePath_ = options.statePath;
+        b.controller_->SetMemory(b.state_->Loaded());
     }
     b.platform_ = b.controller_;
     return b;
@@ -40,7 +39,7 @@ std::unique_ptr<HotplugMonitor> Backend::CreateMonitor() const
 
 bool Backend::SaveState(std::string& error) const
 {
-    return statePath_.empty() || controller_ == nullptr || sim::SaveState(statePath_, controller_->GetMemory(), error);
+    return !state_ || controller_ == nullptr || state_->Save(controller_->GetMemory(), error);
 }
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include "device/hid_platform.h"
 #include "device/hidapi_platform.h"
 #include "device/hotplug.h"
+#include "sim/state_file.h"
 #include "sim/virtual_controller.h"
 
 #include <memory>
@@ -29,16 +30,16 @@ public:
     std::unique_ptr<HotplugMonitor> CreateMonitor() const;
     // The virtual controller, or null on the real backend.
     VirtualController* Controller() const { return controller_; }
-    // Keeps the virtual controller's memory in the state file, if one was given.
+    // Keeps the virtual controller's memory in the state file, if one was given and it changed.
     bool SaveState(std::string& error) const;
-    const std::string& StatePath() const { return statePath_; }
+    std::string StatePath() const { return state_ ? state_->Path() : std::string(); }
 
 private:
     std::shared_ptr<VirtualController> owned_;
     VirtualController* controller_ = nullptr;
     std::shared_ptr<HidapiPlatform> hidapi_;
     HidPlatform* platform_ = nullptr;
-    std::string statePath_;
+    std::shared_ptr<StateFile> state_;  // held, with its lock, for the whole run
 };
 
 }  // namespace sim

@@ -211,6 +211,11 @@ int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
                           std::to_string(commandLength),
                       error);
     }
+    if (number > entry->maxLength) {
+        return Refuse(std::string("text of ") + std::to_string(number) + " characters for " + entry->key +
+                          ", which holds at most " + std::to_string(entry->maxLength),
+                      error);
+    }
     std::string text(reinterpret_cast<const char*>(data + 6), static_cast<std::size_t>(number));
     if (text.find('\0') != std::string::npos) {
         return Refuse(std::string("zero byte inside the text for ") + entry->key, error);

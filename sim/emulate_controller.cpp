@@ -2,6 +2,7 @@
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
 #include "sim/demo_commands.h"
 #include "sim/hidraw_testbed.h"
+#include "sim/line_reader.h"
 #include "sim/backend.h"
 
 #include <fcntl.h>
@@ -27,7 +28,6 @@
 namespace {
 
 constexpr const char* kUmockdevPreload = "libumockdev-preload.so.0";
-constexpr std::size_t kLongestLine = 4096;
 
 constexpr const char* kUsage =
     "Usage: emulate-controller [--state FILE] [--control FIFO] [--node-mode MODE] [--crowded] [--trace FILE]\n"
@@ -159,6 +159,9 @@ void ReexecUnderPreload(char** argv)
     std::_Exit(125);
 }
 
+struct Emulator;
+void ApplyControlLine(Emulator& e, const std::string& line);
+
 struct Emulator {
     sim::VirtualController controller;
     std::optional<sim::Backend> backend;  // the controller above, with its state file
@@ -168,7 +171,8 @@ struct Emulator {
     pid_t child = -1;
     int status = 125;
     int controlFd = -1;
-    std::string pending;  // the control line being received
+    sim::LineReader lines{[this](const std::string& line) { ApplyControlLine(*this, line); },
+                          [] { std::fprintf(stderr, "emulate-controller: a control line over 4 KiB was ignored\n"); }};
 };
 
 // The controller plugged itself in or out (a demo command, or its reboot after programming).
@@ -209,19 +213,7 @@ gboolean OnControl(int fd, GIOCondition, gpointer data)
     char buffer[1024];
     ssize_t n;
     while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n') {
-                if (e.pending.size() <= kLongestLine) {
-                    ApplyControlLine(e, e.pending);
-                } else {
-                    std::fprintf(stderr, "emulate-controller: control line longer than %zu bytes ignored\n",
-                                 kLongestLine);
-                }
-                e.pending.clear();
-            } else if (e.pending.size() <= kLongestLine) {
-                e.pending.push_back(buffer[i]);
-            }
-        }
+        e.lines.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
     return G_SOURCE_CONTINUE;
 }

@@ -15,6 +15,7 @@ struct Memory {
     uint8_t level = 0;
     std::map<int, uint8_t> choices;     // settings byte -> list position
     std::map<int, std::string> texts;   // settings byte -> text
+    bool operator==(const Memory&) const = default;
 };
 
 Memory FactoryMemory();

@@ -1,63 +1,118 @@
 #include "sim/state_file.h"
 
+#include "device/file_io.h"
+#include "settings/catalogue.h"
+#include "settings/entry_rules.h"
+#include "settings/text_encoding.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace sim {
 
 namespace {
+
 constexpr const char* kFormat = "doorphoneconfig-virtual-controller";
-}
+constexpr std::size_t kLargestState = 64 * 1024;
 
-std::optional<Memory> LoadState(const std::string& path, std::string& error)
+// A byte-sized integer field, or why not.
+std::optional<uint8_t> ByteField(const nlohmann::json& value, const std::string& name, std::string& error)
 {
-    std::ifstream in(path);
-    if (!in) {
-        if (errno == ENOENT) {
-            return FactoryMemory();
-        }
-        error = std::strerror(errno);
+    if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 255) {
+        error = name + " must be a whole number from 0 to 255";
         return std::nullopt;
     }
-    try {
-        const nlohmann::json state = nlohmann::json::parse(in);
-        if (state.value("format", "") != kFormat) {
-            error = std::string("not a virtual controller state file (\"format\" is not \"") + kFormat + "\")";
-            return std::nullopt;
-        }
-        Memory memory = FactoryMemory();
-        memory.firmware1 = state.at("firmware").at(0).get<uint8_t>();
-        memory.firmware2 = state.at("firmware").at(1).get<uint8_t>();
-        memory.station = state.at("station").get<uint8_t>();
-        memory.level = state.at("level").get<uint8_t>();
-        for (const auto& [key, value] : state.at("choices").items()) {
-            const CatalogueEntry* entry = FindEntryByKey(key);
-            if (entry == nullptr || entry->kind != EntryKind::Choice || value.get<int>() < 0 ||
-                value.get<int>() >= entry->list->Size()) {
-                error = "bad choice in the state file: " + key;
-                return std::nullopt;
-            }
-            memory.choices[entry->settingsByte] = static_cast<uint8_t>(value.get<int>());
-        }
-        for (const auto& [key, value] : state.at("texts").items()) {
-            const CatalogueEntry* entry = FindEntryByKey(key);
-            if (entry == nullptr || entry->kind != EntryKind::Text || value.get<std::string>().size() > 16) {
-                error = "bad text in the state file: " + key;
-                return std::nullopt;
-            }
-            memory.texts[entry->settingsByte] = value.get<std::string>();
-        }
-        return memory;
-    } catch (const nlohmann::json::exception& e) {
-        error = std::string("cannot read the state file: ") + e.what();
-        return std::nullopt;
-    }
+    return static_cast<uint8_t>(value.get<int64_t>());
 }
 
-bool SaveState(const std::string& path, const Memory& memory, std::string& error)
+bool Parse(const nlohmann::json& state, Memory& memory, std::string& error)
+{
+    if (!state.is_object() || !state.contains("format") || state["format"] != kFormat) {
+        error = std::string("not a virtual controller state file (\"format\" is not \"") + kFormat + "\")";
+        return false;
+    }
+    for (const char* field : {"firmware", "station", "level", "choices", "texts"}) {
+        if (!state.contains(field)) {
+            error = std::string("\"") + field + "\" is missing";
+            return false;
+        }
+    }
+    const nlohmann::json& firmware = state["firmware"];
+    if (!firmware.is_array() || firmware.size() != 2) {
+        error = "firmware must be two bytes";
+        return false;
+    }
+    std::optional<uint8_t> f1 = ByteField(firmware[0], "firmware", error);
+    std::optional<uint8_t> f2 = f1 ? ByteField(firmware[1], "firmware", error) : std::nullopt;
+    std::optional<uint8_t> station = f2 ? ByteField(state["station"], "station", error) : std::nullopt;
+    std::optional<uint8_t> level = station ? ByteField(state["level"], "level", error) : std::nullopt;
+    if (!level) {
+        return false;
+    }
+    memory.firmware1 = *f1;
+    memory.firmware2 = *f2;
+    memory.station = *station;
+    memory.level = *level;
+    if (!state["choices"].is_object() || !state["texts"].is_object()) {
+        error = "choices and texts must be objects";
+        return false;
+    }
+    for (const auto& [key, value] : state["choices"].items()) {
+        const CatalogueEntry* entry = FindEntryByKey(key);
+        if (entry == nullptr || entry->kind != EntryKind::Choice) {
+            error = "choices: " + Excerpt(key) + " is not a choice setting";
+            return false;
+        }
+        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() >= entry->list->Size()) {
+            error = "choices: " + key + " must be a list position from 0 to " + std::to_string(entry->list->Size() - 1);
+            return false;
+        }
+        memory.choices[entry->settingsByte] = static_cast<uint8_t>(value.get<int64_t>());
+    }
+    for (const auto& [key, value] : state["texts"].items()) {
+        const CatalogueEntry* entry = FindEntryByKey(key);
+        if (entry == nullptr || entry->kind != EntryKind::Text) {
+            error = "texts: " + Excerpt(key) + " is not a text setting";
+            return false;
+        }
+        std::optional<std::string> text = value.is_string() ? Utf8ToLatin1(value.get<std::string>()) : std::nullopt;
+        if (!text) {
+            error = "texts: " + key + " must be a text of 8-bit characters";
+            return false;
+        }
+        const EntryVerdict verdict = CheckTextEntry(*entry, *text);
+        if (!verdict.send) {
+            error = "texts: " + key + " \"" + Excerpt(*text) + "\": " + verdict.message.value_or("not accepted");
+            return false;
+        }
+        memory.texts[entry->settingsByte] = *text;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<Memory> ParseState(const std::string& text, std::string& error)
+{
+    const nlohmann::json state = nlohmann::json::parse(text, nullptr, false);
+    if (state.is_discarded()) {
+        error = "not JSON";
+        return std::nullopt;
+    }
+    Memory memory = FactoryMemory();
+    if (!Parse(state, memory, error)) {
+        return std::nullopt;
+    }
+    return memory;
+}
+
+std::string FormatState(const Memory& memory)
 {
     nlohmann::json choices = nlohmann::json::object();
     nlohmann::json texts = nlohmann::json::object();
@@ -65,7 +120,7 @@ bool SaveState(const std::string& path, const Memory& memory, std::string& error
         if (entry.kind == EntryKind::Choice && memory.choices.count(entry.settingsByte)) {
             choices[entry.key] = memory.choices.at(entry.settingsByte);
         } else if (entry.kind == EntryKind::Text && memory.texts.count(entry.settingsByte)) {
-            texts[entry.key] = memory.texts.at(entry.settingsByte);
+            texts[entry.key] = Latin1ToUtf8(memory.texts.at(entry.settingsByte));
         }
     }
     const nlohmann::json state = {
@@ -76,21 +131,63 @@ bool SaveState(const std::string& path, const Memory& memory, std::string& error
         {"choices", choices},
         {"texts", texts},
     };
-    // Written beside the target, then renamed over it, so a failed write never leaves half a file.
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << state.dump(2) << "\n";
-        if (!out.flush()) {
-            error = std::strerror(errno);
-            return false;
+    return state.dump(2) + "\n";
+}
+
+std::unique_ptr<StateFile> StateFile::Open(const std::string& path, std::string& error)
+{
+    // The lock lives in a file of its own beside the state, since replacing the state file makes a new one.
+    // In a folder this user may not write, the state file itself carries the lock: the run can read it,
+    // and a change it cannot save is reported then.
+    const std::string lockPath = FinalPath(path) + ".lock";
+    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lockFd < 0) {
+        const int lockErrno = errno;
+        lockFd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (lockFd < 0) {
+            error = "cannot make its lock " + lockPath + ": " + std::strerror(lockErrno);
+            return nullptr;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        std::remove(temporary.c_str());
+    while (flock(lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = std::string("cannot lock it: ") + std::strerror(errno);
+            close(lockFd);
+            return nullptr;
+        }
+    }
+    Memory memory = FactoryMemory();
+    if (access(path.c_str(), F_OK) == 0 || errno != ENOENT) {
+        std::optional<std::string> text = ReadWholeFile(path, kLargestState, error);
+        std::optional<Memory> parsed = text ? ParseState(*text, error) : std::nullopt;
+        if (!parsed) {
+            close(lockFd);
+            return nullptr;
+        }
+        memory = *parsed;
+    }
+    return std::unique_ptr<StateFile>(new StateFile(path, lockFd, memory));
+}
+
+StateFile::StateFile(std::string path, int lockFd, Memory loaded)
+    : path_(std::move(path)), lockFd_(lockFd), loaded_(std::move(loaded))
+{
+}
+
+StateFile::~StateFile()
+{
+    close(lockFd_);  // releases the lock
+}
+
+bool StateFile::Save(const Memory& now, std::string& error)
+{
+    if (now == loaded_ && access(path_.c_str(), F_OK) == 0) {
+        return true;
+    }
+    if (!ReplaceFile(path_, FormatState(now), error)) {
         return false;
     }
+    loaded_ = now;
     return true;
 }
 

@@ -1,16 +1,40 @@
-// The virtual controller's memory kept in a file between runs of the command-line tool.
+// The virtual controller's memory kept in a file between runs of the command-line tool. A run holds the
+// file's lock from its start to its end, so two runs on one file take turns and neither loses the other's
+// change; the file is replaced whole, and only when the memory changed.
 #pragma once
 
-#include "sim/virtual_controller.h"
+#include "sim/memory.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace sim {
 
-// The memory in `path`, or the factory memory when the file does not exist. Nothing, with the reason in
-// `error`, when the file exists but cannot be read as a state file.
-std::optional<Memory> LoadState(const std::string& path, std::string& error);
-bool SaveState(const std::string& path, const Memory& memory, std::string& error);
+// The memory a state text describes, checked strictly: every field of its type and range, every text held
+// to its setting's own entry rule. Nothing, with the field named in `error`, otherwise.
+std::optional<Memory> ParseState(const std::string& text, std::string& error);
+std::string FormatState(const Memory& memory);
+
+class StateFile {
+public:
+    // Takes the lock (waiting for another run to finish) and reads the memory; a missing file gives the
+    // factory memory. Null, with the reason, when the file cannot be used.
+    static std::unique_ptr<StateFile> Open(const std::string& path, std::string& error);
+    ~StateFile();
+    StateFile(const StateFile&) = delete;
+    StateFile& operator=(const StateFile&) = delete;
+
+    const Memory& Loaded() const { return loaded_; }
+    const std::string& Path() const { return path_; }
+    // Writes `now` unless it is what was loaded.
+    bool Save(const Memory& now, std::string& error);
+
+private:
+    StateFile(std::string path, int lockFd, Memory loaded);
+    std::string path_;
+    int lockFd_;
+    Memory loaded_;
+};
 
 }  // namespace sim

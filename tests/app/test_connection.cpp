@@ -1,6 +1,8 @@
 // The connected and disconnected views at start and as the controller comes and goes.
 #include "tests/app/dialog_fixture.h"
 
+#include <algorithm>
+
 namespace {
 
 using Connection = DialogFixture;
@@ -158,6 +160,63 @@ TEST_F(Connection, AFailedRestoreIsNotRepeatedAndFailedReadsStillConnect)
     controller.ClearFaults();
     dlg->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw9");
     EXPECT_EQ(RestoreCommands(), 1);  // the failed attempt only
+}
+
+}  // namespace
+
+namespace {
+
+int Reads(const std::vector<std::string>& wire)
+{
+    return static_cast<int>(std::count_if(wire.begin(), wire.end(), [](const std::string& l) { return StartsWith(l, "GET 04"); }));
+}
+
+TEST_F(Connection, ArrivalsQueuedBehindOneSettleWaitGiveOneWaitAndOneView)
+{
+    DialogHooks hooks = Hooks();
+    int waits = 0;
+    hooks.settleWait = [&](std::chrono::milliseconds) {
+        if (++waits == 1) {
+            for (int i = 0; i < 9; ++i) {  // a bouncing connector, while the dialog waits
+                controller.Unplug();
+                controller.Plug();
+            }
+        }
+    };
+    Start(std::move(hooks));
+    controller.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));
+    MarkWire();
+    controller.Plug();
+    ASSERT_TRUE(WaitFor([&] { return ConnectedView(); }));
+    Settle();
+    EXPECT_EQ(waits, 1);
+    EXPECT_EQ(Reads(Wire()), 1);
+}
+
+TEST_F(Connection, TenCyclesQueuedBeforeTheDialogLooksCostOneWait)
+{
+    DialogHooks hooks = Hooks();
+    int waits = 0;
+    hooks.settleWait = [&](std::chrono::milliseconds) { ++waits; };
+    Start(std::move(hooks));
+    MarkWire();
+    for (int i = 0; i < 10; ++i) {
+        controller.Unplug();
+        controller.Plug();
+    }
+    ASSERT_TRUE(WaitFor([&] { return waits > 0; }));
+    Settle();
+    EXPECT_TRUE(ConnectedView());
+    EXPECT_EQ(waits, 1);
+    EXPECT_EQ(Reads(Wire()), 1);
+
+    // Ending pulled out, the queue's last word is the disconnected view.
+    for (int i = 0; i < 5; ++i) {
+        controller.Plug();
+        controller.Unplug();
+    }
+    ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));
 }
 
 }  // namespace

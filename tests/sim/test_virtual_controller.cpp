@@ -129,6 +129,21 @@ TEST_F(Sim, AllTextsAtTheirLongestFitInThePool)
     }
 }
 
+TEST_F(Sim, EveryTextIsHeldToItsOwnMaximum)
+{
+    for (const CatalogueEntry& e : ParameterCatalogue()) {
+        if (e.kind == EntryKind::Text) {
+            SCOPED_TRACE(e.key);
+            const std::string longer(static_cast<std::size_t>(e.maxLength) + 1, '8');
+            const std::string before = controller.Text(e.address);
+            EXPECT_FALSE(link.SendStringParameter(e.address.group, e.address.index, e.maxLength + 1, longer.c_str()));
+            EXPECT_EQ(controller.Text(e.address), before);
+        }
+    }
+    // The string pool never overflows, since nothing longer than its setting's maximum gets in.
+    EXPECT_THAT(controller.Refusals(), SizeIs(7));
+}
+
 TEST_F(Sim, NumericTextAndRestoreCommandsChangeTheMemory)
 {
     ASSERT_TRUE(link.SendNumericParameter(3, 2, 30));

@@ -1,0 +1,130 @@
+#include "device/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string Folder(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit, std::string& error)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file";
+        close(fd);
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = std::strerror(errno);
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > limit) {
+            error = "larger than " + std::to_string(limit / 1024) + " KiB";
+            close(fd);
+            return std::nullopt;
+        }
+    }
+    close(fd);
+    return text;
+}
+
+std::string FinalPath(const std::string& path)
+{
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::vector<char> target(4096);
+        const ssize_t n = readlink(current.c_str(), target.data(), target.size() - 1);
+        if (n < 0) {
+            return current;
+        }
+        const std::string next(target.data(), static_cast<std::size_t>(n));
+        current = next.front() == '/' ? next : Folder(current) + "/" + next;
+    }
+    return current;
+}
+
+bool ReplaceFile(const std::string& path, const std::string& text, std::string& error)
+{
+    const std::string target = FinalPath(path);
+    const std::string folder = Folder(target);
+    std::string temporary = folder + "/.doorphoneconfig-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat old {};
+    mode_t mode = 0644;
+    if (stat(target.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const bool written = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    const int writeErrno = errno;
+    if (close(fd) != 0 || !written) {
+        error = std::strerror(written ? errno : writeErrno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (rename(temporary.c_str(), target.c_str()) != 0) {
+        error = std::strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    // The rename lasts only once the folder's entry is on disk too.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}

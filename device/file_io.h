@@ -1,0 +1,16 @@
+// Reading and replacing small files (profiles, the virtual controller's state) so that a bad path gives a
+// clear error instead of an exception, and a replaced file is never seen half written.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The whole file, or nothing with the reason: missing, unreadable, not a regular file, or over `limit`.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit, std::string& error);
+
+// Replaces the file (the target of a symlink, which stays a link) with `text`: a new file beside it, its
+// data synced, renamed over the old one, the folder synced. The old file's mode is kept.
+bool ReplaceFile(const std::string& path, const std::string& text, std::string& error);
+
+// The file a path ends at once every symlink is followed; the path itself when it is no link.
+std::string FinalPath(const std::string& path);
