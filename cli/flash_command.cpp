@@ -74,7 +74,9 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     if (!ok) {
         return run.Fail(kExitDevice,
                         "programming failed: " + (chunkError.empty() ? std::string("the image could not be sent") : chunkError) +
-                            "; once the controller is back, restore its defaults: doorphonectl restore-defaults");
+                            "; the controller did not finish programming and may still wait in download mode with "
+                            "its old firmware: pull it out and plug it in again, then run doorphonectl flash again, or "
+                            "doorphonectl restore-defaults to stay on the old firmware");
     }
     run.io.err << "Programming complete; waiting for the controller to restart.\n";
     if (!monitor) {
@@ -95,9 +97,10 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     SettingsSnapshot s;
     ReadSnapshot(run.Link(), s);
     if (!run.Link().SendRestoreDefaults()) {
-        return run.Fail(kExitDevice, "the controller came back but refused the restore-defaults report");
+        return run.Fail(kExitDevice, "the controller came back with its new firmware but refused the restore-defaults "
+                                     "report: " + DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
     }
-    if (!run.Read(s)) {
+    if (!run.ReadBack(s, "the restore of its defaults after programming")) {
         return kExitDevice;
     }
     const std::string now = FormatFirmwareVersion(s.Firmware());

@@ -73,6 +73,15 @@ bool CliRun::Read(SettingsSnapshot& snapshot)
     return false;
 }
 
+bool CliRun::ReadBack(SettingsSnapshot& snapshot, const std::string& written)
+{
+    if (ReadSnapshot(*link_, snapshot)) {
+        return true;
+    }
+    Fail(kExitDevice, "the controller took " + written + ", but reading it back failed: " + DeviceLink::LastError());
+    return false;
+}
+
 bool CliRun::WaitFor(HotplugMonitor& monitor, HotplugAction action, bool present, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;

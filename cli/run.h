@@ -30,6 +30,8 @@ public:
     // Finds the controller and sees that it answers, as the window does at start.
     bool Connect();
     bool Read(SettingsSnapshot& snapshot);
+    // The read after a write: when it fails, says what was written all the same.
+    bool ReadBack(SettingsSnapshot& snapshot, const std::string& written);
     // Waits for a notification of `action` after which the controller is `present`, at most `limit`.
     bool WaitFor(HotplugMonitor& monitor, HotplugAction action, bool present, std::chrono::milliseconds limit);
 

@@ -3,6 +3,7 @@
 #include "cli/run.h"
 #include "device/file_io.h"
 #include "settings/setting_value.h"
+#include "settings/text_encoding.h"
 
 #include <nlohmann/json.hpp>
 
@@ -33,7 +34,7 @@ int SetCommand(CliRun& run, const CommandArgs& args)
         return run.Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
                                          DeviceLink::LastError());
     }
-    if (!run.Read(s)) {
+    if (!run.ReadBack(s, std::string(entry->key) + " = \"" + Printable(value.Display()) + "\"")) {
         return kExitDevice;
     }
     if (!Holds(s, value)) {
@@ -87,19 +88,23 @@ int ImportCommand(CliRun& run, const CommandArgs& args)
         run.io.out << "Nothing to change: the controller already holds the profile.\n";
         return kExitDone;
     }
+    std::string written;  // what the controller took so far, for a failure's message
     for (const SettingValue& v : order.values) {
-        run.io.out << (args.dryRun ? "would set " : "set ") << v.entry->key << ": \"" << s.ValueText(*v.entry)
-                   << "\" -> \"" << v.Display() << "\"\n";
+        run.io.out << (args.dryRun ? "would set " : "set ") << v.entry->key << ": \"" << Printable(s.ValueText(*v.entry))
+                   << "\" -> \"" << Printable(v.Display()) << "\"\n";
         if (!args.dryRun && !WriteSetting(run.Link(), v)) {
             return run.Fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
-                                             DeviceLink::LastError());
+                                             DeviceLink::LastError() + "; " +
+                                             (written.empty() ? "nothing was written before it"
+                                                              : "already written: " + written));
         }
+        written += (written.empty() ? "" : ", ") + std::string(v.entry->key) + " = \"" + Printable(v.Display()) + "\"";
     }
     if (args.dryRun) {
         return kExitDone;
     }
     SettingsSnapshot after;
-    if (!run.Read(after)) {
+    if (!run.ReadBack(after, written)) {
         return kExitDevice;
     }
     int missed = 0;

@@ -19,4 +19,9 @@ if ! command -v setpriv >/dev/null 2>&1; then
 fi
 # The programs must be reachable and the scratch folder writable for nobody.
 export HOME=/tmp TMPDIR=/tmp
+# A checkout under a folder only root may enter (such as /root) cannot be run as nobody.
+if ! setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$1"; then
+  echo "$(basename "$0"): nobody may not run $1 from here, so this case cannot run as an unprivileged user" >&2
+  exit 77
+fi
 exec "$emulator" $options -- setpriv --reuid=65534 --regid=65534 --clear-groups "$@"

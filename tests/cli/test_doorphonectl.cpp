@@ -388,3 +388,33 @@ TEST_F(Cli, ListKeysAndGetAsJson)
 }
 
 }  // namespace
+
+namespace {
+
+// Erased or Latin-1 string memory, as a real controller may hold it.
+TEST_F(Cli, TextsThatAreNotUtf8GoIntoJsonAsLatin1AndShowReadably)
+{
+    auto pool = [&] {
+        std::vector<uint8_t> p(63, 0);
+        p[0] = 5;
+        p[1] = 0xFF;
+        p[2] = 0xE9;  // é in Latin-1
+        p[3] = 0x01;
+        return p;
+    };
+    // The DTMF password's text starts at position 1 of the pool the controller lays out.
+    controller.AnswerNextGet(5, pool());
+    ASSERT_EQ(Run({"show", "--json"}), 0) << err;
+    const auto doc = nlohmann::json::parse(out);
+    EXPECT_EQ(doc["settings"]["maintenance.dtmf-password"]["value"], "\u00ff\u00e9\u0001");
+
+    controller.AnswerNextGet(5, pool());
+    ASSERT_EQ(Run({"export", "-"}), 0) << err;
+    EXPECT_EQ(nlohmann::json::parse(out)["settings"]["maintenance.dtmf-password"], "\u00ff\u00e9\u0001");
+
+    controller.AnswerNextGet(5, pool());
+    ASSERT_EQ(Run({"get", "maintenance.dtmf-password"}), 0) << err;
+    EXPECT_EQ(out, "\u00ff\u00e9\\x01\n");
+}
+
+}  // namespace

@@ -6,9 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include "tests/cli/process.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,26 +16,10 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class RealBackendCli : public ::testing::Test {
 protected:
@@ -53,32 +36,7 @@ protected:
 
     std::string File(const std::string& name) const { return (dir / name).string(); }
 
-    // Runs a program and collects its exit status and both outputs.
-    Result Run(std::vector<std::string> args)
-    {
-        const std::string out = File("stdout"), err = File("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        Result r;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        r.out = ReadFile(out);
-        r.err = ReadFile(err);
-        return r;
-    }
+    Result Run(std::vector<std::string> args) { return RunProgram(std::move(args), dir.string()); }
 
     // doorphonectl inside the emulated kernel device, with the emulator's options first.
     Result OnKernel(std::vector<std::string> emulatorOptions, std::vector<std::string> command)

@@ -1,5 +1,6 @@
 // The demo's text commands: each one's effect, and bad lines changing nothing.
 #include "sim/demo_commands.h"
+#include "sim/line_reader.h"
 
 #include "device/device_link.h"
 
@@ -78,6 +79,35 @@ TEST(DemoCommands, BadLinesAreRefusedAndChangeNothing)
     EXPECT_TRUE(link.GetShortReport(1)) << "no failure or answer was queued";
     EXPECT_EQ(c.GetMemory().station, before.station);
     EXPECT_EQ(c.GetMemory().level, before.level);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LineReader, KeepsAtMostOneBoundedLineAndDropsLongerOnesWhole)
+{
+    std::vector<std::string> lines;
+    int tooLong = 0;
+    sim::LineReader reader([&](const std::string& l) { lines.push_back(l); }, [&] { ++tooLong; });
+    reader.Feed("plug\nlev");
+    reader.Feed("el 3\n");
+    const std::string chunk(1 << 20, 'x');
+    for (int i = 0; i < 64; ++i) {  // 64 MiB without a newline
+        reader.Feed(chunk);
+    }
+    reader.Feed("\nunplug\n");
+    std::string exactly(sim::LineReader::kLongestLine, 'y');
+    reader.Feed(exactly + "\n");
+    reader.Feed("last");
+    reader.Finish();
+    EXPECT_EQ(tooLong, 1);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "plug");
+    EXPECT_EQ(lines[1], "level 3");
+    EXPECT_EQ(lines[2], "unplug");
+    EXPECT_EQ(lines[3], exactly);
+    EXPECT_EQ(lines[4], "last");
 }
 
 }  // namespace

@@ -1,0 +1,195 @@
+// doorphonectl as a hostile or clumsy user meets it: bad files, bad state, two runs at once, a wire log
+// that cannot be written. Every case ends with a clear message and its documented exit code.
+#include "tests/cli/process.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+namespace fs = std::filesystem;
+
+class Hostile : public ::testing::Test {
+protected:
+    fs::path dir;
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/dpc-hostile-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    void Write(const std::string& name, const std::string& text) const { std::ofstream(Path(name)) << text; }
+
+    Result Ctl(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), DPC_DOORPHONECTL);
+        return RunProgram(std::move(args), dir.string());
+    }
+    Result OnState(const std::string& state, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "--simulate=" + Path(state));
+        return Ctl(std::move(args));
+    }
+};
+
+TEST_F(Hostile, ProfilesThatAreNotProfilesAreRefusedWithAShortMessage)
+{
+    const std::string head = R"({"format": "doorphoneconfig-profile", "version": 1, "settings": )";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"format": 1})", "not a profile"},
+        {R"({"format": null})", "not a profile"},
+        {R"([1, 2])", "not a profile"},
+        {R"({"format": "doorphoneconfig-profile", "version": 4294967297, "settings": {}})", "unsupported profile version"},
+        {R"({"format": "doorphoneconfig-profile", "version": 1.0000001, "settings": {}})", "unsupported profile version"},
+        {head + R"({"audio.dsp": "nope", "audio.dsp": "Full Duplex with Noise Reduction"}})",
+         "the key \"audio.dsp\" stands twice"},
+        {head + R"({"door.open-code": "9\u0100"}})", "U+00FF"},
+        {"\x01\x02\xff{\"", "not JSON"},
+    };
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(text);
+        Write("p.json", text);
+        const Result r = Ctl({"--simulate", "import", Path("p.json")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_THAT(r.err, HasSubstr(message));
+        EXPECT_LT(r.err.size(), 400u) << "a short message, not the input";
+    }
+    // A huge unknown key is quoted as a short excerpt.
+    Write("p.json", head + "{\"" + std::string(1000000, 'k') + "\": \"1\"}}");
+    const Result r = Ctl({"--simulate", "import", Path("p.json")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("unknown key kkkk"));
+    EXPECT_LT(r.err.size(), 400u);
+}
+
+TEST_F(Hostile, FilesThatCannotBeReadGiveTheReason)
+{
+    Result r = Ctl({"--simulate", "import", "/proc/self/mem"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("cannot read /proc/self/mem"));
+    r = Ctl({"--simulate=" + dir.string(), "show"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("it is a folder"));
+}
+
+TEST_F(Hostile, AStateFileIsCheckedStrictlyAndTheFieldNamed)
+{
+    auto state = [](const std::string& change) {
+        nlohmann::json s = {{"format", "doorphoneconfig-virtual-controller"},
+                            {"firmware", {16, 82}},
+                            {"station", 115},
+                            {"level", 64},
+                            {"choices", nlohmann::json::object()},
+                            {"texts", nlohmann::json::object()}};
+        s.merge_patch(nlohmann::json::parse(change));
+        return s.dump();
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"station": 371})", "station"},
+        {R"({"level": -1})", "level"},
+        {R"({"level": 1e300})", "level"},
+        {R"({"firmware": [16]})", "firmware"},
+        {R"({"choices": {"audio.dsp": 2}})", "audio.dsp"},
+        {R"({"choices": {"audio.dsp": "0"}})", "audio.dsp"},
+        {R"({"texts": {"maintenance.dtmf-password": "abc"}})", "maintenance.dtmf-password"},
+        {R"({"texts": {"maintenance.dtmf-password": "12\u00003"}})", "maintenance.dtmf-password"},
+        {R"({"texts": {"door.employee-access-code": "123456789"}})", "door.employee-access-code"},
+    };
+    for (const auto& [change, field] : cases) {
+        SCOPED_TRACE(change);
+        Write("s.json", state(change));
+        const Result r = OnState("s.json", {"show"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_THAT(r.err, HasSubstr("cannot use the state file"));
+        EXPECT_THAT(r.err, HasSubstr(field));
+    }
+    Write("s.json", state(R"({"texts": {"maintenance.dtmf-password": "*9#"}})"));
+    EXPECT_EQ(OnState("s.json", {"show"}).status, 0);
+}
+
+TEST_F(Hostile, TwoRunsAtOnceOnOneStateFileKeepBothChangesAndValidJson)
+{
+    ASSERT_EQ(OnState("s.json", {"show"}).status, 0);
+    auto loop = [&](std::vector<std::string> args, int times) {
+        for (int i = 0; i < times; ++i) {
+            EXPECT_EQ(OnState("s.json", args).status, 0);
+        }
+    };
+    std::thread a(loop, std::vector<std::string>{"set", "audio.dsp", "1"}, 15);
+    std::thread b(loop, std::vector<std::string>{"set", "door.relay-time", "30 Seconds"}, 15);
+    std::thread c(loop, std::vector<std::string>{"get", "audio.dsp"}, 15);
+    a.join();
+    b.join();
+    c.join();
+    const auto state = nlohmann::json::parse(ReadFile(Path("s.json")));  // throws on a torn file
+    EXPECT_EQ(state["choices"]["audio.dsp"], 1);
+    EXPECT_EQ(state["choices"]["door.relay-time"], 30);
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr("doorphoneconfig-"))) << "no temporary left";
+    }
+}
+
+TEST_F(Hostile, SavingKeepsAReadOnlyModeAndASymlink)
+{
+    ASSERT_EQ(OnState("s.json", {"show"}).status, 0);
+    ASSERT_EQ(chmod(Path("s.json").c_str(), 0444), 0);
+    fs::create_symlink("s.json", dir / "link.json");
+    ASSERT_EQ(OnState("link.json", {"set", "audio.dsp", "1"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.json"));
+    struct stat st {};
+    ASSERT_EQ(stat(Path("s.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(Path("s.json")))["choices"]["audio.dsp"], 1);
+    // Reading changes nothing, so the file is not even rewritten.
+    const auto before = fs::last_write_time(dir / "s.json");
+    ASSERT_EQ(OnState("s.json", {"get", "audio.dsp"}).status, 0);
+    EXPECT_EQ(fs::last_write_time(dir / "s.json"), before);
+}
+
+TEST_F(Hostile, AChangeThatCannotBeSavedIsAFailure)
+{
+    ASSERT_EQ(OnState("s.json", {"show"}).status, 0);
+    fs::remove(dir / "s.json.lock");
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    std::vector<std::string> args{DPC_AS_UNPRIVILEGED_RUN, DPC_DOORPHONECTL, "--simulate=" + Path("s.json"), "set",
+                                  "audio.dsp", "1"};
+    const Result r = RunProgram(args, "/tmp");
+    fs::permissions(dir, fs::perms::all);
+    if (r.status == 77) {
+        GTEST_SKIP() << r.err;
+    }
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("cannot save the state file"));
+}
+
+TEST_F(Hostile, AWireLogThatCannotBeWrittenIsSaidOnceAndOneThatWouldBlockIsRefused)
+{
+    Result r = Ctl({"--simulate", "--wire-log", "/dev/full", "show"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_THAT(r.err, HasSubstr("cannot write the wire log /dev/full"));
+    EXPECT_EQ(r.err.find("wire log"), r.err.rfind("wire log")) << "said once";
+
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    r = Ctl({"--simulate", "--wire-log", Path("fifo"), "show"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("a FIFO that nobody reads"));
+    r = Ctl({"--simulate", "--wire-log", dir.string(), "show"});
+    EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
