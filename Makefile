@@ -1,11 +1,15 @@
 # Entry points: deps, build, test, sanitize, run, package. See README.md.
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
+TSAN_DIR     ?= build-tsan
+FUZZ_DIR     ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS  = reports controller state profile demo
 PACKAGE_DIR  ?= build-package
 JOBS         ?= $(shell nproc)
 CMAKE_TYPE   ?= RelWithDebInfo
 
-.PHONY: all deps build test sanitize run bench package clean
+.PHONY: all deps build test sanitize tsan fuzz run bench package clean
 
 all: build
 
@@ -24,6 +28,26 @@ sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
+# The suites under ThreadSanitizer; reports that are Qt's own are suppressed, each with its reason, in
+# tests/tsan.supp. The kernel-level emulation preloads libraries TSan cannot follow, so it stays out.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DDPC_TSAN=ON -DDPC_WERROR=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -E 'RealBackend|emulate'
+
+# libFuzzer on each target for FUZZ_SECONDS, starting from the committed corpus; new finds stay in
+# $(FUZZ_DIR)/corpus (copy the ones worth keeping into fuzz/corpus).
+fuzz:
+	@scripts/install-deps clang libclang-rt-14-dev
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDPC_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t && \
+	  $(FUZZ_DIR)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=4096 $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t \
+	    || exit 1; \
+	done
+
 bench: build
 	$(BUILD_DIR)/bench/stream_bench
 	$(BUILD_DIR)/bench/dialog_bench
@@ -40,4 +64,4 @@ run: build
 	$(BUILD_DIR)/doorphoneconfig --simulate
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(PACKAGE_DIR) $(TSAN_DIR) $(FUZZ_DIR)

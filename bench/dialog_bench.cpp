@@ -1,5 +1,6 @@
-// Measures how long the GUI thread goes without handling events while the dialog installs the firmware
-// on the virtual controller. Prints a table; asserts nothing.
+// Measures the window on the virtual controller: how long the GUI thread goes without handling events during
+// an install, how long from creating the dialog to its first paint, and whether a storm of plug and pull-out
+// cycles leaves its open files and memory where they started. Prints tables; asserts nothing.
 #include "app/doorphoneconfigdlg.h"
 #include "sim/virtual_controller.h"
 
@@ -9,6 +10,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -58,6 +62,95 @@ Result Install(std::chrono::microseconds latency)
     return {seconds, static_cast<double>(longest) / 1e6, ticks};
 }
 
+// The first paint of a widget, seen from outside it.
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        painted = painted || event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+double FirstPaintMs()
+{
+    sim::VirtualController controller;
+    DeviceLink link(controller);
+    QElapsedTimer clock;
+    clock.start();
+    CDoorphoneConfigDlg dialog(link, [&] { return controller.CreateMonitor(); });
+    PaintWatch watch;
+    dialog.installEventFilter(&watch);
+    dialog.show();
+    while (!watch.painted) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+long OpenFiles()
+{
+    long n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
+    return n;
+}
+
+long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+long PeakKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+void Storm(int cycles)
+{
+    sim::VirtualController controller;
+    DeviceLink link(controller);
+    DialogHooks hooks;
+    hooks.settleWait = [](std::chrono::milliseconds) {};
+    CDoorphoneConfigDlg dialog(link, [&] { return controller.CreateMonitor(); }, hooks);
+    dialog.show();
+    auto settle = [] {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::processEvents();
+        }
+    };
+    auto cycle = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            controller.Unplug();
+            settle();
+            controller.Plug();
+            settle();
+        }
+    };
+    cycle(20);  // caches and lazily made objects exist before the first count
+    const long filesBefore = OpenFiles();
+    const long memoryBefore = ResidentKiB();
+    cycle(cycles);
+    std::printf("\nPlug and pull-out storm, %d cycles, the window following each\n\n", cycles);
+    std::printf("%-28s %10s %10s\n", "", "before", "after");
+    std::printf("%-28s %10ld %10ld\n", "open files", filesBefore, OpenFiles());
+    std::printf("%-28s %7ld KiB %6ld KiB\n", "resident memory", memoryBefore, ResidentKiB());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -75,5 +168,8 @@ int main(int argc, char** argv)
         std::printf("%19ld us %10.3f s %19.3f ms %14ld\n", static_cast<long>(latency.count()), r.streamSeconds,
                     r.longestGapMs, r.ticks);
     }
+    std::printf("\n%-44s %10.1f ms\n", "window: creating the dialog to its first paint", FirstPaintMs());
+    Storm(1000);
+    std::printf("\n%-44s %10ld KiB\n", "window: peak resident memory of this run", PeakKiB());
     return 0;
 }

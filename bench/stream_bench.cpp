@@ -62,6 +62,7 @@ int main()
     const Run paced = StreamOnce(std::chrono::milliseconds(1));
     const double floor = last.transfers * 1e-3;
     std::printf("%-44s %12.3f s\n", "whole stream, 1 ms per transfer", paced.seconds);
+    std::printf("%-44s %14s\n", "goal for wall time / floor", "<= 1.01");
     std::printf("%-44s %12.3f s\n", "floor: transfers x 1 ms", floor);
     std::printf("%-44s %14.3f\n", "wall time / floor", paced.seconds / floor);
     std::printf("%-44s %14s\n", "every line sent", last.ok && paced.ok ? "yes" : "NO");

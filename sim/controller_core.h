@@ -21,6 +21,7 @@ struct VirtualController::Core {
     bool plugged = true;
     uint64_t generation = 1;  // a new connection on every plug
     std::chrono::microseconds latency{0};
+    std::chrono::steady_clock::time_point pacer{};  // when the last paced transfer was due
     int transfers = 0;
     int failAt = 0;     // absolute transfer numbers; 0: none
     int failErrno = EIO;

@@ -114,13 +114,19 @@ int VirtualController::Core::Refuse(std::string reason, int& error)
 int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length,
                                       int& error)
 {
-    std::chrono::microseconds delay;
+    // Paced against absolute deadlines: a sleep that overshoots once is made up by the next transfers
+    // rather than added to every one, so a long stream takes its transfers times the latency.
+    std::chrono::steady_clock::time_point due;
     {
         std::lock_guard lock(mutex);
-        delay = latency;
+        if (latency.count() > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            pacer = std::max(pacer, now - latency) + latency;  // after a pause, pacing starts afresh
+            due = pacer;
+        }
     }
-    if (delay.count() > 0) {
-        std::this_thread::sleep_for(delay);
+    if (due != std::chrono::steady_clock::time_point{}) {
+        std::this_thread::sleep_until(due);
     }
 
     std::lock_guard lock(mutex);
