@@ -18,11 +18,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <fstream>
 #include <sstream>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -35,16 +38,19 @@ protected:
 
     explicit DialogFixtureBase(HidPlatform& platform) : link(platform)
     {
-        wireStream_ = open_memstream(&wireBuffer_, &wireSize_);
-        link.SetWireLog(std::make_shared<WireLog>(wireStream_));
+        // A file of its own: the install's worker writes it while the test reads it back through another handle.
+        char name[] = "/tmp/dpc-wire-XXXXXX";
+        close(mkstemp(name));
+        wirePath_ = name;
+        std::string error;
+        link.SetWireLog(std::shared_ptr<WireLog>(WireLog::Open(wirePath_, error)));
     }
 
     ~DialogFixtureBase() override
     {
         dlg.reset();
         link.SetWireLog(nullptr);
-        std::fclose(wireStream_);
-        std::free(wireBuffer_);
+        std::remove(wirePath_.c_str());
     }
 
     DialogHooks Hooks()
@@ -128,8 +134,8 @@ protected:
     // The wire log since the last MarkWire().
     std::vector<std::string> Wire()
     {
-        std::fflush(wireStream_);
-        std::istringstream in(std::string(wireBuffer_ + mark_, wireSize_ - mark_));
+        const std::string all = WireText();
+        std::istringstream in(all.substr(std::min(mark_, all.size())));
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
@@ -157,8 +163,7 @@ protected:
     }
     void MarkWire()
     {
-        std::fflush(wireStream_);
-        mark_ = wireSize_;
+        mark_ = WireText().size();
     }
 
     // The start of a parameter report as the wire log writes it, e.g. Param("04", "2103") for (2,1) = 3.
@@ -174,9 +179,15 @@ protected:
     }
 
 private:
-    std::FILE* wireStream_ = nullptr;
-    char* wireBuffer_ = nullptr;
-    std::size_t wireSize_ = 0;
+    std::string WireText() const
+    {
+        std::ifstream in(wirePath_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string wirePath_;
     std::size_t mark_ = 0;
 };
 

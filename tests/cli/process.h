@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -32,7 +33,7 @@ inline std::string ReadFile(const std::string& path)
 // Its outputs go through files in `scratch`; standard input is empty.
 inline Result RunProgram(std::vector<std::string> args, const std::string& scratch)
 {
-    static int serial = 0;
+    static std::atomic<int> serial{0};
     const std::string tag = std::to_string(getpid()) + "-" + std::to_string(++serial);
     const std::string out = scratch + "/stdout-" + tag, err = scratch + "/stderr-" + tag;
     posix_spawn_file_actions_t actions;
