@@ -98,23 +98,13 @@ long OpenFiles()
     return n;
 }
 
-long ResidentKiB()
+// A memory figure of this process in KiB: VmRSS (resident now) or VmHWM (its peak).
+long StatusKiB(const std::string& field)
 {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
-
-long PeakKiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stol(line.substr(6));
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stol(line.substr(field.size() + 1));
         }
     }
     return -1;
@@ -143,12 +133,12 @@ void Storm(int cycles)
     };
     cycle(20);  // caches and lazily made objects exist before the first count
     const long filesBefore = OpenFiles();
-    const long memoryBefore = ResidentKiB();
+    const long memoryBefore = StatusKiB("VmRSS");
     cycle(cycles);
     std::printf("\nPlug and pull-out storm, %d cycles, the window following each\n\n", cycles);
     std::printf("%-28s %10s %10s\n", "", "before", "after");
     std::printf("%-28s %10ld %10ld\n", "open files", filesBefore, OpenFiles());
-    std::printf("%-28s %7ld KiB %6ld KiB\n", "resident memory", memoryBefore, ResidentKiB());
+    std::printf("%-28s %7ld KiB %6ld KiB\n", "resident memory", memoryBefore, StatusKiB("VmRSS"));
 }
 
 }  // namespace
@@ -170,6 +160,6 @@ int main(int argc, char** argv)
     }
     std::printf("\n%-44s %10.1f ms\n", "window: creating the dialog to its first paint", FirstPaintMs());
     Storm(1000);
-    std::printf("\n%-44s %10ld KiB\n", "window: peak resident memory of this run", PeakKiB());
+    std::printf("\n%-44s %10ld KiB\n", "window: peak resident memory of this run", StatusKiB("VmHWM"));
     return 0;
 }

@@ -166,14 +166,15 @@ constexpr SettingDependency kDependencies[] = {
     {"disconnect.loop-disconnect", "disconnect.type", 0},  // only while Disconnect Type is "Loop Current"
 };
 
+
+}  // namespace
+
 bool SameText(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
-
-}  // namespace
 
 std::span<const SettingDependency> SettingDependencies()
 {

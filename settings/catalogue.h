@@ -72,6 +72,8 @@ std::span<const ChoiceList> ChoiceLists();
 const CatalogueEntry* FindEntryByControlId(int controlId);
 const CatalogueEntry* FindEntryByAddress(ParameterAddress address);
 const CatalogueEntry* FindEntryByKey(std::string_view key);
+// Equal but for the case of ASCII letters, as users type keys, labels and entry texts.
+bool SameText(std::string_view a, std::string_view b);
 // By key, or by label or key in any case (as users type them). Null when neither matches.
 const CatalogueEntry* FindEntryByKeyOrLabel(std::string_view keyOrLabel);
 // The entries of one tab in row order (two on tab 0, row 2: none shares a row otherwise).
