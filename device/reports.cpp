@@ -1,8 +1,9 @@
 #include "device/reports.h"
 
 #include <algorithm>
-
+#include <charconv>
 #include <cstdio>
+#include <tuple>
 
 void EncodeNumericParameter(std::span<uint8_t, report::kLongLength> buffer, int group, int index, int value)
 {
@@ -55,6 +56,40 @@ std::string FormatFirmwareVersion(const FirmwareVersion& version)
     char text[32];
     std::snprintf(text, sizeof text, "%d.%02d.%d", version.major, version.minor, version.build);
     return text;
+}
+
+std::optional<FirmwareVersion> ParseFirmwareVersion(std::string_view text)
+{
+    int parts[3] = {0, 0, 0};
+    const int limits[3] = {15, 255, 15};
+    int count = 0;
+    std::size_t start = 0;
+    while (count < 3) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+        const char* end = part.data() + part.size();
+        auto [ptr, ec] = std::from_chars(part.data(), end, parts[count]);
+        if (part.empty() || ec != std::errc() || ptr != end || parts[count] < 0 || parts[count] > limits[count]) {
+            return std::nullopt;
+        }
+        ++count;
+        if (dot == std::string_view::npos) {
+            break;
+        }
+        start = dot + 1;
+        if (count == 3) {
+            return std::nullopt;  // a fourth part
+        }
+    }
+    if (count < 2) {
+        return std::nullopt;
+    }
+    return FirmwareVersion{parts[0], parts[1], parts[2]};
+}
+
+bool IsOlder(const FirmwareVersion& version, const FirmwareVersion& than)
+{
+    return std::tie(version.major, version.minor, version.build) < std::tie(than.major, than.minor, than.build);
 }
 
 StationInfo DecodeStation(uint8_t byte3)

@@ -5,8 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace report {
 
@@ -75,6 +77,10 @@ FirmwareVersion DecodeFirmwareVersion(uint8_t byte1, uint8_t byte2);
 std::array<uint8_t, 2> EncodeFirmwareVersion(const FirmwareVersion& version);
 // "2.01.0": the minor with at least two digits.
 std::string FormatFirmwareVersion(const FirmwareVersion& version);
+// The reverse: "1.05.2" or "1.05"; nothing unless each part is a number in its range.
+std::optional<FirmwareVersion> ParseFirmwareVersion(std::string_view text);
+// Older by major, then minor, then build.
+bool IsOlder(const FirmwareVersion& version, const FirmwareVersion& than);
 
 struct StationInfo {
     int model = 0;    // 0: no station; 7: the 7407 keypad station

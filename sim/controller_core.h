@@ -15,8 +15,17 @@ namespace sim {
 
 class SimMonitor;
 
+// The monitors of a bench, which hear every unit on it.
+struct VirtualController::Hub {
+    std::mutex mutex;  // taken after a unit's own mutex, never before
+    std::vector<SimMonitor*> monitors;
+};
+
+// One controller on the bench.
 struct VirtualController::Core {
     mutable std::mutex mutex;
+    std::string path;  // fixed before the unit is shared
+    std::shared_ptr<Hub> hub;
     Memory memory = FactoryMemory();
     bool plugged = true;
     uint64_t generation = 1;  // a new connection on every plug
@@ -29,7 +38,6 @@ struct VirtualController::Core {
     int pullOutAt = 0;
     std::map<uint8_t, std::deque<std::vector<uint8_t>>> cannedAnswers;  // per report ID, in order
     std::vector<std::string> refusals;
-    std::vector<SimMonitor*> monitors;
 
     // Download mode.
     bool downloading = false;

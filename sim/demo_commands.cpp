@@ -104,6 +104,17 @@ std::optional<std::string> ApplyAnswer(VirtualController& controller, const std:
     return std::nullopt;
 }
 
+// next [VERSION] | attach [VERSION]: another controller with the factory memory, its firmware VERSION.
+std::optional<std::string> ApplyNewUnit(VirtualController& controller, const std::vector<std::string>& w)
+{
+    std::optional<FirmwareVersion> firmware;
+    if (w.size() > 2 || (w.size() == 2 && !(firmware = ParseFirmwareVersion(w[1])))) {
+        return w[0] + ": expected nothing, or the firmware the new controller runs, e.g. 1.05.2";
+    }
+    w[0] == "next" ? controller.PlugNext(firmware) : controller.Attach(firmware);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::string_view line)
@@ -118,6 +129,15 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
             return command + ": takes no argument";
         }
         command == "plug" ? controller.Plug() : controller.Unplug();
+        return std::nullopt;
+    }
+    if (command == "next" || command == "attach") {
+        return ApplyNewUnit(controller, w);
+    }
+    if (command == "select") {
+        if (w.size() != 2 || !controller.Select(w[1])) {
+            return "select: expected the path of a controller on the bench, e.g. " + controller.DevicePath();
+        }
         return std::nullopt;
     }
     if (command == "fail") {
@@ -137,7 +157,7 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         c.apply(controller, *value);
         return std::nullopt;
     }
-    return "unknown command: " + command + " (plug, unplug, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...)";
+    return "unknown command: " + command + " (plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...)";
 }
 
 }  // namespace sim

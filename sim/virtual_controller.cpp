@@ -22,28 +22,29 @@
 
 namespace sim {
 
-// A monitor that hears every plug and pull-out of this controller while it exists.
+// A monitor that hears every plug and pull-out of every unit on the bench while it exists.
 class SimMonitor : public EventPipe {
 public:
-    explicit SimMonitor(std::shared_ptr<VirtualController::Core> core) : core_(std::move(core))
+    explicit SimMonitor(std::shared_ptr<VirtualController::Hub> hub) : hub_(std::move(hub))
     {
-        std::lock_guard lock(core_->mutex);
-        core_->monitors.push_back(this);
+        std::lock_guard lock(hub_->mutex);
+        hub_->monitors.push_back(this);
     }
     ~SimMonitor() override
     {
-        std::lock_guard lock(core_->mutex);
-        std::erase(core_->monitors, this);
+        std::lock_guard lock(hub_->mutex);
+        std::erase(hub_->monitors, this);
     }
 
 private:
-    std::shared_ptr<VirtualController::Core> core_;
+    std::shared_ptr<VirtualController::Hub> hub_;
 };
 
 void VirtualController::Core::Notify(HotplugAction action)
 {
-    for (SimMonitor* m : monitors) {
-        m->Push(HotplugEvent{action, kDevicePath});
+    std::lock_guard lock(hub->mutex);
+    for (SimMonitor* m : hub->monitors) {
+        m->Push(HotplugEvent{action, path});
     }
 }
 
@@ -153,6 +154,12 @@ int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uin
 
 namespace {
 
+// Units are numbered in the order they came to the bench; the first is at kDevicePath.
+std::string UnitPath(std::size_t index)
+{
+    return "virtual:7410/" + std::to_string(index);
+}
+
 class SimDevice : public Connection {
 public:
     SimDevice(std::shared_ptr<VirtualController::Core> core, uint64_t generation)
@@ -200,20 +207,140 @@ private:
 
 }  // namespace
 
-VirtualController::VirtualController() : core_(std::make_shared<Core>()) {}
+VirtualController::VirtualController() : hub_(std::make_shared<Hub>())
+{
+    units_.push_back(NewUnit(std::nullopt));
+    units_.front()->plugged = true;  // the bench starts with one controller in
+}
 
 VirtualController::~VirtualController()
 {
-    core_->Shutdown();
+    std::lock_guard lock(unitsMutex_);
+    for (const std::shared_ptr<Core>& unit : units_) {
+        unit->Shutdown();
+    }
+}
+
+std::shared_ptr<VirtualController::Core> VirtualController::Current() const
+{
+    std::lock_guard lock(unitsMutex_);
+    return units_[current_];
+}
+
+std::shared_ptr<VirtualController::Core> VirtualController::Find(const std::string& path) const
+{
+    std::lock_guard lock(unitsMutex_);
+    for (const std::shared_ptr<Core>& unit : units_) {
+        if (unit->path == path) {
+            return unit;
+        }
+    }
+    return nullptr;
+}
+
+// With `unitsMutex_` held, or before the bench is shared. A new unit has the factory memory and the bench's
+// pace and reboot times; faults stay with the unit they were set on.
+std::shared_ptr<VirtualController::Core> VirtualController::NewUnit(std::optional<FirmwareVersion> firmware)
+{
+    auto unit = std::make_shared<Core>();
+    unit->hub = hub_;
+    unit->path = UnitPath(units_.size());
+    if (firmware) {
+        const std::array<uint8_t, 2> bytes = EncodeFirmwareVersion(*firmware);
+        unit->memory.firmware1 = bytes[0];
+        unit->memory.firmware2 = bytes[1];
+    }
+    if (!units_.empty()) {
+        const Core& from = *units_[current_];
+        std::lock_guard lock(from.mutex);
+        unit->latency = from.latency;
+        unit->disconnectDelay = from.disconnectDelay;
+        unit->rebootDelay = from.rebootDelay;
+    }
+    unit->plugged = false;
+    return unit;
+}
+
+std::string VirtualController::AddUnit(std::optional<FirmwareVersion> firmware, bool pullOutCurrent)
+{
+    std::shared_ptr<Core> unit;
+    std::shared_ptr<Core> previous;
+    {
+        std::lock_guard lock(unitsMutex_);
+        unit = NewUnit(firmware);
+        previous = units_[current_];
+        units_.push_back(unit);
+        current_ = units_.size() - 1;
+    }
+    if (pullOutCurrent) {
+        std::lock_guard lock(previous->mutex);
+        previous->UnplugLocked();
+    }
+    std::lock_guard lock(unit->mutex);
+    unit->PlugLocked();
+    return unit->path;
+}
+
+std::string VirtualController::PlugNext(std::optional<FirmwareVersion> firmware)
+{
+    return AddUnit(firmware, true);
+}
+
+std::string VirtualController::Attach(std::optional<FirmwareVersion> firmware)
+{
+    return AddUnit(firmware, false);
+}
+
+bool VirtualController::Select(const std::string& path)
+{
+    std::lock_guard lock(unitsMutex_);
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+        if (units_[i]->path == path) {
+            current_ = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> VirtualController::UnitPaths() const
+{
+    std::lock_guard lock(unitsMutex_);
+    std::vector<std::string> paths;
+    for (const std::shared_ptr<Core>& unit : units_) {
+        paths.push_back(unit->path);
+    }
+    return paths;
+}
+
+std::optional<Memory> VirtualController::MemoryOf(const std::string& path) const
+{
+    const std::shared_ptr<Core> unit = Find(path);
+    if (!unit) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(unit->mutex);
+    return unit->memory;
 }
 
 std::vector<HidDeviceInfo> VirtualController::Enumerate(uint16_t vendorId)
 {
-    std::lock_guard lock(core_->mutex);
-    if (!core_->plugged || (vendorId != 0 && vendorId != controller::kVendorId)) {
+    if (vendorId != 0 && vendorId != controller::kVendorId) {
         return {};
     }
-    return {HidDeviceInfo{kDevicePath, controller::kVendorId, kProductId, true}};
+    std::vector<std::shared_ptr<Core>> units;
+    {
+        std::lock_guard lock(unitsMutex_);
+        units = units_;
+    }
+    std::vector<HidDeviceInfo> found;
+    for (const std::shared_ptr<Core>& unit : units) {
+        std::lock_guard lock(unit->mutex);
+        if (unit->plugged) {
+            found.push_back(HidDeviceInfo{unit->path, controller::kVendorId, kProductId, true});
+        }
+    }
+    return found;
 }
 
 std::unique_ptr<HidDevice> VirtualController::Open(const std::string& path)
@@ -223,149 +350,172 @@ std::unique_ptr<HidDevice> VirtualController::Open(const std::string& path)
 
 std::unique_ptr<Connection> VirtualController::Connect(const std::string& path)
 {
-    std::lock_guard lock(core_->mutex);
-    if (!core_->plugged || path != kDevicePath) {
+    const std::shared_ptr<Core> core = Find(path);
+    if (!core) {
         return nullptr;
     }
-    return std::make_unique<SimDevice>(core_, core_->generation);
+    std::lock_guard lock(core->mutex);
+    if (!core->plugged) {
+        return nullptr;
+    }
+    return std::make_unique<SimDevice>(core, core->generation);
 }
 
 std::unique_ptr<HotplugMonitor> VirtualController::CreateMonitor()
 {
-    return std::make_unique<SimMonitor>(core_);
+    return std::make_unique<SimMonitor>(hub_);
 }
 
 void VirtualController::Plug()
 {
-    std::lock_guard lock(core_->mutex);
-    core_->PlugLocked();
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->PlugLocked();
 }
 
 void VirtualController::Unplug()
 {
-    std::lock_guard lock(core_->mutex);
-    core_->UnplugLocked();
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->UnplugLocked();
 }
 
 bool VirtualController::IsPlugged() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->plugged;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->plugged;
 }
 
 std::string VirtualController::DevicePath() const
 {
-    return kDevicePath;
+    return Current()->path;
 }
 
 Memory VirtualController::GetMemory() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->memory;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->memory;
 }
 
 void VirtualController::SetMemory(const Memory& memory)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->memory = memory;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->memory = memory;
 }
 
 void VirtualController::SetStation(uint8_t stationByte)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->memory.station = stationByte;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->memory.station = stationByte;
 }
 
 void VirtualController::SetLineLevel(uint8_t levelByte)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->memory.level = levelByte;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->memory.level = levelByte;
 }
 
 void VirtualController::SetFirmware(uint8_t byte1, uint8_t byte2)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->memory.firmware1 = byte1;
-    core_->memory.firmware2 = byte2;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->memory.firmware1 = byte1;
+    core->memory.firmware2 = byte2;
 }
 
 int VirtualController::ChoiceValue(ParameterAddress address) const
 {
+    const std::shared_ptr<Core> core = Current();
     const CatalogueEntry* entry = FindEntryByAddress(address);
     if (entry == nullptr || entry->kind != EntryKind::Choice) {
         return -1;
     }
-    std::lock_guard lock(core_->mutex);
-    auto it = core_->memory.choices.find(entry->settingsByte);
-    return it == core_->memory.choices.end() ? -1 : it->second;
+    std::lock_guard lock(core->mutex);
+    auto it = core->memory.choices.find(entry->settingsByte);
+    return it == core->memory.choices.end() ? -1 : it->second;
 }
 
 std::string VirtualController::Text(ParameterAddress address) const
 {
+    const std::shared_ptr<Core> core = Current();
     const CatalogueEntry* entry = FindEntryByAddress(address);
     if (entry == nullptr || entry->kind != EntryKind::Text) {
         return {};
     }
-    std::lock_guard lock(core_->mutex);
-    auto it = core_->memory.texts.find(entry->settingsByte);
-    return it == core_->memory.texts.end() ? std::string() : it->second;
+    std::lock_guard lock(core->mutex);
+    auto it = core->memory.texts.find(entry->settingsByte);
+    return it == core->memory.texts.end() ? std::string() : it->second;
 }
 
 void VirtualController::SetLatency(std::chrono::microseconds perTransfer)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->latency = perTransfer;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->latency = perTransfer;
 }
 
 std::chrono::microseconds VirtualController::Latency() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->latency;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->latency;
 }
 
 void VirtualController::FailNthTransfer(int n, int errnum)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->failAt = n > 0 ? core_->transfers + n : 0;
-    core_->failErrno = errnum;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->failAt = n > 0 ? core->transfers + n : 0;
+    core->failErrno = errnum;
 }
 
 void VirtualController::FailFromNthTransfer(int n)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->failFrom = n > 0 ? core_->transfers + n : 0;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->failFrom = n > 0 ? core->transfers + n : 0;
 }
 
 void VirtualController::PullOutAfterNthTransfer(int n)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->pullOutAt = n > 0 ? core_->transfers + n : 0;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->pullOutAt = n > 0 ? core->transfers + n : 0;
 }
 
 void VirtualController::AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->cannedAnswers[reportId].push_back(std::move(bytes));
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->cannedAnswers[reportId].push_back(std::move(bytes));
 }
 
 void VirtualController::ClearFaults()
 {
-    std::lock_guard lock(core_->mutex);
-    core_->latency = std::chrono::microseconds{0};
-    core_->failAt = core_->failFrom = core_->pullOutAt = 0;
-    core_->cannedAnswers.clear();
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->latency = std::chrono::microseconds{0};
+    core->failAt = core->failFrom = core->pullOutAt = 0;
+    core->cannedAnswers.clear();
 }
 
 int VirtualController::TransferCount() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->transfers;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->transfers;
 }
 
 std::vector<std::string> VirtualController::Refusals() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->refusals;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->refusals;
 }
 
 }  // namespace sim
@@ -375,27 +525,31 @@ namespace sim {
 void VirtualController::SetRebootTimes(std::chrono::milliseconds disconnectDelay,
                                        std::chrono::milliseconds rebootDelay)
 {
-    std::lock_guard lock(core_->mutex);
-    core_->disconnectDelay = disconnectDelay;
-    core_->rebootDelay = rebootDelay;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    core->disconnectDelay = disconnectDelay;
+    core->rebootDelay = rebootDelay;
 }
 
 bool VirtualController::InDownloadMode() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->downloading;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->downloading;
 }
 
 int VirtualController::ProgrammingCount() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->programmed;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->programmed;
 }
 
 int VirtualController::RecordsReceived() const
 {
-    std::lock_guard lock(core_->mutex);
-    return core_->records;
+    const std::shared_ptr<Core> core = Current();
+    std::lock_guard lock(core->mutex);
+    return core->records;
 }
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 
 #include "device/hid_platform.h"
 #include "device/hotplug.h"
+#include "device/reports.h"
 #include "settings/catalogue.h"
 #include "sim/memory.h"
 
@@ -13,6 +14,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,9 @@ public:
     virtual int LastErrno() const = 0;
 };
 
+// A bench of virtual controllers: it starts with one plugged in at kDevicePath, and more can come, one after
+// another or several at once, each on its own path with its own memory. The calls that name no path act on
+// the current unit: the one that came last, or the one chosen with Select.
 class VirtualController : public HidPlatform {
 public:
     VirtualController();
@@ -44,7 +50,15 @@ public:
     void Plug();
     void Unplug();
     bool IsPlugged() const;
-    std::string DevicePath() const;
+    std::string DevicePath() const;  // the current unit's
+
+    // More units, each with the factory memory (its firmware `firmware` when given), plugged in and made
+    // current. PlugNext pulls out the current unit first; Attach leaves it in. Both return the new path.
+    std::string PlugNext(std::optional<FirmwareVersion> firmware = std::nullopt);
+    std::string Attach(std::optional<FirmwareVersion> firmware = std::nullopt);
+    bool Select(const std::string& path);  // false when no unit has that path
+    std::vector<std::string> UnitPaths() const;  // every unit that ever came, plugged in or not
+    std::optional<Memory> MemoryOf(const std::string& path) const;
 
     // Memory.
     Memory GetMemory() const;
@@ -76,9 +90,18 @@ public:
     int RecordsReceived() const;   // valid records of the download under way or last finished
 
     struct Core;
+    struct Hub;
 
 private:
-    std::shared_ptr<Core> core_;
+    std::shared_ptr<Core> Current() const;
+    std::shared_ptr<Core> Find(const std::string& path) const;
+    std::shared_ptr<Core> NewUnit(std::optional<FirmwareVersion> firmware);
+    std::string AddUnit(std::optional<FirmwareVersion> firmware, bool pullOutCurrent);
+
+    std::shared_ptr<Hub> hub_;
+    mutable std::mutex unitsMutex_;  // guards the list and the choice of the current unit
+    std::vector<std::shared_ptr<Core>> units_;
+    std::size_t current_ = 0;
 };
 
 }  // namespace sim
