@@ -11,30 +11,38 @@
 
 namespace {
 
-// Each command: its name, what it does, whether it needs the backend, and the function that runs it.
+// What a command does to a controller: decides whether it needs the backend, and what it may do when
+// several controllers are attached and --device chooses none.
+enum class Reach { None, List, Reads, Changes, Bench };
+
+// Each command: its name, what it does, its reach, and the function that runs it.
 struct Command {
     const char* name;
     const char* help;
-    bool needsBackend;
+    Reach reach;
     int (*run)(CliRun&, const CommandArgs&);
 };
 
 const Command kCommands[] = {
-    {"list", "controllers present: path, product id, and whether this user may open it", true, ListCommand},
-    {"show", "firmware detected and available, station, line level, every setting", true, ShowCommand},
-    {"get", "one setting: its value text, and for a choice a tab character and its list position", true, GetCommand},
-    {"set", "change one setting; checked by the window's entry rules and messages, then read back", true, SetCommand},
-    {"restore-defaults", "return every setting of the controller to its default", true, RestoreDefaultsCommand},
+    {"list", "controllers present: path, product id, and whether this user may open it", Reach::List, ListCommand},
+    {"show", "firmware detected and available, station, line level, every setting", Reach::Reads, ShowCommand},
+    {"get", "one setting: its value text, and for a choice a tab character and its list position", Reach::Reads, GetCommand},
+    {"set", "change one setting; checked by the window's entry rules and messages, then read back", Reach::Changes, SetCommand},
+    {"restore-defaults", "return every setting of the controller to its default", Reach::Changes, RestoreDefaultsCommand},
     {"flash",
      "install the carried firmware, wait for the controller's restart, restore its defaults as the window does, and "
      "check the version it now runs",
-     true, FlashCommand},
-    {"export", "write every setting, station-only ones included, as a JSON profile", true, ExportCommand},
+     Reach::Changes, FlashCommand},
+    {"export", "write every setting, station-only ones included, as a JSON profile", Reach::Reads, ExportCommand},
     {"import",
      "check a whole profile first (nothing is sent when any of it is wrong), write only the settings that differ, "
      "then read back and report any that did not take",
-     true, ImportCommand},
-    {"keys", "every KEY with its tab, label, kind and allowed values", false, KeysCommand},
+     Reach::Changes, ImportCommand},
+    {"provision",
+     "for each controller plugged in, one after another: read it, install the carried firmware when --flash is given "
+     "and it runs an older one, import the profile, and print one result line; Ctrl+C ends with a summary",
+     Reach::Bench, ProvisionCommand},
+    {"keys", "every KEY with its tab, label, kind and allowed values", Reach::None, KeysCommand},
 };
 
 // The options of each command, added to its subcommand.
@@ -55,6 +63,15 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
             ->required();
     } else if (name == "flash") {
         sub.add_flag("--yes", a.yes, "do not ask first (needed when not run from a terminal)");
+        sub.add_option("--log", a.log, "append one line for the controller to the record FILE")->type_name("FILE");
+    } else if (name == "provision") {
+        sub.add_option("PROFILE", a.file, "the profile every controller gets")->required()->check(CLI::ExistingFile);
+        sub.add_flag("--flash", a.flash, "install the carried firmware first on a controller that runs an older one");
+        sub.add_flag("--once", a.once, "stop after one controller");
+        sub.add_flag("--json", a.json,
+                     "each result as one JSON object on a line: {path, firmwareBefore, firmwareAfter, flashed, "
+                     "written, result (ok, failed or interrupted), reason}");
+        sub.add_option("--log", a.log, "append one line per controller to the record FILE")->type_name("FILE");
     } else if (name == "export") {
         sub.add_option("FILE", a.file, "the profile to write, - for standard output")->required();
     } else if (name == "import") {
@@ -89,8 +106,10 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     CLI::App app{"doorphonectl: read and change the settings of a Tavrel 7410 door-phone controller, keep them in "
                  "profiles, and install the firmware the tool carries. The same rules and reports as the window.",
                  "doorphonectl"};
-    app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; "
-               "2 a usage or entry error.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
+    app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value "
+               "(provision: any controller failed or was interrupted, or --once ended before one was done); "
+               "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
+               "one.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
                "in any case.");
     bool simulate = false;
     std::string wireLog;
@@ -98,6 +117,12 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
                  "use the built-in virtual controller; --simulate=STATE keeps its memory in the file STATE between "
                  "runs (made with the defaults when missing)");
     app.add_option("--wire-log", wireLog, "append one line per feature-report transfer to FILE")->type_name("FILE");
+    std::string device;
+    app.add_option("--device", device,
+                   "the controller at PATH, as list prints it; without it the first one found (set, restore-defaults, "
+                   "flash and import refuse when several are attached)")
+        ->type_name("PATH");
+    app.fallthrough();  // the global options may also follow the command
     app.set_version_flag("--version", std::string("doorphonectl ") + kToolVersion);
     app.require_subcommand(1);
 
@@ -121,7 +146,12 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
                                           [&](const Command& c) { return name == c.name; });
     CliRun run(io, h);
-    if (command->needsBackend && !run.Open(simulate, state, wireLog)) {
+    if (command->reach != Reach::None && !run.Open(simulate, state, wireLog)) {
+        return kExitUsage;
+    }
+    run.UseDevice(device);
+    if ((command->reach == Reach::Reads || command->reach == Reach::Changes) &&
+        !run.ChooseAmong(command->reach == Reach::Changes)) {
         return kExitUsage;
     }
     const int code = command->run(run, commandArgs);

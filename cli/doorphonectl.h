@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+
+class StopRequest;
 namespace sim {
 class VirtualController;
 }
@@ -19,6 +22,7 @@ struct CliIo {
     std::ostream& err;
     bool inIsTerminal = false;
     bool errIsTerminal = false;
+    int inFd = -1;  // standard input's descriptor, for what is read while waiting (provision's demo commands)
 };
 
 // Exit codes.
@@ -32,6 +36,8 @@ struct CliTestHooks {
     std::chrono::milliseconds settle = controller::kArrivalSettleTime;  // after the controller arrives
     std::chrono::milliseconds leaveTimeout{30000};  // for the controller to leave after programming
     std::chrono::milliseconds returnTimeout{60000}; // for it to come back after its reboot
+    StopRequest* stop = nullptr;                      // provision: this instead of Ctrl+C
+    std::function<void(int unitsDone)> waiting;       // provision: called each time it waits for a controller
 };
 
 // args[0] is the program's name.

@@ -1,12 +1,13 @@
 // flash: installs the carried firmware as the window does, then waits for the controller's restart and
 // restores its defaults.
 #include "cli/run.h"
+#include "cli/stop_request.h"
+#include "cli/unit_record.h"
 #include "device/firmware_stream.h"
 #include "resources/strings.h"
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -41,17 +42,19 @@ bool Confirmed(CliRun& run, bool yes, int& exitCode)
 
 }  // namespace
 
-int FlashCommand(CliRun& run, const CommandArgs& args)
+FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const StopRequest* stop)
 {
-    int exitCode = kExitDone;
-    if (!Confirmed(run, args.yes, exitCode)) {
-        return exitCode;
-    }
-    if (!run.Connect()) {
-        return kExitDevice;
-    }
-    // Watch from before the first chunk, so the controller's leaving is never missed.
-    std::unique_ptr<HotplugMonitor> monitor = run.Backend().CreateMonitor();
+    FirmwareInstall result;
+    auto fail = [&](const std::string& failure) {
+        result.code = kExitDevice;
+        result.failure = failure;
+        return result;
+    };
+    auto stopped = [&](const std::string& failure) {
+        result.interrupted = true;
+        return fail(failure);
+    };
+    const std::string restoreAdvice = "once it is back, run: doorphonectl restore-defaults";
 
     std::string chunkError;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(std::fopen("/dev/null", "w"), &std::fclose);
@@ -59,6 +62,9 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     stream.SendBootReport();
     int shown = -1;
     const bool ok = stream.StreamFirmwareImage([&](uint32_t consumed, uint32_t total) {
+        if (stop && stop->Requested()) {
+            stream.RequestStop();  // the chunk in flight finishes; no other starts
+        }
         const int percent = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
         if (percent != shown && run.io.errIsTerminal) {
             shown = percent;
@@ -71,42 +77,108 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
         }
         run.io.err << "\n";
     }
+    const std::string halfway = "the controller did not finish programming and may still wait in download mode with "
+                                "its old firmware: pull it out and plug it in again, then run doorphonectl flash again, "
+                                "or doorphonectl restore-defaults to stay on the old firmware";
+    if (!ok && stream.StopRequested()) {
+        return stopped("stopped during programming; " + halfway);
+    }
     if (!ok) {
-        return run.Fail(kExitDevice,
-                        "programming failed: " + (chunkError.empty() ? std::string("the image could not be sent") : chunkError) +
-                            "; the controller did not finish programming and may still wait in download mode with "
-                            "its old firmware: pull it out and plug it in again, then run doorphonectl flash again, or "
-                            "doorphonectl restore-defaults to stay on the old firmware");
+        return fail("programming failed: " +
+                    (chunkError.empty() ? std::string("the image could not be sent") : chunkError) + "; " + halfway);
     }
     run.io.err << "Programming complete; waiting for the controller to restart.\n";
     if (!monitor) {
-        return run.Fail(kExitDevice,
-                        "cannot watch for the controller's restart; once it is back, run: doorphonectl restore-defaults");
+        return fail("cannot watch for the controller's restart; " + restoreAdvice);
     }
-    if (!run.WaitFor(*monitor, HotplugAction::Remove, false, run.hooks.leaveTimeout)) {
-        return run.Fail(kExitDevice, "the controller did not disconnect within " +
-                                         std::to_string(run.hooks.leaveTimeout.count() / 1000) + " s after programming");
+    const std::string path = run.Link().DevicePath();
+    if (!run.WaitForLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
+        if (stop && stop->Requested()) {
+            return stopped("stopped while waiting for the controller's restart after programming; its defaults are "
+                           "not restored: " + restoreAdvice);
+        }
+        return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
+                    " s after programming");
     }
-    if (!run.WaitFor(*monitor, HotplugAction::Add, true, run.hooks.returnTimeout)) {
-        return run.Fail(kExitDevice, "the controller did not come back within " +
-                                         std::to_string(run.hooks.returnTimeout.count() / 1000) +
-                                         " s; once it is back, run: doorphonectl restore-defaults");
+    const std::string back = run.WaitForArrival(*monitor, run.hooks.returnTimeout, stop);
+    if (back.empty()) {
+        if (stop && stop->Requested()) {
+            return stopped("stopped while the controller restarted with its new firmware; its defaults are not "
+                           "restored: " + restoreAdvice);
+        }
+        return fail("the controller did not come back within " + std::to_string(run.hooks.returnTimeout.count() / 1000) +
+                    " s; " + restoreAdvice);
     }
-    std::this_thread::sleep_for(run.hooks.settle);
+    // A restarted controller may come back on another node; from now on the run means that one.
+    run.UseDevice(back);
+    if (!run.Pause(run.hooks.settle, stop)) {
+        return stopped("stopped as the controller came back with its new firmware; its defaults are not restored; "
+                       "run: doorphonectl --device " + back + " restore-defaults");
+    }
+    if (!run.Link().OpenPath(back)) {
+        return fail("the controller came back at " + back + " but cannot be opened: " + DeviceLink::LastError() +
+                    "; run: doorphonectl restore-defaults");
+    }
     // As the window does on the controller's return: read it, then restore the defaults once.
     SettingsSnapshot s;
     ReadSnapshot(run.Link(), s);
     if (!run.Link().SendRestoreDefaults()) {
-        return run.Fail(kExitDevice, "the controller came back with its new firmware but refused the restore-defaults "
-                                     "report: " + DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
+        return fail("the controller came back with its new firmware but refused the restore-defaults report: " +
+                    DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
     }
-    if (!run.ReadBack(s, "the restore of its defaults after programming")) {
-        return kExitDevice;
+    if (!ReadSnapshot(run.Link(), s)) {
+        return fail("the controller took the restore of its defaults after programming, but reading it back failed: " +
+                    DeviceLink::LastError());
     }
+    result.now = s.Firmware();
     const std::string now = FormatFirmwareVersion(s.Firmware());
     if (now != FirmwareImageVersion()) {
-        return run.Fail(kExitDevice, "the controller runs firmware " + now + ", not the carried " + FirmwareImageVersion());
+        return fail("the controller runs firmware " + now + ", not the carried " + FirmwareImageVersion());
     }
-    run.io.out << "Firmware " << now << " installed; defaults restored.\n";
+    return result;
+}
+
+int FlashCommand(CliRun& run, const CommandArgs& args)
+{
+    int exitCode = kExitDone;
+    if (!Confirmed(run, args.yes, exitCode)) {
+        return exitCode;
+    }
+    std::unique_ptr<UnitLog> log;
+    if (!args.log.empty()) {
+        std::string error;
+        if (!(log = UnitLog::Open(args.log, error))) {
+            return run.Fail(kExitUsage, "cannot open the record " + args.log + ": " + error);
+        }
+    }
+    SettingsSnapshot s;
+    if (!run.Connect() || !run.Read(s)) {
+        return kExitDevice;
+    }
+    UnitResult unit;
+    unit.path = run.Link().DevicePath();
+    unit.before = s.Firmware();
+    // Watch from before the first chunk, so the controller's leaving is never missed.
+    std::unique_ptr<HotplugMonitor> monitor = run.Backend().CreateMonitor();
+    const FirmwareInstall install = InstallFirmware(run, monitor.get(), nullptr);
+    unit.flashed = install.code == kExitDone;
+    if (install.code == kExitDone) {
+        unit.after = install.now;
+    } else {
+        unit.outcome = UnitResult::Outcome::Failed;
+        unit.reason = install.failure;
+        run.Fail(install.code, install.failure);
+    }
+    if (log) {
+        std::string error;
+        if (!log->Append(std::string("flash ") + FirmwareImageVersion(), unit, error)) {
+            run.Fail(kExitDevice, "cannot write the record " + args.log + ": " + error);
+            return kExitDevice;
+        }
+    }
+    if (install.code != kExitDone) {
+        return install.code;
+    }
+    run.io.out << "Firmware " << FormatFirmwareVersion(install.now) << " installed; defaults restored.\n";
     return kExitDone;
 }

@@ -8,10 +8,14 @@
 #include "settings/snapshot.h"
 #include "sim/backend.h"
 
+class StopRequest;
+struct ProfileContents;
+
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CliRun {
 public:
@@ -25,15 +29,29 @@ public:
     // Keeps the virtual controller's memory for the next run; false, having said why, when it cannot.
     bool Finish();
 
-    // Says `message` on standard error and returns `code`.
+    // Says `message` on standard error (unless quiet) and returns `code`; LastFailure() keeps it.
     int Fail(int code, const std::string& message);
+    const std::string& LastFailure() const { return lastFailure_; }
+    // Quiet while a caller reports failures its own way (provision: in the unit's result line).
+    void SayFailures(bool say) { sayFailures_ = say; }
+    // The controller to talk to: exactly the one at `path` (--device), or the first found when empty.
+    void UseDevice(std::string path) { devicePath_ = std::move(path); }
+    const std::string& ChosenDevice() const { return devicePath_; }
+    // With no --device and more than one controller attached: a command that `changes` something refuses
+    // (false, exit 2, the candidates listed); one that reads says on standard error which it reads.
+    bool ChooseAmong(bool changes);
     // Finds the controller and sees that it answers, as the window does at start.
     bool Connect();
     bool Read(SettingsSnapshot& snapshot);
     // The read after a write: when it fails, says what was written all the same.
     bool ReadBack(SettingsSnapshot& snapshot, const std::string& written);
-    // Waits for a notification of `action` after which the controller is `present`, at most `limit`.
-    bool WaitFor(HotplugMonitor& monitor, HotplugAction action, bool present, std::chrono::milliseconds limit);
+    // Waits at most `limit` for the controller at `path` to leave. False when it did not, or on a stop.
+    bool WaitForLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
+                      const StopRequest* stop = nullptr);
+    // Waits at most `limit` for a controller to arrive; its path, or empty when none did or on a stop.
+    std::string WaitForArrival(HotplugMonitor& monitor, std::chrono::milliseconds limit, const StopRequest* stop = nullptr);
+    // Waits `time` unless a stop comes first; false on a stop.
+    bool Pause(std::chrono::milliseconds time, const StopRequest* stop);
 
     DeviceLink& Link() { return *link_; }
     sim::Backend& Backend() { return *backend_; }
@@ -42,6 +60,9 @@ public:
     const CliTestHooks& hooks;
 
 private:
+    std::string devicePath_;
+    std::string lastFailure_;
+    bool sayFailures_ = true;
     std::optional<sim::Backend> backend_;
     std::unique_ptr<DeviceLink> link_;
 };
@@ -54,6 +75,9 @@ struct CommandArgs {
     std::string file;
     bool yes = false;
     bool dryRun = false;
+    bool flash = false;
+    bool once = false;
+    std::string log;
 };
 
 // The commands, one function each.
@@ -66,6 +90,32 @@ int SetCommand(CliRun& run, const CommandArgs& args);
 int RestoreDefaultsCommand(CliRun& run, const CommandArgs& args);
 int ImportCommand(CliRun& run, const CommandArgs& args);
 int FlashCommand(CliRun& run, const CommandArgs& args);
+int ProvisionCommand(CliRun& run, const CommandArgs& args);
+
+// The steps provision shares with flash and import, on the controller Connect opened.
+
+// Installs the carried firmware, waits for the controller's restart (watched by `monitor` since before the
+// first chunk) and restores its defaults, as the window does. The controller may come back on a new path;
+// the run then uses that one.
+struct FirmwareInstall {
+    int code = kExitDone;  // or kExitDevice, with `failure`
+    std::string failure;   // what happened and what state the controller is in
+    bool interrupted = false;
+    FirmwareVersion now{};
+};
+FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const StopRequest* stop);
+
+// Writes the settings of `contents` that differ from `held` (just read), each said on `detail`, then reads
+// back. Nothing is sent when the profile breaks a rule on this controller.
+struct ProfileApplied {
+    int code = kExitDone;  // kExitUsage: a rule; kExitDevice: a transfer, the read back, or a value not taken
+    std::vector<std::string> failures;
+    bool interrupted = false;
+    int written = 0;
+    int changes = 0;
+};
+ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const SettingsSnapshot& held, bool dryRun,
+                            std::ostream& detail, const StopRequest* stop = nullptr);
 
 // "unknown setting "x" (see: doorphonectl keys)"
 std::string UnknownSetting(const std::string& key);

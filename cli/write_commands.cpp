@@ -1,6 +1,7 @@
 // The commands that change the controller's settings: set, restore-defaults and import.
 #include "cli/profile.h"
 #include "cli/run.h"
+#include "cli/stop_request.h"
 #include "device/file_io.h"
 #include "settings/setting_value.h"
 #include "settings/text_encoding.h"
@@ -55,6 +56,74 @@ int RestoreDefaultsCommand(CliRun& run, const CommandArgs&)
     return kExitDone;
 }
 
+ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const SettingsSnapshot& held, bool dryRun,
+                            std::ostream& detail, const StopRequest* stop)
+{
+    ProfileApplied result;
+    auto fail = [&](int code, const std::string& failure) {
+        result.code = code;
+        result.failures.push_back(failure);
+        return result;
+    };
+    std::vector<SettingValue> changes;
+    for (const SettingValue& v : contents.values) {
+        if (!Holds(held, v)) {
+            changes.push_back(v);
+        }
+    }
+    const WriteOrder order = OrderForWriting(std::move(changes), held);
+    if (order.broken) {
+        return fail(kExitUsage, RuleText(*order.broken));
+    }
+    result.changes = static_cast<int>(order.values.size());
+    std::string written;  // what the controller took so far, for a failure's message
+    auto notWritten = [&](std::size_t from) {
+        std::string rest;
+        for (std::size_t i = from; i < order.values.size(); ++i) {
+            rest += (rest.empty() ? "" : ", ") + std::string(order.values[i].entry->key);
+        }
+        return rest;
+    };
+    for (std::size_t i = 0; i < order.values.size(); ++i) {
+        const SettingValue& v = order.values[i];
+        if (stop && stop->Requested() && !dryRun) {
+            result.interrupted = true;
+            return fail(kExitDevice, "stopped before " + std::string(v.entry->key) + "; " +
+                                         (written.empty() ? "nothing was written" : "already written: " + written) +
+                                         "; not written: " + notWritten(i));
+        }
+        detail << (dryRun ? "would set " : "set ") << v.entry->key << ": \"" << Printable(held.ValueText(*v.entry))
+               << "\" -> \"" << Printable(v.Display()) << "\"\n";
+        if (dryRun) {
+            continue;
+        }
+        if (!WriteSetting(run.Link(), v)) {
+            return fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
+                                         DeviceLink::LastError() + "; " +
+                                         (written.empty() ? "nothing was written before it"
+                                                          : "already written: " + written));
+        }
+        ++result.written;
+        written += (written.empty() ? "" : ", ") + std::string(v.entry->key) + " = \"" + Printable(v.Display()) + "\"";
+    }
+    if (dryRun || order.values.empty()) {
+        return result;
+    }
+    SettingsSnapshot after;
+    if (!ReadSnapshot(run.Link(), after)) {
+        return fail(kExitDevice, "the controller took " + written + ", but reading it back failed: " +
+                                     DeviceLink::LastError());
+    }
+    for (const SettingValue& v : contents.values) {
+        if (!Holds(after, v)) {
+            result.code = kExitDevice;
+            result.failures.push_back(std::string(v.entry->key) + " did not take: the controller holds \"" +
+                                      after.ValueText(*v.entry) + "\"");
+        }
+    }
+    return result;
+}
+
 int ImportCommand(CliRun& run, const CommandArgs& args)
 {
     const std::string& file = args.file;
@@ -74,46 +143,12 @@ int ImportCommand(CliRun& run, const CommandArgs& args)
     if (!run.Connect() || !run.Read(s)) {
         return kExitDevice;
     }
-    std::vector<SettingValue> changes;
-    for (const SettingValue& v : contents.values) {
-        if (!Holds(s, v)) {
-            changes.push_back(v);
-        }
+    const ProfileApplied applied = ApplyProfile(run, contents, s, args.dryRun, run.io.out);
+    for (const std::string& failure : applied.failures) {
+        run.Fail(applied.code, applied.code == kExitUsage ? file + ": " + failure : failure);
     }
-    const WriteOrder order = OrderForWriting(std::move(changes), s);
-    if (order.broken) {
-        return run.Fail(kExitUsage, file + ": " + RuleText(*order.broken));
-    }
-    if (order.values.empty()) {
+    if (applied.code == kExitDone && applied.changes == 0) {
         run.io.out << "Nothing to change: the controller already holds the profile.\n";
-        return kExitDone;
     }
-    std::string written;  // what the controller took so far, for a failure's message
-    for (const SettingValue& v : order.values) {
-        run.io.out << (args.dryRun ? "would set " : "set ") << v.entry->key << ": \"" << Printable(s.ValueText(*v.entry))
-                   << "\" -> \"" << Printable(v.Display()) << "\"\n";
-        if (!args.dryRun && !WriteSetting(run.Link(), v)) {
-            return run.Fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
-                                             DeviceLink::LastError() + "; " +
-                                             (written.empty() ? "nothing was written before it"
-                                                              : "already written: " + written));
-        }
-        written += (written.empty() ? "" : ", ") + std::string(v.entry->key) + " = \"" + Printable(v.Display()) + "\"";
-    }
-    if (args.dryRun) {
-        return kExitDone;
-    }
-    SettingsSnapshot after;
-    if (!run.ReadBack(after, written)) {
-        return kExitDevice;
-    }
-    int missed = 0;
-    for (const SettingValue& v : contents.values) {
-        if (!Holds(after, v)) {
-            run.Fail(kExitDevice, std::string(v.entry->key) + " did not take: the controller holds \"" +
-                                      after.ValueText(*v.entry) + "\"");
-            ++missed;
-        }
-    }
-    return missed ? kExitDevice : kExitDone;
+    return applied.code;
 }

@@ -23,6 +23,16 @@ std::string DeviceLink::LastError()
 
 bool DeviceLink::FindDevice()
 {
+    return OpenFirst("");
+}
+
+bool DeviceLink::OpenPath(const std::string& path)
+{
+    return OpenFirst(path);
+}
+
+bool DeviceLink::OpenFirst(const std::string& onlyPath)
+{
     // The walk runs with the old handle still in place and swaps the result in at the end, so a transfer on
     // another thread never finds the handle missing just because discovery runs. The replaced handle is
     // released now, or when the last transfer through it returns.
@@ -30,6 +40,9 @@ bool DeviceLink::FindDevice()
     std::string foundPath;
     std::string inaccessible;
     for (const HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
+        if (!onlyPath.empty() && info.path != onlyPath) {
+            continue;
+        }
         if (!info.accessible && controller::IsControllerProduct(info.productId) && inaccessible.empty()) {
             inaccessible = info.path;
         }
@@ -50,6 +63,17 @@ bool DeviceLink::FindDevice()
     devicePath_.store(found ? std::make_shared<const std::string>(foundPath) : nullptr);
     deviceHandle_.store(found);
     return found != nullptr;
+}
+
+std::vector<HidDeviceInfo> DeviceLink::Controllers()
+{
+    std::vector<HidDeviceInfo> controllers;
+    for (HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
+        if (controller::IsControllerProduct(info.productId)) {
+            controllers.push_back(std::move(info));
+        }
+    }
+    return controllers;
 }
 
 std::string DeviceLink::DevicePath() const

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace controller {
 constexpr uint16_t kVendorId = 0x2E5A;
@@ -38,6 +39,10 @@ public:
     // open in DeviceHandle, or none. Until the walk ends DeviceHandle keeps its old handle; the handle it
     // replaces is released once no transfer uses it any more.
     bool FindDevice();
+    // The same for the one interface at `path` (as Enumerate lists it): kept open when it is a controller.
+    bool OpenPath(const std::string& path);
+    // Every controller the platform lists, in its order, whether this user may open it or not.
+    std::vector<HidDeviceInfo> Controllers();
 
     // Reads an 8-byte report of ID 1 or 2 into ReportBuffer. Any other ID: false, no transfer, buffer untouched.
     bool GetShortReport(int reportId);
@@ -69,6 +74,7 @@ public:
     HidPlatform& Platform() { return platform_; }
 
 private:
+    bool OpenFirst(const std::string& onlyPath);  // any path when empty
     bool Transfer(bool isSet, uint8_t* data, std::size_t length, std::string* error);
 
     HidPlatform& platform_;
