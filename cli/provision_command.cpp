@@ -98,6 +98,7 @@ public:
                 break;
             }
             run_.io.err << "Pull out " << run_.ChosenDevice() << "; plug in the next controller (Ctrl+C ends).\n";
+            said = true;
         }
         Summary();
         if (tally_.failed || tally_.interrupted || (args_.once && tally_.Done() == 0)) {
@@ -172,6 +173,7 @@ private:
             settled_.insert(run_.ChosenDevice());
             unit.path = run_.ChosenDevice();
             if (install.code != kExitDone) {
+                unit.after.reset();  // not known: programming may or may not have taken
                 return failed(install.interrupted ? UnitResult::Outcome::Interrupted : UnitResult::Outcome::Failed,
                               install.failure);
             }

@@ -3,6 +3,7 @@
 #include "sim/demo_commands.h"
 #include "sim/hidraw_testbed.h"
 #include "sim/line_reader.h"
+#include "device/device_link.h"
 #include "sim/backend.h"
 
 #include <fcntl.h>
@@ -175,12 +176,13 @@ struct Emulator {
                           [] { std::fprintf(stderr, "emulate-controller: a control line over 4 KiB was ignored\n"); }};
 };
 
-// The controller plugged itself in or out (a demo command, or its reboot after programming).
+// A unit of the virtual controller plugged itself in or out (a demo command, or its reboot after
+// programming); a unit that is new gets a USB device of its own.
 gboolean OnControllerEvents(int, GIOCondition, gpointer data)
 {
     auto& e = *static_cast<Emulator*>(data);
     for (const HotplugEvent& event : e.monitor->ReadEvents()) {
-        const std::size_t index = e.bed->ControllerIndex();
+        const std::size_t index = e.bed->DeviceOfUnit(event.devicePath);
         if (event.action == HotplugAction::Add) {
             e.bed->Plug(index);
         } else if (event.action == HotplugAction::Remove) {
@@ -294,10 +296,15 @@ int Run(const Options& o)
             ApplyControlLine(e, line);
         }
         e.monitor->ReadEvents();
-        for (std::size_t d = 0; d < sim::BenchDevices(o.crowded).size(); ++d) {
-            if (d != e.bed->ControllerIndex() || e.controller.IsPlugged()) {
+        const std::vector<sim::UsbHidDevice> devices = sim::BenchDevices(o.crowded);
+        const std::vector<HidDeviceInfo> units = e.controller.Enumerate(controller::kVendorId);
+        for (std::size_t d = 0; d < devices.size(); ++d) {
+            if (devices[d].unit.empty()) {
                 e.bed->Plug(d);
             }
+        }
+        for (const HidDeviceInfo& unit : units) {
+            e.bed->Plug(e.bed->DeviceOfUnit(unit.path));
         }
         auto attach = [context](GSource* source) {
             g_source_attach(source, context);

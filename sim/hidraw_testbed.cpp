@@ -69,7 +69,7 @@ std::vector<uint8_t> ControllerReportDescriptor()
 std::vector<UsbHidDevice> BenchDevices(bool crowded)
 {
     UsbHidDevice controllerDevice{"1-2", controller::kVendorId, kProductId, 0x0105, "Tavrel",
-                                  "7410 Door-Phone Controller", "T7410-000001", {ControllerReportDescriptor()}, true};
+                                  "7410 Door-Phone Controller", "T7410-000001", {ControllerReportDescriptor()}, kDevicePath};
     if (!crowded) {
         return {controllerDevice};
     }
@@ -80,9 +80,9 @@ std::vector<UsbHidDevice> BenchDevices(bool crowded)
     controllerDevice.interfaces = {twoUsages, ControllerReportDescriptor()};
     // Ports sort before the controller's, so discovery meets these first.
     UsbHidDevice otherProduct{"1-1", controller::kVendorId, 0x0001, 0x0100, "Tavrel", "Tavrel Service Dongle",
-                              "D-01", {ControllerReportDescriptor()}, false};
+                              "D-01", {ControllerReportDescriptor()}, ""};
     UsbHidDevice otherVendor{"1-10", 0x046D, 0xC52B, 0x1211, "Logitech", "USB Receiver", "", {ControllerReportDescriptor()},
-                             false};
+                             ""};
     return {otherProduct, otherVendor, controllerDevice};
 }
 
@@ -109,31 +109,41 @@ HidrawTestbed::HidrawTestbed(VirtualController& controller, std::vector<UsbHidDe
     // An unprivileged program run inside must be able to read the tree and to make its event socket here.
     chmod(RootDir().c_str(), 01777);
     std::filesystem::create_directories(RootDir() + "/dev");
-    int minor = 0;
-    for (std::size_t d = 0; d < devices_.size(); ++d) {
+    for (std::size_t d = 0; d < devices_.size() && error_.empty(); ++d) {
         for (std::size_t i = 0; i < devices_[d].interfaces.size(); ++i) {
-            auto node = std::make_unique<Node>();
-            node->owner = this;
-            node->device = d;
-            node->interface = i;
-            node->minor = minor;
-            node->name = "hidraw" + std::to_string(minor);
-            node->devnode = "/dev/" + node->name;
-            node->handler = umockdev_ioctl_base_new();
-            g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(&HidrawTestbed::OnIoctl), node.get());
-            g_signal_connect(node->handler, "client-connected", G_CALLBACK(&HidrawTestbed::OnConnected), node.get());
-            g_signal_connect(node->handler, "client-vanished", G_CALLBACK(&HidrawTestbed::OnVanished), node.get());
-            GError* error = nullptr;
-            if (!umockdev_testbed_attach_ioctl(testbed_, node->devnode.c_str(), node->handler, &error)) {
-                error_ = "cannot emulate the ioctls of " + node->devnode + ": " + (error ? error->message : "?");
-                g_clear_error(&error);
-                return;
+            if (Node* node = NewNode()) {
+                node->device = d;
+                node->interface = i;
             }
-            nodes_.push_back(std::move(node));
-            ++minor;
         }
     }
-    // The ioctl sockets must admit an unprivileged program too.
+    AdmitEveryone();
+}
+
+HidrawTestbed::Node* HidrawTestbed::NewNode()
+{
+    auto node = std::make_unique<Node>();
+    node->owner = this;
+    node->minor = static_cast<int>(nodes_.size());
+    node->name = "hidraw" + std::to_string(node->minor);
+    node->devnode = "/dev/" + node->name;
+    node->handler = umockdev_ioctl_base_new();
+    g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(&HidrawTestbed::OnIoctl), node.get());
+    g_signal_connect(node->handler, "client-connected", G_CALLBACK(&HidrawTestbed::OnConnected), node.get());
+    g_signal_connect(node->handler, "client-vanished", G_CALLBACK(&HidrawTestbed::OnVanished), node.get());
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed_, node->devnode.c_str(), node->handler, &error)) {
+        error_ = "cannot emulate the ioctls of " + node->devnode + ": " + (error ? error->message : "?");
+        g_clear_error(&error);
+        g_object_unref(node->handler);
+        return nullptr;
+    }
+    nodes_.push_back(std::move(node));
+    return nodes_.back().get();
+}
+
+void HidrawTestbed::AdmitEveryone()
+{
     std::error_code ec;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(RootDir() + "/ioctl", ec)) {
         chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0777);
@@ -165,14 +175,56 @@ std::string HidrawTestbed::RootDir() const
     return result;
 }
 
-std::size_t HidrawTestbed::ControllerIndex() const
+std::size_t HidrawTestbed::DeviceOfUnit(const std::string& unit)
 {
+    std::size_t first = devices_.size();
     for (std::size_t d = 0; d < devices_.size(); ++d) {
-        if (devices_[d].isController) {
+        if (devices_[d].unit == unit) {
             return d;
         }
+        if (!devices_[d].unit.empty() && first == devices_.size()) {
+            first = d;
+        }
     }
-    return 0;
+    UsbHidDevice added = first < devices_.size() ? devices_[first] : BenchDevices(false).front();
+    const std::size_t count = static_cast<std::size_t>(
+        std::count_if(devices_.begin(), devices_.end(), [](const UsbHidDevice& d) { return !d.unit.empty(); }));
+    added.port = "3-" + std::to_string(count);
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "T7410-%06zu", count + 1);
+    added.serial = serial;
+    added.unit = unit;
+    devices_.push_back(std::move(added));
+    return devices_.size() - 1;
+}
+
+HidrawTestbed::Node* HidrawTestbed::BindNode(std::size_t d, std::size_t i, const std::vector<Node*>& taken)
+{
+    auto isFree = [&](const Node& n) {
+        return !IsPlugged(n.device) && std::find(taken.begin(), taken.end(), &n) == taken.end();
+    };
+    // The node it had before, when no other took it meanwhile; else the lowest free minor; else a new one.
+    for (const auto& node : nodes_) {
+        if (node->device == d && node->interface == i && isFree(*node)) {
+            return node.get();
+        }
+    }
+    Node* node = nullptr;
+    for (const auto& n : nodes_) {
+        if (isFree(*n)) {
+            node = n.get();
+            break;
+        }
+    }
+    if (node == nullptr && (node = NewNode()) != nullptr) {
+        AdmitEveryone();
+    }
+    if (node) {
+        node->clients.clear();  // what was open on it belonged to the device that left
+        node->device = d;
+        node->interface = i;
+    }
+    return node;
 }
 
 bool HidrawTestbed::IsPlugged(std::size_t device) const
@@ -196,6 +248,12 @@ void HidrawTestbed::Plug(std::size_t d)
         return;
     }
     const UsbHidDevice& dev = devices_[d];
+    std::vector<Node*> bound;
+    for (std::size_t i = 0; i < dev.interfaces.size(); ++i) {
+        if (Node* node = BindNode(d, i, bound)) {
+            bound.push_back(node);
+        }
+    }
     const std::string root = RootDir();
     std::vector<std::string>& paths = syspaths_[d];
     auto take = [&paths](gchar* path) {
@@ -211,10 +269,7 @@ void HidrawTestbed::Plug(std::size_t d)
         "usb_device", "PRODUCT",
         (Hex4(dev.vendorId, false) + "/" + Hex4(dev.productId, false) + "/" + Hex4(dev.bcdDevice, false)).c_str(),
         nullptr));
-    for (const auto& node : nodes_) {
-        if (node->device != d) {
-            continue;
-        }
+    for (Node* node : bound) {
         const std::string number = "0" + std::to_string(node->interface);
         const std::string iface = take(umockdev_testbed_add_device(
             testbed_, "usb", (dev.port + ":1." + std::to_string(node->interface)).c_str(), usb.c_str(),
@@ -286,7 +341,8 @@ void HidrawTestbed::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client,
     HidrawTestbed& bed = *node.owner;
     bed.Trace(node, "open");
     // A node of the controller is a fresh connection to it; one opened before a pull-out stays dead.
-    node.clients[client] = bed.devices_[node.device].isController ? bed.controller_.Connect(kDevicePath) : nullptr;
+    const std::string& unit = bed.devices_[node.device].unit;
+    node.clients[client] = unit.empty() ? nullptr : bed.controller_.Connect(unit);
 }
 
 void HidrawTestbed::OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* data)
@@ -328,7 +384,7 @@ int HidrawTestbed::HandleIoctl(Node& node, UMockdevIoctlClient* client)
     if (auto it = node.clients.find(client); it != node.clients.end()) {
         connection = it->second.get();
     }
-    const bool isController = devices_[node.device].isController;
+    const bool isController = !devices_[node.device].unit.empty();
     if (!IsPlugged(node.device) || (isController && (connection == nullptr || !connection->GetAttributes()))) {
         Trace(node, "ioctl after the device left");
         return complete(-1, ENODEV);

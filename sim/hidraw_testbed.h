@@ -31,13 +31,13 @@ struct UsbHidDevice {
     std::string product;
     std::string serial;
     std::vector<std::vector<uint8_t>> interfaces;  // the report descriptor of each HID interface
-    bool isController = false;  // its nodes are answered by the virtual controller
+    std::string unit;  // the virtual controller's unit whose path answers its nodes; empty for other devices
 };
 
 // The controller's report descriptor: a vendor page declaring its feature reports, IDs 1 to 5.
 std::vector<uint8_t> ControllerReportDescriptor();
 
-// The bench: the controller alone, or with `crowded` a second product of the same vendor that is not a
+// The bench: the controller (the virtual controller's first unit) alone, or with `crowded` a second product of the same vendor that is not a
 // controller, a device of another vendor, and a second HID interface on the controller.
 std::vector<UsbHidDevice> BenchDevices(bool crowded);
 
@@ -59,7 +59,10 @@ public:
     void Plug(std::size_t device);
     void Unplug(std::size_t device);
     bool IsPlugged(std::size_t device) const;
-    std::size_t ControllerIndex() const;
+
+    // The device that stands for the virtual controller's unit at `unit`, made (on a port of its own, with
+    // its own serial number, like the first controller) when there is none yet.
+    std::size_t DeviceOfUnit(const std::string& unit);
 
     // The access mode of the /dev nodes, now and for later plug-ins (udev would set it by its rules).
     void SetNodeMode(mode_t mode);
@@ -70,6 +73,10 @@ public:
     struct Node;
 
 private:
+    // A node for interface `i` of device `d` as the kernel gives one: the lowest minor that is free.
+    Node* BindNode(std::size_t d, std::size_t i, const std::vector<Node*>& taken);
+    Node* NewNode();
+    void AdmitEveryone();  // the ioctl sockets admit an unprivileged program too
     static int OnIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static void OnConnected(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static void OnVanished(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
@@ -81,7 +88,7 @@ private:
     mode_t nodeMode_;
     UMockdevTestbed* testbed_ = nullptr;
     std::string error_;
-    std::vector<std::unique_ptr<Node>> nodes_;         // every interface's node, plugged or not
+    std::vector<std::unique_ptr<Node>> nodes_;         // by minor; each bound to the device that had it last
     std::map<std::size_t, std::vector<std::string>> syspaths_;  // per plugged device, parents first
     std::FILE* trace_ = nullptr;
 };
