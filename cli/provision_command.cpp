@@ -133,7 +133,14 @@ private:
             return;
         }
         if (p[0].revents & POLLIN) {
-            monitor_.ReadEvents();  // what they say is read from the platform's list itself
+            // A node pulled out may come back at once with the next controller on it (the kernel reuses
+            // the lowest free minor): it is a new unit even though the list shows the same path.
+            for (const HotplugEvent& event : monitor_.ReadEvents()) {
+                if (event.action == HotplugAction::Remove) {
+                    handled_.erase(event.devicePath);
+                    settled_.erase(event.devicePath);
+                }
+            }
         }
         if (p[2].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buffer[1024];

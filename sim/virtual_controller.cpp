@@ -101,7 +101,9 @@ void VirtualController::Core::ScheduleReboot()
         memory.firmware1 = carried[0];
         memory.firmware2 = carried[1];
         rebootPending = false;
-        PlugLocked();
+        if (!heldOut) {
+            PlugLocked();
+        }
     });
 }
 
@@ -138,6 +140,7 @@ int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uin
     const int n = ++transfers;
     if (n == pullOutAt) {
         pullOutAt = 0;
+        heldOut = true;
         UnplugLocked();
         error = ENODEV;
         return -1;
@@ -274,6 +277,7 @@ std::string VirtualController::AddUnit(std::optional<FirmwareVersion> firmware, 
     }
     if (pullOutCurrent) {
         std::lock_guard lock(previous->mutex);
+        previous->heldOut = true;
         previous->UnplugLocked();
     }
     std::lock_guard lock(unit->mutex);
@@ -370,6 +374,7 @@ void VirtualController::Plug()
 {
     const std::shared_ptr<Core> core = Current();
     std::lock_guard lock(core->mutex);
+    core->heldOut = false;
     core->PlugLocked();
 }
 
@@ -377,6 +382,7 @@ void VirtualController::Unplug()
 {
     const std::shared_ptr<Core> core = Current();
     std::lock_guard lock(core->mutex);
+    core->heldOut = true;
     core->UnplugLocked();
 }
 
