@@ -1,5 +1,6 @@
 // doorphonectl's commands on the virtual controller, run in-process: what they print, what reaches the
 // wire, and their exit codes.
+#include "tests/cli/cli_fixture.h"
 #include "cli/doorphonectl.h"
 #include "device/device_link.h"
 #include "resources/strings.h"
@@ -21,55 +22,6 @@ using ::testing::StartsWith;
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Cli : ::testing::Test {
-    sim::VirtualController controller;
-    CliTestHooks hooks;
-    fs::path dir;
-    std::string out, err, input;
-    bool terminal = false;
-
-    void SetUp() override
-    {
-        hooks.controller = &controller;
-        hooks.settle = std::chrono::milliseconds(0);
-        hooks.leaveTimeout = hooks.returnTimeout = std::chrono::seconds(10);
-        controller.SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
-        char name[] = "/tmp/doorphonectlXXXXXX";
-        dir = mkdtemp(name);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Path(const char* name) { return (dir / name).string(); }
-
-    int Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"doorphonectl", "--simulate", "--wire-log", Path("wire.log")});
-        std::istringstream in(input);
-        std::ostringstream o, e;
-        CliIo io{in, o, e, terminal, false};
-        const int code = DoorphonectlMain(args, io, &hooks);
-        out = o.str();
-        err = e.str();
-        return code;
-    }
-
-    // The parameter reports sent so far, each cut to its first `bytes` bytes, as the wire log writes them.
-    std::vector<std::string> Sets(std::size_t bytes = 6)
-    {
-        std::ifstream in(Path("wire.log"));
-        std::vector<std::string> sets;
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind("SET 03", 0) == 0) {
-                sets.push_back(line.substr(0, 3 + 3 * bytes));
-            }
-        }
-        return sets;
-    }
-    void ClearWire() { fs::remove(Path("wire.log")); }
-
-    void WriteFile(const char* name, const std::string& text) { std::ofstream(Path(name)) << text; }
-};
 
 TEST_F(Cli, ShowAndShowJson)
 {
