@@ -3,11 +3,14 @@
 #include "sim/line_reader.h"
 
 #include "device/device_link.h"
+#include "device/firmware_stream.h"
+#include "device/reports.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -111,3 +114,81 @@ TEST(LineReader, KeepsAtMostOneBoundedLineAndDropsLongerOnesWhole)
 }
 
 }  // namespace
+
+namespace {
+
+// The bench: units one after another and side by side, each with its own path and memory, and a monitor
+// that hears every one of them.
+TEST(DemoCommands, NextAttachAndSelectMakeABenchOfUnits)
+{
+    sim::VirtualController c;
+    std::unique_ptr<HotplugMonitor> monitor = c.CreateMonitor();
+    ASSERT_FALSE(sim::ApplyDemoCommand(c, "station 15"));
+    ASSERT_FALSE(sim::ApplyDemoCommand(c, "next 1.04.1"));
+    EXPECT_EQ(c.DevicePath(), "virtual:7410/1");
+    EXPECT_EQ(FormatFirmwareVersion(DecodeFirmwareVersion(c.GetMemory().firmware1, c.GetMemory().firmware2)), "1.04.1");
+    EXPECT_NE(c.GetMemory().station, 0x15) << "a new unit comes with the factory memory";
+    ASSERT_FALSE(sim::ApplyDemoCommand(c, "attach"));
+    const std::vector<HidDeviceInfo> listed = c.Enumerate(controller::kVendorId);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].path, "virtual:7410/1");
+    EXPECT_EQ(listed[1].path, "virtual:7410/2");
+
+    std::vector<std::pair<HotplugAction, std::string>> heard;
+    for (const HotplugEvent& e : monitor->ReadEvents()) {
+        heard.emplace_back(e.action, e.devicePath);
+    }
+    EXPECT_EQ(heard, (std::vector<std::pair<HotplugAction, std::string>>{{HotplugAction::Remove, "virtual:7410/0"},
+                                                                          {HotplugAction::Add, "virtual:7410/1"},
+                                                                          {HotplugAction::Add, "virtual:7410/2"}}));
+
+    // Each connection reaches its own unit, and the commands act on the selected one.
+    ASSERT_FALSE(sim::ApplyDemoCommand(c, "select virtual:7410/1"));
+    ASSERT_FALSE(sim::ApplyDemoCommand(c, "unplug"));
+    EXPECT_EQ(c.Enumerate(controller::kVendorId).size(), 1u);
+    EXPECT_EQ(c.Connect("virtual:7410/1"), nullptr);
+    EXPECT_NE(c.Connect("virtual:7410/2"), nullptr);
+    EXPECT_EQ(c.MemoryOf("virtual:7410/0")->station, 0x15);
+    EXPECT_FALSE(c.MemoryOf("virtual:7410/9"));
+
+    for (const char* line : {"next 16.00.0", "next 1.256", "next 1.05.16", "next 1.05 x", "attach v2",
+                             "select", "select virtual:7410/9", "select a b"}) {
+        EXPECT_TRUE(sim::ApplyDemoCommand(c, line)) << line;
+    }
+    EXPECT_EQ(c.UnitPaths().size(), 3u);
+}
+
+// A unit pulled out by hand during its restart after programming stays out.
+TEST(DemoCommands, AUnitPulledOutDuringItsRestartStaysOut)
+{
+    sim::VirtualController c;
+    c.SetRebootTimes(std::chrono::milliseconds(0), std::chrono::milliseconds(50));
+    DeviceLink link(c);
+    ASSERT_TRUE(link.FindDevice());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull(std::fopen("/dev/null", "w"), &std::fclose);
+    FirmwareStream stream(link, [](const std::string&) {}, devnull.get());
+    ASSERT_TRUE(stream.SendBootReport());
+    ASSERT_TRUE(stream.StreamFirmwareImage([](uint32_t, uint32_t) {}));
+    c.Unplug();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(c.IsPlugged());
+    EXPECT_EQ(c.ProgrammingCount(), 1);
+}
+
+}  // namespace
+
+TEST(Header, FirmwareVersionFromText)
+{
+    EXPECT_EQ(EncodeFirmwareVersion(*ParseFirmwareVersion("1.05.2")), (std::array<uint8_t, 2>{0x10, 0x52}));
+    EXPECT_EQ(EncodeFirmwareVersion(*ParseFirmwareVersion("2.01")), (std::array<uint8_t, 2>{0x20, 0x10}));
+    EXPECT_EQ(FormatFirmwareVersion(*ParseFirmwareVersion("15.255.15")), "15.255.15");
+    for (const char* bad : {"", "1", "1.", ".05", "1.05.", "a.05", "1.05.2.1", "-1.05", "16.00", "1.256", "1.05.16",
+                            " 1.05", "1.05 ", "1.+5"}) {
+        EXPECT_FALSE(ParseFirmwareVersion(bad)) << bad;
+    }
+    EXPECT_TRUE(IsOlder(*ParseFirmwareVersion("1.05.2"), *ParseFirmwareVersion("2.01.0")));
+    EXPECT_TRUE(IsOlder(*ParseFirmwareVersion("2.00.9"), *ParseFirmwareVersion("2.01.0")));
+    EXPECT_TRUE(IsOlder(*ParseFirmwareVersion("2.01.0"), *ParseFirmwareVersion("2.01.1")));
+    EXPECT_FALSE(IsOlder(*ParseFirmwareVersion("2.01.0"), *ParseFirmwareVersion("2.01.0")));
+    EXPECT_FALSE(IsOlder(*ParseFirmwareVersion("3.00.0"), *ParseFirmwareVersion("2.99.9")));
+}
