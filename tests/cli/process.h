@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,3 +61,90 @@ inline Result RunProgram(std::vector<std::string> args, const std::string& scrat
     std::remove(err.c_str());
     return r;
 }
+
+// A program left running, as a user at a terminal would have it: lines go to its standard input, signals
+// to it, and what it has written so far can be read while it runs.
+class RunningProgram {
+public:
+    RunningProgram(std::vector<std::string> args, const std::string& scratch)
+    {
+        static std::atomic<int> serial{0};
+        const std::string tag = std::to_string(getpid()) + "-running-" + std::to_string(++serial);
+        out_ = scratch + "/stdout-" + tag;
+        err_ = scratch + "/stderr-" + tag;
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+        posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeFds[0]);
+        in_ = pipeFds[1];
+    }
+    ~RunningProgram()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Finish();
+        }
+        if (in_ >= 0) {
+            close(in_);
+        }
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    void Say(const std::string& line) { [[maybe_unused]] ssize_t n = write(in_, (line + "\n").data(), line.size() + 1); }
+    void Signal(int sig) { kill(pid_, sig); }
+    std::string ErrSoFar() const { return ReadFile(err_); }
+    std::string OutSoFar() const { return ReadFile(out_); }
+
+    // Until `ready` holds of what the program has written to `file`, or about 20 s have passed.
+    template <typename Ready>
+    static bool AwaitFile(const std::string& file, Ready ready)
+    {
+        for (int i = 0; i < 4000; ++i) {
+            if (ready(ReadFile(file))) {
+                return true;
+            }
+            usleep(5000);
+        }
+        return false;
+    }
+    const std::string& ErrPath() const { return err_; }
+
+    // Waits for it to end.
+    Result Finish()
+    {
+        Result r;
+        int status = 0;
+        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        pid_ = -1;
+        r.out = ReadFile(out_);
+        r.err = ReadFile(err_);
+        std::remove(out_.c_str());
+        std::remove(err_.c_str());
+        return r;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int in_ = -1;
+    std::string out_, err_;
+};
