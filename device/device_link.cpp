@@ -69,7 +69,8 @@ std::vector<HidDeviceInfo> DeviceLink::Controllers()
 {
     std::vector<HidDeviceInfo> controllers;
     for (HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
-        if (controller::IsControllerProduct(info.productId)) {
+        // A controller's further interfaces, if it has any, are not further controllers.
+        if (controller::IsControllerProduct(info.productId) && info.interfaceNumber <= 0) {
             controllers.push_back(std::move(info));
         }
     }

@@ -41,7 +41,8 @@ public:
     bool FindDevice();
     // The same for the one interface at `path` (as Enumerate lists it): kept open when it is a controller.
     bool OpenPath(const std::string& path);
-    // Every controller the platform lists, in its order, whether this user may open it or not.
+    // Every controller the platform lists, in its order, whether this user may open it or not; a controller
+    // counts once, by its first interface.
     std::vector<HidDeviceInfo> Controllers();
 
     // Reads an 8-byte report of ID 1 or 2 into ReportBuffer. Any other ID: false, no transfer, buffer untouched.

@@ -14,6 +14,7 @@ struct HidDeviceInfo {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool accessible = true;  // false when this user is refused reading and writing the path
+    int interfaceNumber = -1;  // the USB interface, where the platform knows it
 };
 
 struct HidAttributes {

@@ -110,6 +110,7 @@ std::vector<HidDeviceInfo> HidapiPlatform::Enumerate(uint16_t vendorId)
         info.productId = it->product_id;
         // Only a refusal is a matter of access: a node that is already gone belongs to a device leaving.
         info.accessible = access(it->path, R_OK | W_OK) == 0 || (errno != EACCES && errno != EPERM);
+        info.interfaceNumber = it->interface_number;
         result.push_back(std::move(info));
     }
     hid_free_enumeration(list);

@@ -48,6 +48,14 @@ protected:
         args.insert(args.end(), command.begin(), command.end());
         return Run(args);
     }
+    // A shell script inside the emulated kernel device, for several commands on one bench.
+    Result ShellOnKernel(std::vector<std::string> emulatorOptions, const std::string& script)
+    {
+        std::vector<std::string> args{DPC_EMULATOR};
+        args.insert(args.end(), emulatorOptions.begin(), emulatorOptions.end());
+        args.insert(args.end(), {"--", "/bin/sh", "-c", script});
+        return Run(args);
+    }
     Result OnSimulate(std::vector<std::string> command)
     {
         std::vector<std::string> args{DPC_DOORPHONECTL, "--simulate"};
@@ -159,6 +167,63 @@ TEST_F(RealBackendCli, ANodeThisUserMayNotOpenIsNamedWithTheFix)
     args.back() = "list";
     const Result list = Run(args);
     EXPECT_EQ(list.out, "/dev/hidraw0\t0x7410\tno access (this user may not open it)\n");
+}
+
+// Several controllers on the kernel's side: each its own USB device and node, chosen with --device; a
+// controller's second interface is not a second controller.
+TEST_F(RealBackendCli, ABenchOfControllersIsChosenAmongByNode)
+{
+    Result r = OnKernel({"--apply", "attach 2.01.0"}, {"set", "door.open-code", "5"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "doorphonectl: 2 controllers are attached; choose the one to change with --device PATH:\n"
+                     "  /dev/hidraw0\n  /dev/hidraw1\n");
+    const std::string d = DPC_DOORPHONECTL;
+    r = ShellOnKernel({"--apply", "attach 2.01.0"},
+                      d + " --device /dev/hidraw1 set door.open-code 5 && " + d +
+                          " get door.open-code --device /dev/hidraw1 && " + d + " --device /dev/hidraw0 get door.open-code && " +
+                          d + " --device /dev/hidraw1 show");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, ::testing::StartsWith("5\n9\n"));
+    EXPECT_THAT(r.out, HasSubstr("Firmware     2.01.0"));
+
+    r = OnKernel({"--crowded"}, {"set", "door.open-code", "5"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// On the real backend too, a provisioned unit sees what flash and then import would send it.
+TEST_F(RealBackendCli, AProvisionedUnitSeesWhatFlashAndImportSend)
+{
+    std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "door.open-code": "42", "audio.speaker-volume": "7"}})";
+    const std::string d = DPC_DOORPHONECTL;
+    Result r = ShellOnKernel({}, d + " --wire-log " + File("byhand.log") + " flash --yes && " + d + " --wire-log " +
+                                     File("byhand.log") + " import " + File("profile.json"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = OnKernel({}, {"--wire-log", File("provision.log"), "provision", File("profile.json"), "--flash", "--once",
+                      "--log", File("record.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "/dev/hidraw0: firmware 1.05.2 -> 2.01.0, 2 settings written, OK\n"
+                     "Provisioned 1 controller: 1 OK, 0 failed, 0 interrupted.\n");
+    EXPECT_EQ(ReadFile(File("provision.log")), ReadFile(File("byhand.log")));
+    EXPECT_THAT(ReadFile(File("record.log")), HasSubstr("provision " + File("profile.json") + " /dev/hidraw0: "));
+}
+
+// The kernel gives the next controller the node the last one left: provision takes it as a new unit.
+TEST_F(RealBackendCli, ProvisionTakesTheNextControllerOnTheNodeTheLastOneLeft)
+{
+    std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "door.open-code": "42"}})";
+    const std::string err = File("err");
+    const Result r = ShellOnKernel(
+        {}, std::string(DPC_DOORPHONECTL) + " provision " + File("profile.json") + " 2>" + err + " & pid=$!\n" +
+                "n=0; until grep -q 'Pull out' " + err + " || [ $n -ge 400 ]; do sleep 0.05; n=$((n+1)); done\n" +
+                "echo next > \"$EMULATE_CONTROLLER_CONTROL\"\n" +
+                "n=0; until [ \"$(grep -c 'Pull out' " + err + ")\" -ge 2 ] || [ $n -ge 400 ]; do sleep 0.05; n=$((n+1)); done\n" +
+                "kill -TERM $pid; wait $pid");
+    EXPECT_EQ(r.status, 0) << ReadFile(err);
+    EXPECT_EQ(r.out, "/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK\n"
+                     "/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK\n"
+                     "Provisioned 2 controllers: 2 OK, 0 failed, 0 interrupted.\n");
 }
 
 }  // namespace
