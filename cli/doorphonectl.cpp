@@ -107,7 +107,8 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
                  "profiles, and install the firmware the tool carries. The same rules and reports as the window.",
                  "doorphonectl"};
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value "
-               "(provision: any controller failed or was interrupted, or --once ended before one was done); "
+               "(provision: any controller failed or was interrupted, a record line could not be written, or --once ended "
+               "before one was done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
                "one.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
                "in any case.");

@@ -75,7 +75,8 @@ public:
             const std::vector<std::string> candidates = Candidates();
             if (candidates.empty()) {
                 if (!said) {
-                    run_.io.err << "Waiting for a controller" << (args_.once ? "" : " (Ctrl+C ends)") << ".\n";
+                    run_.io.err << "Waiting for a controller" << (only_.empty() ? "" : " at " + only_)
+                                << " (Ctrl+C ends).\n";
                     said = true;
                 }
                 if (run_.hooks.waiting) {

@@ -182,7 +182,7 @@ TEST_F(Provision, JsonOnceAndWhatEndsARunEarly)
     controller.Unplug();
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--once"}), 1);
     EXPECT_EQ(out, "Provisioned 0 controllers: 0 OK, 0 failed, 0 interrupted.\n");
-    EXPECT_THAT(err, HasSubstr("Waiting for a controller."));
+    EXPECT_THAT(err, HasSubstr("Waiting for a controller (Ctrl+C ends)."));
     controller.Plug();
 
     // Nothing starts on a bad profile or a record that cannot be kept.
