@@ -31,6 +31,17 @@ inline std::string ReadFile(const std::string& path)
     return s.str();
 }
 
+// For posix_spawn: the arguments, then a null; valid while `args` is.
+inline std::vector<char*> Argv(std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
 // Its outputs go through files in `scratch`; standard input is empty.
 inline Result RunProgram(std::vector<std::string> args, const std::string& scratch)
 {
@@ -42,11 +53,7 @@ inline Result RunProgram(std::vector<std::string> args, const std::string& scrat
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Argv(args);
     pid_t pid = -1;
     Result r;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
@@ -82,11 +89,7 @@ public:
         posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = Argv(args);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }

@@ -1,6 +1,7 @@
 // provision as a technician runs it: the real command on the virtual bench, fed demo commands on its
 // standard input, stopped with Ctrl+C (SIGINT) between units and in the middle of one.
 #include "tests/cli/process.h"
+#include "tests/cli/scratch_test.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,24 +24,16 @@ int Count(const std::string& text, const std::string& what)
     return n;
 }
 
-class ProvisionProcess : public ::testing::Test {
+class ProvisionProcess : public ScratchTest {
 protected:
-    std::filesystem::path dir;
-
     void SetUp() override
     {
-        char pattern[] = "/tmp/dpc-provision-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ScratchTest::SetUp();
         // Four settings that differ from the factory memory, so a unit takes four writes.
         std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
             "audio.speaker-volume": "7", "door.open-code": "42", "door.relay-time": "10 Seconds",
             "maintenance.dtmf-password": "4321"}})";
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::string File(const std::string& name) const { return (dir / name).string(); }
-
     std::vector<std::string> Provision()
     {
         return {DPC_DOORPHONECTL, "--simulate", "--wire-log", File("wire.log"), "provision", File("profile.json"),

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cli/process.h"
+#include "tests/cli/scratch_test.h"
 
 #include <unistd.h>
 
@@ -21,21 +22,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class RealBackendCli : public ::testing::Test {
+class RealBackendCli : public ScratchTest {
 protected:
-    std::filesystem::path dir;
-
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/dpc-real-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        std::filesystem::permissions(dir, std::filesystem::perms::all);  // for the unprivileged case
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::string File(const std::string& name) const { return (dir / name).string(); }
-
     Result Run(std::vector<std::string> args) { return RunProgram(std::move(args), dir.string()); }
 
     // doorphonectl inside the emulated kernel device, with the emulator's options first.
