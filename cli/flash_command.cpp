@@ -127,8 +127,7 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
                     DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
     }
     if (!ReadSnapshot(run.Link(), s)) {
-        return fail("the controller took the restore of its defaults after programming, but reading it back failed: " +
-                    DeviceLink::LastError());
+        return fail(ReadBackFailure("the restore of its defaults after programming"));
     }
     result.now = s.Firmware();
     const std::string now = FormatFirmwareVersion(s.Firmware());

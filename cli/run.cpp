@@ -7,7 +7,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <thread>
 
 bool CliRun::Open(bool simulate, const std::string& state, const std::string& wireLog)
 {
@@ -111,8 +110,13 @@ bool CliRun::ReadBack(SettingsSnapshot& snapshot, const std::string& written)
     if (ReadSnapshot(*link_, snapshot)) {
         return true;
     }
-    Fail(kExitDevice, "the controller took " + written + ", but reading it back failed: " + DeviceLink::LastError());
+    Fail(kExitDevice, ReadBackFailure(written));
     return false;
+}
+
+std::string ReadBackFailure(const std::string& written)
+{
+    return "the controller took " + written + ", but reading it back failed: " + DeviceLink::LastError();
 }
 
 namespace {
@@ -181,13 +185,9 @@ std::string CliRun::WaitForArrival(HotplugMonitor& monitor, std::chrono::millise
 
 bool CliRun::Pause(std::chrono::milliseconds time, const StopRequest* stop)
 {
-    if (!stop) {
-        std::this_thread::sleep_for(time);
-        return true;
-    }
-    pollfd p{stop->Fd(), POLLIN, 0};
+    pollfd p{stop ? stop->Fd() : -1, POLLIN, 0};  // poll skips a negative descriptor: a plain sleep
     const auto deadline = std::chrono::steady_clock::now() + time;
-    while (!stop->Requested()) {
+    while (!(stop && stop->Requested())) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return true;

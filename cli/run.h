@@ -8,14 +8,14 @@
 #include "settings/snapshot.h"
 #include "sim/backend.h"
 
-class StopRequest;
-struct ProfileContents;
-
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+class StopRequest;
+struct ProfileContents;
 
 class CliRun {
 public:
@@ -116,6 +116,9 @@ struct ProfileApplied {
 };
 ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const SettingsSnapshot& held, bool dryRun,
                             std::ostream& detail, const StopRequest* stop = nullptr);
+
+// "the controller took WRITTEN, but reading it back failed: why", for the read after a write that failed.
+std::string ReadBackFailure(const std::string& written);
 
 // "unknown setting "x" (see: doorphonectl keys)"
 std::string UnknownSetting(const std::string& key);

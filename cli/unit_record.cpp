@@ -18,6 +18,11 @@ std::string Version(const std::optional<FirmwareVersion>& v)
     return v ? FormatFirmwareVersion(*v) : std::string("unknown");
 }
 
+nlohmann::json VersionJson(const std::optional<FirmwareVersion>& v)
+{
+    return v ? nlohmann::json(FormatFirmwareVersion(*v)) : nlohmann::json();
+}
+
 const char* OutcomeName(UnitResult::Outcome outcome)
 {
     switch (outcome) {
@@ -66,8 +71,8 @@ std::string ResultLine(const UnitResult& r)
 nlohmann::json ResultJson(const UnitResult& r)
 {
     nlohmann::json j = {{"path", Latin1ToUtf8(r.path)},
-                        {"firmwareBefore", r.before ? nlohmann::json(FormatFirmwareVersion(*r.before)) : nlohmann::json()},
-                        {"firmwareAfter", r.after ? nlohmann::json(FormatFirmwareVersion(*r.after)) : nlohmann::json()},
+                        {"firmwareBefore", VersionJson(r.before)},
+                        {"firmwareAfter", VersionJson(r.after)},
                         {"flashed", r.flashed},
                         {"written", r.written},
                         {"result", OutcomeName(r.outcome)}};

@@ -111,8 +111,7 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
     }
     SettingsSnapshot after;
     if (!ReadSnapshot(run.Link(), after)) {
-        return fail(kExitDevice, "the controller took " + written + ", but reading it back failed: " +
-                                     DeviceLink::LastError());
+        return fail(kExitDevice, ReadBackFailure(written));
     }
     for (const SettingValue& v : contents.values) {
         if (!Holds(after, v)) {

@@ -3,8 +3,9 @@
 #include "sim/demo_commands.h"
 #include "sim/hidraw_testbed.h"
 #include "sim/line_reader.h"
-#include "device/device_link.h"
 #include "sim/backend.h"
+
+#include "device/device_link.h"
 
 #include <fcntl.h>
 #include <glib-unix.h>

@@ -230,15 +230,21 @@ std::shared_ptr<VirtualController::Core> VirtualController::Current() const
     return units_[current_];
 }
 
+std::optional<std::size_t> VirtualController::IndexOf(const std::string& path) const
+{
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+        if (units_[i]->path == path) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 std::shared_ptr<VirtualController::Core> VirtualController::Find(const std::string& path) const
 {
     std::lock_guard lock(unitsMutex_);
-    for (const std::shared_ptr<Core>& unit : units_) {
-        if (unit->path == path) {
-            return unit;
-        }
-    }
-    return nullptr;
+    const std::optional<std::size_t> i = IndexOf(path);
+    return i ? units_[*i] : nullptr;
 }
 
 // With `unitsMutex_` held, or before the bench is shared. A new unit has the factory memory and the bench's
@@ -298,13 +304,11 @@ std::string VirtualController::Attach(std::optional<FirmwareVersion> firmware)
 bool VirtualController::Select(const std::string& path)
 {
     std::lock_guard lock(unitsMutex_);
-    for (std::size_t i = 0; i < units_.size(); ++i) {
-        if (units_[i]->path == path) {
-            current_ = i;
-            return true;
-        }
+    const std::optional<std::size_t> i = IndexOf(path);
+    if (i) {
+        current_ = *i;
     }
-    return false;
+    return i.has_value();
 }
 
 std::vector<std::string> VirtualController::UnitPaths() const

@@ -94,6 +94,7 @@ public:
 
 private:
     std::shared_ptr<Core> Current() const;
+    std::optional<std::size_t> IndexOf(const std::string& path) const;  // with `unitsMutex_` held
     std::shared_ptr<Core> Find(const std::string& path) const;
     std::shared_ptr<Core> NewUnit(std::optional<FirmwareVersion> firmware);
     std::string AddUnit(std::optional<FirmwareVersion> firmware, bool pullOutCurrent);
