@@ -5,7 +5,7 @@
 #include "device/device_link.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
-#include "sim/backend.h"
+#include "backend/backend.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -87,7 +87,7 @@ int CDoorphoneConfigApp::InitInstance()
     }
 
     std::string error;
-    std::optional<sim::Backend> backend = sim::Backend::Open({m_options.simulate, {}, nullptr}, error);
+    std::optional<Backend> backend = Backend::Open({m_options.simulate, {}, nullptr}, error);
     if (!backend) {
         std::fprintf(stderr, "doorphoneconfig: %s\n", error.c_str());
         return 2;

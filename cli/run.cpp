@@ -11,7 +11,7 @@
 bool CliRun::Open(bool simulate, const std::string& state, const std::string& wireLog)
 {
     std::string error;
-    backend_ = sim::Backend::Open({simulate, state, hooks.controller}, error);
+    backend_ = Backend::Open({simulate, state, hooks.controller}, error);
     if (!backend_) {
         return Fail(kExitUsage, "cannot use the state file " + state + ": " + error), false;
     }

@@ -6,7 +6,7 @@
 #include "device/device_link.h"
 #include "device/hotplug.h"
 #include "settings/snapshot.h"
-#include "sim/backend.h"
+#include "backend/backend.h"
 
 #include <chrono>
 #include <memory>
@@ -54,7 +54,7 @@ public:
     bool Pause(std::chrono::milliseconds time, const StopRequest* stop);
 
     DeviceLink& Link() { return *link_; }
-    sim::Backend& Backend() { return *backend_; }
+    ::Backend& Backend() { return *backend_; }
 
     CliIo& io;
     const CliTestHooks& hooks;
@@ -63,7 +63,7 @@ private:
     std::string devicePath_;
     std::string lastFailure_;
     bool sayFailures_ = true;
-    std::optional<sim::Backend> backend_;
+    std::optional<::Backend> backend_;
     std::unique_ptr<DeviceLink> link_;
 };
 

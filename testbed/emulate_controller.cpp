@@ -1,9 +1,9 @@
 // emulate-controller: runs a program on the controller as the kernel shows it (sysfs, udev events, a hidraw
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
 #include "sim/demo_commands.h"
-#include "sim/hidraw_testbed.h"
+#include "testbed/hidraw_testbed.h"
 #include "sim/line_reader.h"
-#include "sim/backend.h"
+#include "backend/backend.h"
 
 #include "device/device_link.h"
 
@@ -166,7 +166,7 @@ void ApplyControlLine(Emulator& e, const std::string& line);
 
 struct Emulator {
     sim::VirtualController controller;
-    std::optional<sim::Backend> backend;  // the controller above, with its state file
+    std::optional<Backend> backend;  // the controller above, with its state file
     std::unique_ptr<sim::HidrawTestbed> bed;
     std::unique_ptr<HotplugMonitor> monitor;
     GMainLoop* loop = nullptr;
@@ -269,7 +269,7 @@ int Run(const Options& o)
 {
     Emulator e;
     std::string stateError;
-    e.backend = sim::Backend::Open({true, o.state, &e.controller}, stateError);
+    e.backend = Backend::Open({true, o.state, &e.controller}, stateError);
     if (!e.backend) {
         std::fprintf(stderr, "emulate-controller: cannot use the state file %s: %s\n", o.state.c_str(),
                      stateError.c_str());

@@ -1,9 +1,7 @@
-#include "sim/backend.h"
+#include "backend/backend.h"
 
 #include "device/udev_monitor.h"
 #include "sim/state_file.h"
-
-namespace sim {
 
 std::optional<Backend> Backend::Open(const BackendOptions& options, std::string& error)
 {
@@ -15,11 +13,11 @@ std::optional<Backend> Backend::Open(const BackendOptions& options, std::string&
     }
     b.controller_ = options.controller;
     if (b.controller_ == nullptr) {
-        b.owned_ = std::make_shared<VirtualController>();
+        b.owned_ = std::make_shared<sim::VirtualController>();
         b.controller_ = b.owned_.get();
     }
     if (!options.statePath.empty()) {
-        b.state_ = StateFile::Open(options.statePath, error);
+        b.state_ = sim::StateFile::Open(options.statePath, error);
         if (!b.state_) {
             return std::nullopt;
         }
@@ -42,4 +40,3 @@ bool Backend::SaveState(std::string& error) const
     return !state_ || controller_ == nullptr || state_->Save(controller_->GetMemory(), error);
 }
 
-}  // namespace sim

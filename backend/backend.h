@@ -12,12 +12,10 @@
 #include <optional>
 #include <string>
 
-namespace sim {
-
 struct BackendOptions {
     bool simulate = false;
     std::string statePath;                  // with simulate: the memory between runs
-    VirtualController* controller = nullptr;  // with simulate: this one instead of a new one (tests)
+    sim::VirtualController* controller = nullptr;  // with simulate: this one instead of a new one (tests)
 };
 
 class Backend {
@@ -29,17 +27,16 @@ public:
     // Plug and pull-out notifications of this platform; null when none can be had.
     std::unique_ptr<HotplugMonitor> CreateMonitor() const;
     // The virtual controller, or null on the real backend.
-    VirtualController* Controller() const { return controller_; }
+    sim::VirtualController* Controller() const { return controller_; }
     // Keeps the virtual controller's memory in the state file, if one was given and it changed.
     bool SaveState(std::string& error) const;
     std::string StatePath() const { return state_ ? state_->Path() : std::string(); }
 
 private:
-    std::shared_ptr<VirtualController> owned_;
-    VirtualController* controller_ = nullptr;
+    std::shared_ptr<sim::VirtualController> owned_;
+    sim::VirtualController* controller_ = nullptr;
     std::shared_ptr<HidapiPlatform> hidapi_;
     HidPlatform* platform_ = nullptr;
-    std::shared_ptr<StateFile> state_;  // held, with its lock, for the whole run
+    std::shared_ptr<sim::StateFile> state_;  // held, with its lock, for the whole run
 };
 
-}  // namespace sim

@@ -1,4 +1,4 @@
-#include "sim/hidraw_testbed.h"
+#include "testbed/hidraw_testbed.h"
 
 #include "device/device_link.h"
 #include "device/reports.h"
