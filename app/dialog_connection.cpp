@@ -1,7 +1,6 @@
 // The connected and disconnected views, and the plug and pull-out notifications that switch between them.
 #include "app/doorphoneconfigdlg.h"
 
-#include "device/reports.h"
 #include "resources/strings.h"
 
 #include <QLabel>
@@ -20,10 +19,7 @@ void CDoorphoneConfigDlg::ShowConnectedView()
     LabelTab(0);
     ReadSettings(0);
     m_tabCtrl->SetCurSel(0);
-    if (m_updatePending) {
-        m_link.SendRestoreDefaults();
-        m_updatePending = false;
-    }
+    m_session.RestoreOwedDefaults();  // its outcome is not examined
 }
 
 void CDoorphoneConfigDlg::ShowDisconnectedView()
@@ -44,14 +40,12 @@ void CDoorphoneConfigDlg::ShowDisconnectedView()
 
 void CDoorphoneConfigDlg::ProbeDevice()
 {
-    if (!m_link.FindDevice() || !m_link.GetShortReport(report::kStatusId)) {
+    if (!m_session.ProbeDevice()) {
         m_connectionState = dlg::kDisconnected;
         ShowDisconnectedView();
         ShowAccessAdvice();
         return;
     }
-    // Byte 5 of the status report is looked at, but nothing depends on it.
-    [[maybe_unused]] const bool byte5Clear = m_link.ReportBuffer()[5] == 0;
     m_connectionState = dlg::kConnected;
     ShowConnectedView();
 }
@@ -99,7 +93,7 @@ void CDoorphoneConfigDlg::ShowAccessAdvice()
 {
     // Only the disconnected view's prompt gives way to the advice, never an install's outcome text.
     auto* status = Item<QLabel>(dlg::kStatusLineId);
-    const std::string denied = m_link.InaccessiblePath();
+    const std::string denied = m_session.Link().InaccessiblePath();
     const QString text = status->text();
     const bool showsPromptOrAdvice = text == dlg::kConnectPrompt || text == m_accessAdvice;
     if (m_connectionState != dlg::kDisconnected || !showsPromptOrAdvice) {
@@ -129,12 +123,12 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     if (devicePath == nullptr || devicePath[0] == '\0' || std::strlen(devicePath) < 5) {
         return 1;
     }
-    const bool present = m_link.FindDevice();
+    const bool present = m_session.FindDevice();
     auto connectAfterSettling = [this] {
         m_hooks.settleWait(m_arrivalSettleTime);
         // What arrived during the wait is taken with it, so a bouncing connector costs one wait and one
         // view: the controller's presence after all of them decides.
-        if (TakeQueuedNotifications() && !m_link.FindDevice()) {
+        if (TakeQueuedNotifications() && !m_session.FindDevice()) {
             m_connectionState = dlg::kDisconnected;
             ShowDisconnectedView();
             return;

@@ -22,7 +22,7 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     if (!m_hooks.confirm(this, kInstallQuestion, dlg::kTitle)) {
         return;
     }
-    m_updatePending = true;
+    m_session.BeginInstall();
     // Locking moves the focus from control to control; none of that is the user leaving an edit.
     m_ignoreFocusLoss = true;
     m_tabCtrl->setFocus(Qt::OtherFocusReason);
@@ -33,8 +33,8 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     m_ignoreFocusLoss = false;
 
     std::FILE* trace = m_hooks.firmwareTrace ? m_hooks.firmwareTrace : stdout;
-    auto stream = m_hooks.firmwareImage ? std::make_shared<FirmwareStream>(m_link, nullptr, trace, m_hooks.firmwareImage)
-                                        : std::make_shared<FirmwareStream>(m_link, nullptr, trace);
+    auto stream = m_hooks.firmwareImage ? std::make_shared<FirmwareStream>(m_session.Link(), nullptr, trace, m_hooks.firmwareImage)
+                                        : std::make_shared<FirmwareStream>(m_session.Link(), nullptr, trace);
     m_activeStream = stream;
     auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, stream});
     if (m_worker.joinable()) {
@@ -75,10 +75,9 @@ unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadP
     };
     stream.SetErrorHook(onChunkError);
 
-    stream.SendBootReport();
     // Only posts that move the bar are made: about a hundred instead of one per byte.
     int lastPosition = -1;
-    const bool ok = stream.StreamFirmwareImage([dialog, &lastPosition](uint32_t consumed, uint32_t total) {
+    const bool ok = ControllerSession::RunInstall(stream, [dialog, &lastPosition](uint32_t consumed, uint32_t total) {
         const int position = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
         if (position != lastPosition) {
             lastPosition = position;

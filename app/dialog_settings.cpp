@@ -2,7 +2,6 @@
 // the rules for when leaving an edit counts as the user leaving it.
 #include "app/doorphoneconfigdlg.h"
 
-#include "device/reports.h"
 #include "resources/strings.h"
 #include "settings/catalogue.h"
 #include "settings/entry_rules.h"
@@ -120,19 +119,10 @@ void CDoorphoneConfigDlg::SelectEntry(QComboBox* combo, int position)
 
 void CDoorphoneConfigDlg::ReadSettings(int tab)
 {
-    auto& settings = SettingsImage.settings;
-    auto& pool = SettingsImage.pool;
-    settings[0] = report::kSettingsId;
-    if (!m_link.GetFeature(settings.data(), report::kSettingsLength)) {
+    if (!m_session.ReadSettings(SettingsImage)) {
         return;
     }
-    pool[0] = report::kStringPoolId;
-    if (!m_link.GetFeature(pool.data(), report::kStringPoolLength)) {
-        return;
-    }
-    SettingsSnapshot read;
-    std::copy_n(settings.begin(), read.settings.size(), read.settings.begin());
-    std::copy_n(pool.begin(), read.pool.size(), read.pool.begin());
+    const SettingsSnapshot& read = SettingsImage;
     m_stationModel = read.Station().model;
     if (tab < 0 || tab >= kTabCount) {
         return;
@@ -192,7 +182,7 @@ void CDoorphoneConfigDlg::OnChoiceChanged(int id)
     if (position < 0) {
         return;  // nothing selected: there is no value to send
     }
-    const bool sent = m_link.SendNumericParameter(entry->address.group, entry->address.index, position);
+    const bool sent = m_session.WriteChoice(*entry, position);
     // The settings this one decides become free or locked with it.
     for (const SettingDependency* rule : RulesDecidedBy(*entry)) {
         GetDlgItem(FindEntryByKey(rule->dependent)->controlId)->setEnabled(position == rule->position);
@@ -221,8 +211,7 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
         m_ignoreFocusLoss = false;
     }
     m_lastEditRejected = !verdict.send;
-    if (verdict.send && !m_link.SendStringParameter(entry->address.group, entry->address.index,
-                                                    static_cast<int>(text.size()), text.c_str())) {
+    if (verdict.send && !m_session.WriteText(*entry, text)) {
         ReportFailedWrite();
     }
     m_inEditKillFocus = false;
@@ -231,7 +220,7 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
 void CDoorphoneConfigDlg::OnRestoreDefaults()
 {
     WritePendingEdits();
-    if (!m_link.SendRestoreDefaults()) {
+    if (!m_session.RestoreDefaults()) {
         ReportFailedWrite();
     }
 }

@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QEventLoop>
 
 #include <cstdio>
 #include <memory>
@@ -94,23 +93,20 @@ int CDoorphoneConfigApp::InitInstance()
     }
     DeviceLink link(backend->Platform());
     link.SetWireLog(wireLog);
+    ControllerSession session(link);
 
-    CDoorphoneConfigDlg dialog(link, [&backend] { return backend->CreateMonitor(); });
-    sim::VirtualController* controller = backend->Controller();
-    if (!controller) {
-        dialog.exec();
-        return 0;
+    CDoorphoneConfigDlg dialog(session, [&backend] { return backend->CreateMonitor(); });
+    // The virtual controller's panel stands beside the window, which runs the same way on either backend.
+    std::unique_ptr<CSimulatorPanel> panel;
+    if (sim::VirtualController* controller = backend->Controller()) {
+        panel = std::make_unique<CSimulatorPanel>(*controller);
+        panel->ReadCommandsFrom(STDIN_FILENO);
+        QObject::connect(&dialog, &CDoorphoneConfigDlg::Shown, panel.get(), [&dialog, &panel] {
+            panel->show();
+            panel->move(dialog.frameGeometry().right() + 12, dialog.frameGeometry().top());
+        });
     }
-    // With the virtual controller its panel must stay usable beside the dialog, so the dialog runs in an
-    // event loop of its own rather than blocking every other window.
-    CSimulatorPanel panel(*controller);
-    panel.ReadCommandsFrom(STDIN_FILENO);
-    QEventLoop loop;
-    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    dialog.show();
-    panel.show();
-    panel.move(dialog.frameGeometry().right() + 12, dialog.frameGeometry().top());
-    loop.exec();
+    dialog.DoModal();
     return 0;
 }
 

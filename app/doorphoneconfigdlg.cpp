@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QSocketNotifier>
+#include <QEventLoop>
 #include <QMessageBox>
 
 #include <thread>
@@ -16,6 +17,7 @@ namespace {
 void DefaultErrorBox(QWidget* owner, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, "Error", text, QMessageBox::Ok, owner);
+    box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 
@@ -23,20 +25,22 @@ bool DefaultConfirm(QWidget* owner, const QString& text, const QString& caption)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, owner);
     box.setDefaultButton(QMessageBox::Cancel);
+    box.setWindowModality(Qt::WindowModal);
     return box.exec() == QMessageBox::Ok;
 }
 
 void DefaultApplicationMessage(QWidget* owner, const QString& text)
 {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, owner);
+    box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 
 }  // namespace
 
-CDoorphoneConfigDlg::CDoorphoneConfigDlg(DeviceLink& link, MonitorFactory monitorFactory, DialogHooks hooks,
+CDoorphoneConfigDlg::CDoorphoneConfigDlg(ControllerSession& session, MonitorFactory monitorFactory, DialogHooks hooks,
                                          QWidget* parent)
-    : QDialog(parent), m_link(link), m_monitorFactory(std::move(monitorFactory)), m_hooks(std::move(hooks))
+    : QDialog(parent), m_session(session), m_monitorFactory(std::move(monitorFactory)), m_hooks(std::move(hooks))
 {
     if (!m_hooks.error) {
         m_hooks.error = DefaultErrorBox;
@@ -115,6 +119,20 @@ void CDoorphoneConfigDlg::keyPressEvent(QKeyEvent* event)
     default:
         QDialog::keyPressEvent(event);
     }
+}
+
+int CDoorphoneConfigDlg::DoModal()
+{
+    // The window is the tool's only window of its own, so it needs no modality to be the one that takes
+    // input; being modal to nothing keeps the windows beside it usable: the install's "Error" box, which
+    // belongs to no window, and the virtual controller's panel. Its own boxes are modal to it alone.
+    setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    emit Shown();
+    loop.exec();
+    return result();
 }
 
 void CDoorphoneConfigDlg::done(int result)

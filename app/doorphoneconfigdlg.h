@@ -2,8 +2,8 @@
 // settings tab by tab, writes every change at once, and follows the controller being plugged in and pulled out.
 #pragma once
 
-#include "device/device_link.h"
 #include "device/firmware_stream.h"
+#include "session/controller_session.h"
 #include "device/hotplug.h"
 #include "settings/snapshot.h"
 #include "ui/stabctrl.h"
@@ -102,7 +102,7 @@ class CDoorphoneConfigDlg : public QDialog {
     Q_OBJECT
 public:
     // Initialises at once: controls, choice lists, the device probe and the notification registration.
-    CDoorphoneConfigDlg(DeviceLink& link, MonitorFactory monitorFactory, DialogHooks hooks = {},
+    CDoorphoneConfigDlg(ControllerSession& session, MonitorFactory monitorFactory, DialogHooks hooks = {},
                         QWidget* parent = nullptr);
     ~CDoorphoneConfigDlg() override;
 
@@ -120,8 +120,8 @@ public:
 
     int ConnectionState() const { return m_connectionState; }
     int StationModel() const { return m_stationModel; }
-    bool UpdatePending() const { return m_updatePending; }
-    void SetUpdatePending(bool pending) { m_updatePending = pending; }
+    bool UpdatePending() const { return m_session.UpdatePending(); }
+    void SetUpdatePending(bool pending) { m_session.SetUpdatePending(pending); }
     bool IsRegisteredForNotifications() const { return m_hDevNotify != nullptr; }
 
     // For tests: the wait after an arrival. Not a setting a user has.
@@ -153,8 +153,14 @@ public:
     void OnUpdateFailed();
     bool InstallRunning() const { return m_activeStream != nullptr; }
 
+    // Shows the window and runs it until it ends, the same way on every backend (see DoModal's comment).
+    int DoModal();
     // Ends the dialog; an install under way stops before its next transfer.
     void done(int result) override;
+
+signals:
+    // The window is on screen, for what stands beside it.
+    void Shown();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -189,11 +195,8 @@ private:
     };
     static unsigned FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param);
 
-    // The last settings and string-pool reports; a read fills the first 63 bytes of each.
-    struct {
-        std::array<uint8_t, 64> settings{};
-        std::array<uint8_t, 64> pool{};
-    } SettingsImage;
+    // The last settings and string-pool reports, as the last read left them.
+    SettingsSnapshot SettingsImage;
 
     QIcon m_hIcon;
     QPointer<QProgressBar> m_progressCtrl;
@@ -209,14 +212,13 @@ private:
     std::array<QPointer<QLabel>, 8> LabelControls;
     std::map<int, QPointer<QWidget>> m_items;
 
-    DeviceLink& m_link;
+    ControllerSession& m_session;
     MonitorFactory m_monitorFactory;
     DialogHooks m_hooks;
 
     int m_connectionState = dlg::kDisconnected;
     QString m_accessAdvice;  // the advice the status line shows, if any
     int m_stationModel = 0;
-    bool m_updatePending = false;
     std::chrono::milliseconds m_arrivalSettleTime = controller::kArrivalSettleTime;
 
     std::shared_ptr<FirmwareStream> m_activeStream;  // the install under way, until its outcome is handled

@@ -28,13 +28,14 @@ Result Install(std::chrono::microseconds latency)
     controller.SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
     controller.SetLatency(latency);
     DeviceLink link(controller);
+    ControllerSession session(link);
     std::FILE* devnull = std::fopen("/dev/null", "w");
     DialogHooks hooks;
     hooks.confirm = [](QWidget*, const QString&, const QString&) { return true; };
     hooks.applicationMessage = [](QWidget*, const QString&) {};
     hooks.firmwareError = [](const QString&) {};
     hooks.firmwareTrace = devnull;
-    CDoorphoneConfigDlg dialog(link, [&] { return controller.CreateMonitor(); }, hooks);
+    CDoorphoneConfigDlg dialog(session, [&] { return controller.CreateMonitor(); }, hooks);
     dialog.show();
 
     QElapsedTimer clock;
@@ -77,9 +78,10 @@ double FirstPaintMs()
 {
     sim::VirtualController controller;
     DeviceLink link(controller);
+    ControllerSession session(link);
     QElapsedTimer clock;
     clock.start();
-    CDoorphoneConfigDlg dialog(link, [&] { return controller.CreateMonitor(); });
+    CDoorphoneConfigDlg dialog(session, [&] { return controller.CreateMonitor(); });
     PaintWatch watch;
     dialog.installEventFilter(&watch);
     dialog.show();
@@ -114,9 +116,10 @@ void Storm(int cycles)
 {
     sim::VirtualController controller;
     DeviceLink link(controller);
+    ControllerSession session(link);
     DialogHooks hooks;
     hooks.settleWait = [](std::chrono::milliseconds) {};
-    CDoorphoneConfigDlg dialog(link, [&] { return controller.CreateMonitor(); }, hooks);
+    CDoorphoneConfigDlg dialog(session, [&] { return controller.CreateMonitor(); }, hooks);
     dialog.show();
     auto settle = [] {
         for (int i = 0; i < 3; ++i) {

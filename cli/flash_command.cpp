@@ -1,7 +1,7 @@
 // flash: installs the carried firmware as the window does, then waits for the controller's restart and
 // restores its defaults.
 #include "cli/run.h"
-#include "cli/stop_request.h"
+#include "session/stop_request.h"
 #include "cli/unit_record.h"
 #include "device/firmware_stream.h"
 #include "resources/strings.h"
@@ -59,9 +59,10 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
     std::string chunkError;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(std::fopen("/dev/null", "w"), &std::fclose);
     FirmwareStream stream(run.Link(), [&chunkError](const std::string& text) { chunkError = text; }, trace.get());
-    stream.SendBootReport();
+    ControllerSession& session = run.Session();
+    session.BeginInstall();
     int shown = -1;
-    const bool ok = stream.StreamFirmwareImage([&](uint32_t consumed, uint32_t total) {
+    const bool ok = ControllerSession::RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
         if (stop && stop->Requested()) {
             stream.RequestStop();  // the chunk in flight finishes; no other starts
         }
@@ -92,7 +93,7 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
         return fail("cannot watch for the controller's restart; " + restoreAdvice);
     }
     const std::string path = run.Link().DevicePath();
-    if (!run.WaitForLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
+    if (!session.AwaitLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
         if (stop && stop->Requested()) {
             return stopped("stopped while waiting for the controller's restart after programming; its defaults are "
                            "not restored: " + restoreAdvice);
@@ -100,7 +101,7 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
         return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
                     " s after programming");
     }
-    const std::string back = run.WaitForArrival(*monitor, run.hooks.returnTimeout, stop);
+    const std::string back = session.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
     if (back.empty()) {
         if (stop && stop->Requested()) {
             return stopped("stopped while the controller restarted with its new firmware; its defaults are not "
@@ -111,22 +112,22 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
     }
     // A restarted controller may come back on another node; from now on the run means that one.
     run.UseDevice(back);
-    if (!run.Pause(run.hooks.settle, stop)) {
+    if (!ControllerSession::Pause(run.hooks.settle, stop)) {
         return stopped("stopped as the controller came back with its new firmware; its defaults are not restored; "
                        "run: doorphonectl --device " + back + " restore-defaults");
     }
-    if (!run.Link().OpenPath(back)) {
+    if (!session.FindDevice(back)) {
         return fail("the controller came back at " + back + " but cannot be opened: " + DeviceLink::LastError() +
                     "; run: doorphonectl restore-defaults");
     }
     // As the window does on the controller's return: read it, then restore the defaults once.
     SettingsSnapshot s;
-    ReadSnapshot(run.Link(), s);
-    if (!run.Link().SendRestoreDefaults()) {
+    session.ReadSettings(s);
+    if (!session.RestoreOwedDefaults().value_or(false)) {
         return fail("the controller came back with its new firmware but refused the restore-defaults report: " +
                     DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
     }
-    if (!ReadSnapshot(run.Link(), s)) {
+    if (!session.ReadSettings(s)) {
         return fail(ReadBackFailure("the restore of its defaults after programming"));
     }
     result.now = s.Firmware();

@@ -2,7 +2,7 @@
 // given the profile, and reported in one line (and in the record), until Ctrl+C or --once.
 #include "cli/profile.h"
 #include "cli/run.h"
-#include "cli/stop_request.h"
+#include "cli/stop_on_signals.h"
 #include "cli/unit_record.h"
 #include "device/carried_firmware.h"
 #include "device/file_io.h"
@@ -87,7 +87,7 @@ public:
             }
             said = false;
             const std::string path = candidates.front();
-            if (!settled_.count(path) && !run_.Pause(run_.hooks.settle, &stop_)) {
+            if (!settled_.count(path) && !ControllerSession::Pause(run_.hooks.settle, &stop_)) {
                 break;  // it came, but nothing was said to it yet
             }
             settled_.insert(path);

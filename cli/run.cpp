@@ -1,10 +1,8 @@
 #include "cli/run.h"
 
-#include "cli/stop_request.h"
+#include "session/stop_request.h"
 #include "device/wire_log.h"
 #include "settings/text_encoding.h"
-
-#include <poll.h>
 
 #include <algorithm>
 
@@ -16,6 +14,7 @@ bool CliRun::Open(bool simulate, const std::string& state, const std::string& wi
         return Fail(kExitUsage, "cannot use the state file " + state + ": " + error), false;
     }
     link_ = std::make_unique<DeviceLink>(backend_->Platform());
+    session_ = std::make_unique<ControllerSession>(*link_);
     if (!wireLog.empty()) {
         std::shared_ptr<WireLog> log = WireLog::Open(wireLog, error);
         if (!log) {
@@ -75,8 +74,7 @@ bool CliRun::ChooseAmong(bool changes)
 
 bool CliRun::Connect()
 {
-    const bool found = devicePath_.empty() ? link_->FindDevice() : link_->OpenPath(devicePath_);
-    if (found && link_->GetShortReport(report::kStatusId)) {
+    if (session_->ProbeDevice(devicePath_)) {
         return true;
     }
     if (const std::string denied = link_->InaccessiblePath(); !denied.empty()) {
@@ -98,7 +96,7 @@ bool CliRun::Connect()
 
 bool CliRun::Read(SettingsSnapshot& snapshot)
 {
-    if (ReadSnapshot(*link_, snapshot)) {
+    if (session_->ReadSettings(snapshot)) {
         return true;
     }
     Fail(kExitDevice, "the controller did not answer the settings read: " + DeviceLink::LastError());
@@ -107,7 +105,7 @@ bool CliRun::Read(SettingsSnapshot& snapshot)
 
 bool CliRun::ReadBack(SettingsSnapshot& snapshot, const std::string& written)
 {
-    if (ReadSnapshot(*link_, snapshot)) {
+    if (session_->ReadSettings(snapshot)) {
         return true;
     }
     Fail(kExitDevice, ReadBackFailure(written));
@@ -117,84 +115,6 @@ bool CliRun::ReadBack(SettingsSnapshot& snapshot, const std::string& written)
 std::string ReadBackFailure(const std::string& written)
 {
     return "the controller took " + written + ", but reading it back failed: " + DeviceLink::LastError();
-}
-
-namespace {
-
-// Waits until `monitor` has events, `stop` is requested, or `deadline` passes. False on a stop or the deadline.
-bool AwaitEvents(HotplugMonitor& monitor, std::chrono::steady_clock::time_point deadline, const StopRequest* stop)
-{
-    for (;;) {
-        if (stop && stop->Requested()) {
-            return false;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd p[2] = {{monitor.Fd(), POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
-        if (poll(p, 2, static_cast<int>(std::min<long long>(left.count(), 1000))) > 0 && (p[0].revents & POLLIN)) {
-            return true;
-        }
-    }
-}
-
-}  // namespace
-
-bool CliRun::WaitForLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
-                          const StopRequest* stop)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    auto present = [&] {
-        const std::vector<HidDeviceInfo> found = link_->Controllers();
-        return std::any_of(found.begin(), found.end(), [&](const HidDeviceInfo& i) { return i.path == path; });
-    };
-    // The controller may have left before the monitor could say so.
-    if (!present()) {
-        return true;
-    }
-    while (AwaitEvents(monitor, deadline, stop)) {
-        for (const HotplugEvent& event : monitor.ReadEvents()) {
-            // Its sysfs entry may outlive the event by a moment; the event is what counts.
-            if (event.action == HotplugAction::Remove && event.devicePath == path) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-std::string CliRun::WaitForArrival(HotplugMonitor& monitor, std::chrono::milliseconds limit, const StopRequest* stop)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (AwaitEvents(monitor, deadline, stop)) {
-        for (const HotplugEvent& event : monitor.ReadEvents()) {
-            if (event.action != HotplugAction::Add) {
-                continue;
-            }
-            // Other devices of the machine come and go too; only a controller counts.
-            for (const HidDeviceInfo& info : link_->Controllers()) {
-                if (info.path == event.devicePath) {
-                    return info.path;
-                }
-            }
-        }
-    }
-    return {};
-}
-
-bool CliRun::Pause(std::chrono::milliseconds time, const StopRequest* stop)
-{
-    pollfd p{stop ? stop->Fd() : -1, POLLIN, 0};  // poll skips a negative descriptor: a plain sleep
-    const auto deadline = std::chrono::steady_clock::now() + time;
-    while (!(stop && stop->Requested())) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return true;
-        }
-        poll(&p, 1, static_cast<int>(left.count()));
-    }
-    return false;
 }
 
 std::string UnknownSetting(const std::string& key)

@@ -5,6 +5,7 @@
 #include "cli/doorphonectl.h"
 #include "device/device_link.h"
 #include "device/hotplug.h"
+#include "session/controller_session.h"
 #include "settings/snapshot.h"
 #include "backend/backend.h"
 
@@ -45,15 +46,9 @@ public:
     bool Read(SettingsSnapshot& snapshot);
     // The read after a write: when it fails, says what was written all the same.
     bool ReadBack(SettingsSnapshot& snapshot, const std::string& written);
-    // Waits at most `limit` for the controller at `path` to leave. False when it did not, or on a stop.
-    bool WaitForLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
-                      const StopRequest* stop = nullptr);
-    // Waits at most `limit` for a controller to arrive; its path, or empty when none did or on a stop.
-    std::string WaitForArrival(HotplugMonitor& monitor, std::chrono::milliseconds limit, const StopRequest* stop = nullptr);
-    // Waits `time` unless a stop comes first; false on a stop.
-    bool Pause(std::chrono::milliseconds time, const StopRequest* stop);
 
     DeviceLink& Link() { return *link_; }
+    ControllerSession& Session() { return *session_; }
     ::Backend& Backend() { return *backend_; }
 
     CliIo& io;
@@ -65,6 +60,7 @@ private:
     bool sayFailures_ = true;
     std::optional<::Backend> backend_;
     std::unique_ptr<DeviceLink> link_;
+    std::unique_ptr<ControllerSession> session_;
 };
 
 // The arguments of whichever command runs.

@@ -1,7 +1,7 @@
 // The commands that change the controller's settings: set, restore-defaults and import.
 #include "cli/profile.h"
 #include "cli/run.h"
-#include "cli/stop_request.h"
+#include "session/stop_request.h"
 #include "device/file_io.h"
 #include "settings/setting_value.h"
 #include "settings/text_encoding.h"
@@ -31,7 +31,7 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     if (!s.Allows(*entry)) {
         return run.Fail(kExitUsage, RuleText(*DependencyOf(*entry)));
     }
-    if (!WriteSetting(run.Link(), value)) {
+    if (!run.Session().Write(value)) {
         return run.Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
                                          DeviceLink::LastError());
     }
@@ -50,7 +50,7 @@ int RestoreDefaultsCommand(CliRun& run, const CommandArgs&)
     if (!run.Connect()) {
         return kExitDevice;
     }
-    if (!run.Link().SendRestoreDefaults()) {
+    if (!run.Session().RestoreDefaults()) {
         return run.Fail(kExitDevice, "the controller refused the restore-defaults report: " + DeviceLink::LastError());
     }
     return kExitDone;
@@ -97,7 +97,7 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
         if (dryRun) {
             continue;
         }
-        if (!WriteSetting(run.Link(), v)) {
+        if (!run.Session().Write(v)) {
             return fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
                                          DeviceLink::LastError() + "; " +
                                          (written.empty() ? "nothing was written before it"
@@ -110,7 +110,7 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
         return result;
     }
     SettingsSnapshot after;
-    if (!ReadSnapshot(run.Link(), after)) {
+    if (!run.Session().ReadSettings(after)) {
         return fail(kExitDevice, ReadBackFailure(written));
     }
     for (const SettingValue& v : contents.values) {

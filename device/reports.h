@@ -17,6 +17,7 @@ constexpr std::size_t kLongLength = 63;  // parameter, settings, string pool, fi
 constexpr uint8_t kStatusId = 1;         // StatusReport, read
 constexpr std::size_t kStatusLength = 8;
 constexpr std::size_t kShortLength = 8;  // what GetShortReport reads, for ID 1 or 2
+constexpr std::size_t kStatusProbeByte = 5;  // the one status byte the start-up probe looks at
 
 constexpr uint8_t kBootId = 2;           // BootReport, written
 constexpr std::size_t kBootLength = 7;

@@ -1,5 +1,7 @@
 #include "settings/catalogue.h"
 
+#include "device/reports.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -95,13 +97,13 @@ CatalogueEntry Status(int row, const char* label, int id, int byte, const char* 
 }
 CatalogueEntry Choice(int tab, int row, const char* label, int id, int list, const char* key, bool station = false)
 {
-    return {tab, row, label, id, K::Choice, {tab, row}, 9 * tab + row, L(list), R::None, 0, nullptr,
+    return {tab, row, label, id, K::Choice, {tab, row}, report::SettingsPosition(tab, row), L(list), R::None, 0, nullptr,
             station, key};
 }
 CatalogueEntry Text(int tab, int row, const char* label, int id, R rule, int max, const char* tooLong,
                     const char* key, bool station = false)
 {
-    return {tab, row, label, id, K::Text, {tab, row}, 9 * tab + row, nullptr, rule, max, tooLong,
+    return {tab, row, label, id, K::Text, {tab, row}, report::SettingsPosition(tab, row), nullptr, rule, max, tooLong,
             station, key};
 }
 
@@ -109,10 +111,10 @@ const std::vector<CatalogueEntry>& Table()
 {
     static const std::vector<CatalogueEntry> table = {
         // Tab 0, Maintenance
-        Status(1, "Firmware Detected", 2000, 1, "maintenance.firmware-detected", StatusField::Firmware),
+        Status(1, "Firmware Detected", 2000, int(report::kFirmwareByte1), "maintenance.firmware-detected", StatusField::Firmware),
         Status(2, "Firmware Available", 2001, -1, "maintenance.firmware-available", StatusField::CarriedFirmware),
-        Status(3, "Station Type", 2002, 3, "maintenance.station-type", StatusField::Station),
-        Status(4, "Connection", 2003, 4, "maintenance.connection", StatusField::LineLevel),
+        Status(3, "Station Type", 2002, int(report::kStationByte), "maintenance.station-type", StatusField::Station),
+        Status(4, "Connection", 2003, int(report::kLevelByte), "maintenance.connection", StatusField::LineLevel),
         Text(0, 5, "DTMF Password", 2004, R::TelephonePad, 4, nullptr, "maintenance.dtmf-password"),
         // Tab 1, Dial
         Choice(1, 1, "Outgoing Call Mode", 2008, 1, "dial.outgoing-call-mode"),

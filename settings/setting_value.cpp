@@ -82,15 +82,6 @@ bool Holds(const SettingsSnapshot& snapshot, const SettingValue& value)
     return snapshot.ValueText(*value.entry) == value.text;
 }
 
-bool WriteSetting(DeviceLink& link, const SettingValue& value)
-{
-    const ParameterAddress a = value.entry->address;
-    if (value.entry->kind == EntryKind::Choice) {
-        return link.SendNumericParameter(a.group, a.index, value.position);
-    }
-    return link.SendStringParameter(a.group, a.index, static_cast<int>(value.text.size()), value.text.c_str());
-}
-
 WriteOrder OrderForWriting(std::vector<SettingValue> changes, const SettingsSnapshot& now)
 {
     auto find = [&](const char* key) {

@@ -3,7 +3,6 @@
 // settings impose on several.
 #pragma once
 
-#include "device/device_link.h"
 #include "settings/catalogue.h"
 #include "settings/snapshot.h"
 
@@ -32,9 +31,6 @@ std::optional<std::string> ParseSettingValue(const CatalogueEntry& entry, const 
 
 // Whether the snapshot already holds the value.
 bool Holds(const SettingsSnapshot& snapshot, const SettingValue& value);
-
-// Sends one setting's parameter report; true when the controller took it.
-bool WriteSetting(DeviceLink& link, const SettingValue& value);
 
 // The changes in an order that the rules between settings allow from what `now` holds: a dependent
 // setting goes before a change that would lock it, and after one that frees it. The rule that no order

@@ -77,13 +77,3 @@ bool SettingsSnapshot::Allows(const CatalogueEntry& entry) const
     const SettingDependency* rule = DependencyOf(entry);
     return rule == nullptr || Byte(*FindEntryByKey(rule->on)) == rule->position;
 }
-
-bool ReadSnapshot(DeviceLink& link, SettingsSnapshot& snapshot)
-{
-    snapshot.settings[0] = report::kSettingsId;
-    if (!link.GetFeature(snapshot.settings.data(), report::kSettingsLength)) {
-        return false;
-    }
-    snapshot.pool[0] = report::kStringPoolId;
-    return link.GetFeature(snapshot.pool.data(), report::kStringPoolLength);
-}

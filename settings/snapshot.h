@@ -2,7 +2,6 @@
 // entry's value in them, as the list position, the text, or the value text both programs show.
 #pragma once
 
-#include "device/device_link.h"
 #include "device/reports.h"
 #include "settings/catalogue.h"
 
@@ -29,9 +28,6 @@ struct SettingsSnapshot {
     // Whether the rules between settings let `entry` be changed now.
     bool Allows(const CatalogueEntry& entry) const;
 };
-
-// Reads both reports; false when either transfer fails.
-bool ReadSnapshot(DeviceLink& link, SettingsSnapshot& snapshot);
 
 // "Model 7407, version 3", or "none".
 std::string StationText(const StationInfo& station);

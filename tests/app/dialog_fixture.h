@@ -32,6 +32,7 @@
 class DialogFixtureBase : public ::testing::Test {
 protected:
     DeviceLink link;
+    ControllerSession session{link};
     std::unique_ptr<CDoorphoneConfigDlg> dlg;
     std::vector<QString> errors;  // every "Error" box, in order
     std::function<void()> onError;  // runs while an "Error" box would be open
@@ -68,7 +69,7 @@ protected:
     void StartWith(MonitorFactory monitors, DialogHooks hooks,
                    std::chrono::milliseconds settle = std::chrono::milliseconds(0))
     {
-        dlg = std::make_unique<CDoorphoneConfigDlg>(link, std::move(monitors), std::move(hooks));
+        dlg = std::make_unique<CDoorphoneConfigDlg>(session, std::move(monitors), std::move(hooks));
         dlg->SetArrivalSettleTime(settle);
     }
 

@@ -313,7 +313,7 @@ TEST_F(Layout, TheRegistrationIsReleasedBeforeTheControlsAreDestroyed)
     };
     bool aliveAtRelease = false;
     Watching* monitor = nullptr;
-    dlg = std::make_unique<CDoorphoneConfigDlg>(link, [&] {
+    dlg = std::make_unique<CDoorphoneConfigDlg>(session, [&] {
         auto m = std::make_unique<Watching>(&aliveAtRelease);
         monitor = m.get();
         return m;

@@ -1,6 +1,6 @@
 // provision, --device and the record, run in-process on a bench of virtual controllers: one unit after
 // another, the choice among several attached, and what reaches the wire for each unit.
-#include "cli/stop_request.h"
+#include "session/stop_request.h"
 #include "device/carried_firmware.h"
 #include "tests/cli/cli_fixture.h"
 

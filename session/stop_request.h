@@ -21,13 +21,3 @@ private:
     int fds_[2] = {-1, -1};
     std::atomic<bool> requested_{false};
 };
-
-// While it exists, SIGINT and SIGTERM request `stop` instead of ending the process; the handlers from
-// before come back when it goes.
-class StopOnSignals {
-public:
-    explicit StopOnSignals(StopRequest& stop);
-    ~StopOnSignals();
-    StopOnSignals(const StopOnSignals&) = delete;
-    StopOnSignals& operator=(const StopOnSignals&) = delete;
-};
