@@ -1,0 +1,265 @@
+// A failed install as the technician meets it, with the real message boxes answered by real clicks and
+// keys, on the window run exactly as the tool runs it (DoModal). Built twice: over the virtual controller,
+// and over the real hidapi/udev backend inside the kernel-level emulation of the controller.
+#include "tests/app/dialog_fixture.h"
+
+#include "sim/demo_commands.h"
+
+#ifdef DPC_REAL_BACKEND
+#include "device/hidapi_platform.h"
+#include "device/udev_monitor.h"
+#include <fcntl.h>
+#define INSTALL_BOXES RealBackendInstallBoxes
+#else
+#include "app/simulator_panel.h"
+#define INSTALL_BOXES InstallBoxes
+#endif
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+// What a user does: a press and release of the mouse, or a key, sent to the window as the window system
+// would, so a window that a modal one blocks does not get it.
+void ClickAsUser(QWidget* widget)
+{
+    QWidget* window = widget->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, widget->mapTo(window, widget->rect().center()));
+}
+void PressAsUser(QWidget* window, Qt::Key key)
+{
+    QTest::keyClick(window->windowHandle(), key);
+}
+
+// The message boxes on screen now.
+std::vector<QMessageBox*> OpenBoxes()
+{
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+            boxes.push_back(box);
+        }
+    }
+    return boxes;
+}
+
+// Answers each box that opens, from inside whatever event loop runs at the time, the way a user would: the
+// confirmation with a click on OK, the "Error" box with Return, any other with a click on its OK.
+class BoxAnswerer : public QObject {
+public:
+    std::vector<std::string> seen;  // "caption: text", in order
+    std::function<void(QMessageBox*)> beforeAnswer;  // what happens while a box is open, before the answer
+
+    BoxAnswerer()
+    {
+        connect(&timer_, &QTimer::timeout, this, [this] { Answer(); });
+        timer_.start(20);
+    }
+
+private:
+    void Answer()
+    {
+        for (QMessageBox* box : OpenBoxes()) {
+            if (answered_.contains(box)) {
+                continue;
+            }
+            answered_.push_back(box);
+            const std::string caption = box->windowTitle().toStdString();
+            seen.push_back(caption + ": " + box->text().toStdString());
+            if (beforeAnswer) {
+                beforeAnswer(box);
+            }
+            if (caption == "Error" && box->icon() == QMessageBox::Information) {
+                PressAsUser(box, Qt::Key_Return);
+            } else {
+                ClickAsUser(box->button(QMessageBox::Ok));
+            }
+            // A box that did not close took no input: said so, and closed for the user so the test goes on.
+            if (box->isVisible()) {
+                seen.back() += " (took no input)";
+                box->reject();
+            }
+        }
+    }
+
+    QTimer timer_;
+    QList<QPointer<QMessageBox>> answered_;
+};
+
+#ifdef DPC_REAL_BACKEND
+struct BackendHolder {
+    HidapiPlatform platform;
+    static std::unique_ptr<HotplugMonitor> Monitor() { return UdevHotplugMonitor::Create(); }
+    // One command to the emulated bench, through the emulator's control FIFO.
+    static void Bench(const std::string& command)
+    {
+        const int fd = open(std::getenv("EMULATE_CONTROLLER_CONTROL"), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const std::string line = command + "\n";
+        ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        close(fd);
+    }
+};
+#else
+struct BackendHolder {
+    sim::VirtualController platform;
+    std::unique_ptr<HotplugMonitor> Monitor() { return platform.CreateMonitor(); }
+    void Bench(const std::string& command) { ASSERT_EQ(sim::ApplyDemoCommand(platform, command), std::nullopt); }
+};
+#endif
+
+class INSTALL_BOXES : protected BackendHolder, public DialogFixtureBase {
+protected:
+    std::FILE* devnull = std::fopen("/dev/null", "w");
+
+    INSTALL_BOXES() : DialogFixtureBase(platform) {}
+    ~INSTALL_BOXES() override
+    {
+        dlg.reset();
+        std::fclose(devnull);
+    }
+
+    void SetUp() override
+    {
+#ifdef DPC_REAL_BACKEND
+        if (std::getenv("EMULATE_CONTROLLER_CONTROL") == nullptr) {
+            GTEST_SKIP() << "runs inside emulate-controller only";
+        }
+#endif
+    }
+
+    // The window as the tool runs it, with no hook standing in for a box: `user` acts while it runs, and
+    // the window's own Close button, clicked by `user`, ends it.
+    void RunWindow(const std::function<void()>& user)
+    {
+        DialogHooks hooks;
+        hooks.firmwareTrace = devnull;
+        StartWith([this] { return Monitor(); }, std::move(hooks));
+        QTimer::singleShot(0, dlg.get(), [&] {
+            user();
+            if (dlg->isVisible()) {
+                ADD_FAILURE() << "the window is still open";
+                dlg->done(QDialog::Rejected);
+            }
+        });
+        EXPECT_EQ(dlg->DoModal(), QDialog::Accepted);
+    }
+
+    // After a failed install: the window unlocked in the disconnected view, nothing left open.
+    void ExpectFailedInstall()
+    {
+        EXPECT_FALSE(dlg->InstallRunning());
+        EXPECT_TRUE(DisconnectedView());
+        EXPECT_EQ(Label(1009)->text(), "Programming FAILED!");
+        EXPECT_TRUE(dlg->TabCtrl()->isEnabled());
+        EXPECT_TRUE(Item<QPushButton>(dlg::IDOK)->isEnabled());
+        EXPECT_TRUE(OpenBoxes().empty());
+        EXPECT_TRUE(dlg->UpdatePending());
+    }
+
+    // The controller is plugged in again: the connected view, and the restore the install owes, once.
+    void ExpectOneRestoreOnReturn()
+    {
+        MarkWire();
+        Bench("plug");
+        ASSERT_TRUE(WaitFor([&] { return ConnectedView(); }));
+        Settle();
+        EXPECT_EQ(RestoreCommands(), 1);
+        EXPECT_FALSE(dlg->UpdatePending());
+    }
+
+    // The install's outcome handled, its three boxes answered by the user.
+    bool OutcomeHandled(BoxAnswerer& boxes)
+    {
+        const bool handled =
+            WaitFor([&] { return !dlg->InstallRunning() && boxes.seen.size() >= 3 && OpenBoxes().empty(); });
+        EXPECT_THAT(boxes.seen, ::testing::Each(::testing::Not(HasSubstr("took no input"))));
+        return handled;
+    }
+};
+
+constexpr const char* kQuestion =
+    "Tavrel 7410 Doorphone Configuration Tool: Installing this firmware will reset all settings to default.  Are "
+    "you sure you want to continue?";
+
+TEST_F(INSTALL_BOXES, AChunkRefusedWithEachKernelErrorEndsInTheFailedInstall)
+{
+    const std::pair<const char*, const char*> kinds[] = {
+        {"eio", "Input/output error"}, {"epipe", "Broken pipe"}, {"etimedout", "Connection timed out"}};
+    for (const auto& [kind, text] : kinds) {
+        SCOPED_TRACE(kind);
+        BoxAnswerer boxes;
+        RunWindow([&] {
+            ASSERT_TRUE(ConnectedView());
+            Bench(std::string("fail 40 ") + kind);
+            ClickAsUser(Item<QPushButton>(2005));
+            ASSERT_TRUE(OutcomeHandled(boxes)) << ::testing::PrintToString(boxes.seen);
+            ASSERT_EQ(boxes.seen.size(), 3u);
+            EXPECT_EQ(boxes.seen[0], kQuestion);
+            EXPECT_THAT(boxes.seen[1], HasSubstr(std::string("Error: ")));
+            EXPECT_THAT(boxes.seen[1], HasSubstr(text));
+            EXPECT_THAT(boxes.seen[2], HasSubstr(": Thread has exited abnormally"));
+            ExpectFailedInstall();
+
+            Bench("unplug");
+            ASSERT_TRUE(WaitFor([&] { return link.DeviceHandle() == nullptr; }));
+            ExpectOneRestoreOnReturn();
+            ClickAsUser(Item<QPushButton>(dlg::IDOK));
+        });
+        dlg.reset();
+    }
+}
+
+TEST_F(INSTALL_BOXES, APullOutMidInstallEndsInTheFailedInstall)
+{
+    BoxAnswerer boxes;
+    RunWindow([&] {
+        bool pulled = false;
+        QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
+            if (v >= 10 && !pulled) {
+                pulled = true;
+                Bench("unplug");
+            }
+        });
+        ClickAsUser(Item<QPushButton>(2005));
+        ASSERT_TRUE(OutcomeHandled(boxes)) << ::testing::PrintToString(boxes.seen);
+        ASSERT_EQ(boxes.seen.size(), 3u);
+        EXPECT_THAT(boxes.seen[1], HasSubstr("No such device"));
+        EXPECT_THAT(boxes.seen[2], HasSubstr(": Thread has exited abnormally"));
+        ExpectFailedInstall();
+        ExpectOneRestoreOnReturn();
+        ClickAsUser(Item<QPushButton>(dlg::IDOK));
+    });
+}
+
+TEST_F(INSTALL_BOXES, OkAfterTheControllerLeftDuringTheConfirmation)
+{
+    BoxAnswerer boxes;
+    RunWindow([&] {
+        // The controller leaves while the question is open; the user then answers OK.
+        boxes.beforeAnswer = [&](QMessageBox*) {
+            if (boxes.seen.size() == 1) {
+                Bench("unplug");
+                EXPECT_TRUE(WaitFor([&] { return DisconnectedView(); }));
+            }
+        };
+        ClickAsUser(Item<QPushButton>(2005));
+        ASSERT_TRUE(OutcomeHandled(boxes)) << ::testing::PrintToString(boxes.seen);
+        ASSERT_EQ(boxes.seen.size(), 3u);
+        EXPECT_EQ(boxes.seen[0], kQuestion);
+        EXPECT_THAT(boxes.seen[1], HasSubstr("Error: "));
+        EXPECT_THAT(boxes.seen[2], HasSubstr(": Thread has exited abnormally"));
+        ExpectFailedInstall();
+        ExpectOneRestoreOnReturn();
+        ClickAsUser(Item<QPushButton>(dlg::IDOK));
+    });
+}
+
+}  // namespace
