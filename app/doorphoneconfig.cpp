@@ -1,7 +1,7 @@
 #include "app/doorphoneconfig.h"
 
 #include "app/doorphoneconfigdlg.h"
-#include "app/simulator_panel.h"
+#include "app/virtual_controller_panel.h"
 #include "device/device_link.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
@@ -103,7 +103,7 @@ int CDoorphoneConfigApp::InitInstance()
     }
     // With the virtual controller its panel must stay usable beside the dialog, so the dialog runs in an
     // event loop of its own rather than blocking every other window.
-    CSimulatorPanel panel(*controller);
+    CVirtualControllerPanel panel(*controller);
     panel.ReadCommandsFrom(STDIN_FILENO);
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);

@@ -1,6 +1,6 @@
 // emulate-controller: runs a program on the controller as the kernel shows it (sysfs, udev events, a hidraw
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
-#include "sim/demo_commands.h"
+#include "sim/controller_commands.h"
 #include "testbed/hidraw_testbed.h"
 #include "sim/line_reader.h"
 #include "backend/backend.h"
@@ -166,6 +166,7 @@ void ApplyControlLine(Emulator& e, const std::string& line);
 
 struct Emulator {
     sim::VirtualController controller;
+    sim::ControllerCommands commands{controller};  // the control lines, on the unit they chose
     std::optional<Backend> backend;  // the controller above, with its state file
     std::unique_ptr<sim::HidrawTestbed> bed;
     std::unique_ptr<HotplugMonitor> monitor;
@@ -177,7 +178,7 @@ struct Emulator {
                           [] { std::fprintf(stderr, "emulate-controller: a control line over 4 KiB was ignored\n"); }};
 };
 
-// A unit of the virtual controller plugged itself in or out (a demo command, or its reboot after
+// A unit of the virtual controller plugged itself in or out (a control command, or its reboot after
 // programming); a unit that is new gets a USB device of its own.
 gboolean OnControllerEvents(int, GIOCondition, gpointer data)
 {
@@ -205,7 +206,7 @@ void ApplyControlLine(Emulator& e, const std::string& line)
         }
         return;
     }
-    if (auto error = sim::ApplyDemoCommand(e.controller, line)) {
+    if (auto error = e.commands.Apply(line)) {
         std::fprintf(stderr, "emulate-controller: %s\n", error->c_str());
     }
 }
