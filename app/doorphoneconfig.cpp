@@ -22,9 +22,12 @@ constexpr const char* kDescription =
     "The configuration tool for the Tavrel 7410 door-phone controller. Plug the controller in, then read\n"
     "and change its settings; every change goes to the controller at once.";
 
-constexpr const char* kDemoCommands =
+constexpr const char* kControllerCommands =
     "\nWith --simulate the virtual controller's commands are read from standard input, one per line:\n"
-    "  plug, unplug, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...\n"
+    "  plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, latency MS,\n"
+    "  fail N [eio|epipe|etimedout], answer ID HEX...\n"
+    "next puts a new unit in place of the one the commands act on, attach one beside it; select PATH\n"
+    "chooses the unit the other commands act on, else the one that came last.\n"
     "Qt's own options (-platform NAME, -style NAME, -session ID, ...) are accepted as Qt documents them.\n";
 
 // The program's options; Qt's own are taken out of the command line by QApplication before these are read.
@@ -128,7 +131,7 @@ int main(int argc, char** argv)
         options.parser.parse(arguments);
         if (options.parser.isSet(options.help)) {
             std::fputs(options.HelpText().toLocal8Bit().constData(), stdout);
-            std::fputs(kDemoCommands, stdout);
+            std::fputs(kControllerCommands, stdout);
             return 0;
         }
         if (options.parser.isSet(options.version)) {
