@@ -1,7 +1,7 @@
 #include "app/doorphoneconfig.h"
 
 #include "app/doorphoneconfigdlg.h"
-#include "app/simulator_panel.h"
+#include "app/virtual_controller_panel.h"
 #include "device/device_link.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
@@ -21,9 +21,12 @@ constexpr const char* kDescription =
     "The configuration tool for the Tavrel 7410 door-phone controller. Plug the controller in, then read\n"
     "and change its settings; every change goes to the controller at once.";
 
-constexpr const char* kDemoCommands =
+constexpr const char* kControllerCommands =
     "\nWith --simulate the virtual controller's commands are read from standard input, one per line:\n"
-    "  plug, unplug, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...\n"
+    "  plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, latency MS,\n"
+    "  fail N [eio|epipe|etimedout], answer ID HEX...\n"
+    "next puts a new unit in place of the one the commands act on, attach one beside it; select PATH\n"
+    "chooses the unit the other commands act on, else the one that came last.\n"
     "Qt's own options (-platform NAME, -style NAME, -session ID, ...) are accepted as Qt documents them.\n";
 
 // The program's options; Qt's own are taken out of the command line by QApplication before these are read.
@@ -97,9 +100,9 @@ int CDoorphoneConfigApp::InitInstance()
 
     CDoorphoneConfigDlg dialog(session, [&backend] { return backend->CreateMonitor(); });
     // The virtual controller's panel stands beside the window, which runs the same way on either backend.
-    std::unique_ptr<CSimulatorPanel> panel;
+    std::unique_ptr<CVirtualControllerPanel> panel;
     if (sim::VirtualController* controller = backend->Controller()) {
-        panel = std::make_unique<CSimulatorPanel>(*controller);
+        panel = std::make_unique<CVirtualControllerPanel>(*controller);
         panel->ReadCommandsFrom(STDIN_FILENO);
         QObject::connect(&dialog, &CDoorphoneConfigDlg::Shown, panel.get(), [&dialog, &panel] {
             panel->show();
@@ -124,7 +127,7 @@ int main(int argc, char** argv)
         options.parser.parse(arguments);
         if (options.parser.isSet(options.help)) {
             std::fputs(options.HelpText().toLocal8Bit().constData(), stdout);
-            std::fputs(kDemoCommands, stdout);
+            std::fputs(kControllerCommands, stdout);
             return 0;
         }
         if (options.parser.isSet(options.version)) {

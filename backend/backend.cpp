@@ -21,7 +21,8 @@ std::optional<Backend> Backend::Open(const BackendOptions& options, std::string&
         if (!b.state_) {
             return std::nullopt;
         }
-        b.controller_->SetMemory(b.state_->Loaded());
+        b.stateUnit_ = b.controller_->FirstUnit().Path();
+        b.controller_->Unit(b.stateUnit_).SetMemory(b.state_->Loaded());
     }
     b.platform_ = b.controller_;
     return b;
@@ -37,6 +38,6 @@ std::unique_ptr<HotplugMonitor> Backend::CreateMonitor() const
 
 bool Backend::SaveState(std::string& error) const
 {
-    return !state_ || controller_ == nullptr || state_->Save(controller_->GetMemory(), error);
+    return !state_ || controller_ == nullptr || state_->Save(controller_->Unit(stateUnit_).GetMemory(), error);
 }
 

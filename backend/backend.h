@@ -28,7 +28,8 @@ public:
     std::unique_ptr<HotplugMonitor> CreateMonitor() const;
     // The virtual controller, or null on the real backend.
     sim::VirtualController* Controller() const { return controller_; }
-    // Keeps the virtual controller's memory in the state file, if one was given and it changed.
+    // Keeps the memory of the unit the state file was loaded into (the bench's first, whatever came after it)
+    // in the state file, if one was given and the memory changed.
     bool SaveState(std::string& error) const;
     std::string StatePath() const { return state_ ? state_->Path() : std::string(); }
 
@@ -38,5 +39,6 @@ private:
     std::shared_ptr<HidapiPlatform> hidapi_;
     HidPlatform* platform_ = nullptr;
     std::shared_ptr<sim::StateFile> state_;  // held, with its lock, for the whole run
+    std::string stateUnit_;                   // the unit whose memory the state file holds
 };
 

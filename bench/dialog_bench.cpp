@@ -25,8 +25,8 @@ struct Result {
 Result Install(std::chrono::microseconds latency)
 {
     sim::VirtualController controller;
-    controller.SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
-    controller.SetLatency(latency);
+    controller.FirstUnit().SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
+    controller.FirstUnit().SetLatency(latency);
     DeviceLink link(controller);
     ControllerSession session(link);
     std::FILE* devnull = std::fopen("/dev/null", "w");
@@ -128,9 +128,9 @@ void Storm(int cycles)
     };
     auto cycle = [&](int n) {
         for (int i = 0; i < n; ++i) {
-            controller.Unplug();
+            controller.FirstUnit().Unplug();
             settle();
-            controller.Plug();
+            controller.FirstUnit().Plug();
             settle();
         }
     };

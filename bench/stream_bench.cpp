@@ -22,20 +22,20 @@ struct Run {
 Run StreamOnce(std::chrono::microseconds latency)
 {
     sim::VirtualController controller;
-    controller.SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
-    controller.SetLatency(latency);
+    controller.FirstUnit().SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
+    controller.FirstUnit().SetLatency(latency);
     DeviceLink link(controller);
     link.FindDevice();
     std::FILE* devnull = std::fopen("/dev/null", "w");
     FirmwareStream stream(link, nullptr, devnull);
     long calls = 0;
-    const int before = controller.TransferCount();
+    const int before = controller.FirstUnit().TransferCount();
     const auto start = Clock::now();
     stream.SendBootReport();
     const bool ok = stream.StreamFirmwareImage([&calls](uint32_t, uint32_t) { ++calls; });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::fclose(devnull);
-    return {seconds, calls, controller.TransferCount() - before, ok};
+    return {seconds, calls, controller.FirstUnit().TransferCount() - before, ok};
 }
 
 }  // namespace

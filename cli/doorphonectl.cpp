@@ -72,6 +72,9 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
                      "each result as one JSON object on a line: {path, firmwareBefore, firmwareAfter, flashed, "
                      "written, result (ok, failed or interrupted), reason}");
         sub.add_option("--log", a.log, "append one line per controller to the record FILE")->type_name("FILE");
+        sub.footer("With --simulate, the virtual controller's commands are read from standard input while it waits, "
+                   "one per line: plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, "
+                   "latency MS, fail N [eio|epipe|etimedout], answer ID HEX...");
     } else if (name == "export") {
         sub.add_option("FILE", a.file, "the profile to write, - for standard output")->required();
     } else if (name == "import") {
@@ -115,8 +118,8 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     bool simulate = false;
     std::string wireLog;
     app.add_flag("--simulate", simulate,
-                 "use the built-in virtual controller; --simulate=STATE keeps its memory in the file STATE between "
-                 "runs (made with the defaults when missing)");
+                 "use the built-in virtual controller; --simulate=STATE keeps the memory of the unit it starts with in "
+                 "the file STATE between runs (made with the defaults when missing)");
     app.add_option("--wire-log", wireLog, "append one line per feature-report transfer to FILE")->type_name("FILE");
     std::string device;
     app.add_option("--device", device,

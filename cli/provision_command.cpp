@@ -6,7 +6,7 @@
 #include "cli/unit_record.h"
 #include "device/carried_firmware.h"
 #include "device/file_io.h"
-#include "sim/demo_commands.h"
+#include "sim/controller_commands.h"
 #include "sim/line_reader.h"
 
 #include <poll.h>
@@ -48,21 +48,22 @@ public:
         : run_(run), args_(args), profile_(profile), log_(log), stop_(stop), monitor_(monitor), only_(std::move(only))
     {
         if (sim::VirtualController* vc = run.Backend().Controller(); vc && run.io.inFd >= 0) {
-            demo_ = vc;
-            demoLines_.emplace(
+            commands_.emplace(*vc);
+            reading_ = true;
+            commandLines_.emplace(
                 [this](const std::string& line) {
-                    if (auto error = sim::ApplyDemoCommand(*demo_, line)) {
+                    if (auto error = commands_->Apply(line)) {
                         run_.io.err << "doorphonectl: " << *error << "\n";
                     }
                 },
-                [this] { run_.io.err << "doorphonectl: a demo command line is too long; it is ignored\n"; });
+                [this] { run_.io.err << "doorphonectl: a command line is too long; it is ignored\n"; });
         }
     }
 
     // Until a stop, --once, or a record that cannot be written. The exit code.
     int Run()
     {
-        if (demo_) {
+        if (reading_) {
             run_.io.err << "Virtual controllers: type next [VERSION] to put a new one in place of the current one, "
                            "attach [VERSION] to add one beside it, unplug to pull it out.\n";
         }
@@ -126,10 +127,10 @@ private:
         return fresh;
     }
 
-    // Until a plug or pull-out, a stop, or (on the virtual bench) a demo command.
+    // Until a plug or pull-out, a stop, or (on the virtual bench) a command for it.
     void Wait()
     {
-        pollfd p[3] = {{monitor_.Fd(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}, {demo_ ? run_.io.inFd : -1, POLLIN, 0}};
+        pollfd p[3] = {{monitor_.Fd(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}, {reading_ ? run_.io.inFd : -1, POLLIN, 0}};
         if (poll(p, 3, -1) <= 0) {
             return;
         }
@@ -147,10 +148,10 @@ private:
             char buffer[1024];
             const ssize_t n = read(run_.io.inFd, buffer, sizeof buffer);
             if (n > 0) {
-                demoLines_->Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+                commandLines_->Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
             } else {
-                demoLines_->Finish();
-                demo_ = nullptr;  // the input ended; the bench stays as it is
+                commandLines_->Finish();
+                reading_ = false;  // the input ended; the bench stays as it is
             }
         }
     }
@@ -241,8 +242,9 @@ private:
     StopRequest& stop_;
     HotplugMonitor& monitor_;
     const std::string only_;  // --device: this controller only
-    sim::VirtualController* demo_ = nullptr;  // fed from standard input while waiting
-    std::optional<sim::LineReader> demoLines_;
+    std::optional<sim::ControllerCommands> commands_;  // the virtual bench's, from standard input while waiting
+    std::optional<sim::LineReader> commandLines_;
+    bool reading_ = false;  // standard input is still open
     std::set<std::string> handled_;  // provisioned and not pulled out since
     std::set<std::string> settled_;  // past their settle time
     Tally tally_;

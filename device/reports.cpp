@@ -97,6 +97,11 @@ StationInfo DecodeStation(uint8_t byte3)
     return StationInfo{byte3 >> 4, byte3 & 0x0F};
 }
 
+uint8_t EncodeStation(const StationInfo& station)
+{
+    return static_cast<uint8_t>(((station.model & 0x0F) << 4) | (station.version & 0x0F));
+}
+
 int DecodeLineLevelPercent(uint8_t byte4)
 {
     return (255 - byte4) * 100 / 255;

@@ -88,6 +88,8 @@ struct StationInfo {
     int version = 0;
 };
 StationInfo DecodeStation(uint8_t byte3);
+// The reverse: the model in the high nibble, the version in the low one (each cut to 0 to 15).
+uint8_t EncodeStation(const StationInfo& station);
 
 // 0 stands for 100 %, 255 for 0 %; the fraction is dropped.
 int DecodeLineLevelPercent(uint8_t byte4);

@@ -9,8 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     sim::VirtualController controller;
-    controller.SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
-    std::unique_ptr<sim::Connection> c = controller.Connect(controller.DevicePath());
+    controller.FirstUnit().SetRebootTimes(std::chrono::hours(1), std::chrono::hours(1));
+    std::unique_ptr<sim::Connection> c = controller.Connect(controller.FirstUnit().Path());
     std::size_t i = 0;
     while (i + 2 <= size) {
         const bool isSet = data[i] & 1;

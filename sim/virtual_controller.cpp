@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -212,7 +213,7 @@ private:
 
 VirtualController::VirtualController() : hub_(std::make_shared<Hub>())
 {
-    units_.push_back(NewUnit(std::nullopt));
+    units_.push_back(NewUnit(std::nullopt, nullptr));
     units_.front()->plugged = true;  // the bench starts with one controller in
 }
 
@@ -222,12 +223,6 @@ VirtualController::~VirtualController()
     for (const std::shared_ptr<Core>& unit : units_) {
         unit->Shutdown();
     }
-}
-
-std::shared_ptr<VirtualController::Core> VirtualController::Current() const
-{
-    std::lock_guard lock(unitsMutex_);
-    return units_[current_];
 }
 
 std::optional<std::size_t> VirtualController::IndexOf(const std::string& path) const
@@ -247,9 +242,10 @@ std::shared_ptr<VirtualController::Core> VirtualController::Find(const std::stri
     return i ? units_[*i] : nullptr;
 }
 
-// With `unitsMutex_` held, or before the bench is shared. A new unit has the factory memory and the bench's
-// pace and reboot times; faults stay with the unit they were set on.
-std::shared_ptr<VirtualController::Core> VirtualController::NewUnit(std::optional<FirmwareVersion> firmware)
+// With `unitsMutex_` held, or before the bench is shared. A new unit has the factory memory and the pace and
+// reboot times of the unit `like` (when there is one); faults stay with the unit they were set on.
+std::shared_ptr<VirtualController::Core> VirtualController::NewUnit(std::optional<FirmwareVersion> firmware,
+                                                                    const Core* like)
 {
     auto unit = std::make_shared<Core>();
     unit->hub = hub_;
@@ -259,56 +255,74 @@ std::shared_ptr<VirtualController::Core> VirtualController::NewUnit(std::optiona
         unit->memory.firmware1 = bytes[0];
         unit->memory.firmware2 = bytes[1];
     }
-    if (!units_.empty()) {
-        const Core& from = *units_[current_];
-        std::lock_guard lock(from.mutex);
-        unit->latency = from.latency;
-        unit->disconnectDelay = from.disconnectDelay;
-        unit->rebootDelay = from.rebootDelay;
+    if (like != nullptr) {
+        std::lock_guard lock(like->mutex);
+        unit->latency = like->latency;
+        unit->disconnectDelay = like->disconnectDelay;
+        unit->rebootDelay = like->rebootDelay;
     }
     unit->plugged = false;
     return unit;
 }
 
-std::string VirtualController::AddUnit(std::optional<FirmwareVersion> firmware, bool pullOutCurrent)
+VirtualUnit VirtualController::AddUnit(std::optional<FirmwareVersion> firmware, const std::string* replacing)
 {
     std::shared_ptr<Core> unit;
     std::shared_ptr<Core> previous;
     {
         std::lock_guard lock(unitsMutex_);
-        unit = NewUnit(firmware);
-        previous = units_[current_];
+        if (replacing != nullptr) {
+            const std::optional<std::size_t> i = IndexOf(*replacing);
+            if (!i) {
+                throw std::invalid_argument("no unit on the bench at " + *replacing);
+            }
+            previous = units_[*i];
+        }
+        unit = NewUnit(firmware, previous ? previous.get() : units_.back().get());
         units_.push_back(unit);
-        current_ = units_.size() - 1;
     }
-    if (pullOutCurrent) {
+    if (previous) {
         std::lock_guard lock(previous->mutex);
         previous->heldOut = true;
         previous->UnplugLocked();
     }
     std::lock_guard lock(unit->mutex);
     unit->PlugLocked();
-    return unit->path;
+    return VirtualUnit(unit);
 }
 
-std::string VirtualController::PlugNext(std::optional<FirmwareVersion> firmware)
+VirtualUnit VirtualController::PlugNext(const std::string& replacing, std::optional<FirmwareVersion> firmware)
 {
-    return AddUnit(firmware, true);
+    return AddUnit(firmware, &replacing);
 }
 
-std::string VirtualController::Attach(std::optional<FirmwareVersion> firmware)
+VirtualUnit VirtualController::Attach(std::optional<FirmwareVersion> firmware)
 {
-    return AddUnit(firmware, false);
+    return AddUnit(firmware, nullptr);
 }
 
-bool VirtualController::Select(const std::string& path)
+VirtualUnit VirtualController::FirstUnit() const
 {
     std::lock_guard lock(unitsMutex_);
-    const std::optional<std::size_t> i = IndexOf(path);
-    if (i) {
-        current_ = *i;
+    return VirtualUnit(units_.front());
+}
+
+VirtualUnit VirtualController::Unit(const std::string& path) const
+{
+    std::optional<VirtualUnit> unit = FindUnit(path);
+    if (!unit) {
+        throw std::invalid_argument("no unit on the bench at " + path);
     }
-    return i.has_value();
+    return *unit;
+}
+
+std::optional<VirtualUnit> VirtualController::FindUnit(const std::string& path) const
+{
+    std::shared_ptr<Core> core = Find(path);
+    if (!core) {
+        return std::nullopt;
+    }
+    return VirtualUnit(std::move(core));
 }
 
 std::vector<std::string> VirtualController::UnitPaths() const
@@ -374,192 +388,169 @@ std::unique_ptr<HotplugMonitor> VirtualController::CreateMonitor()
     return std::make_unique<SimMonitor>(hub_);
 }
 
-void VirtualController::Plug()
+void VirtualUnit::Plug()
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->heldOut = false;
-    core->PlugLocked();
+    std::lock_guard lock(core_->mutex);
+    core_->heldOut = false;
+    core_->PlugLocked();
 }
 
-void VirtualController::Unplug()
+void VirtualUnit::Unplug()
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->heldOut = true;
-    core->UnplugLocked();
+    std::lock_guard lock(core_->mutex);
+    core_->heldOut = true;
+    core_->UnplugLocked();
 }
 
-bool VirtualController::IsPlugged() const
+bool VirtualUnit::IsPlugged() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->plugged;
+    std::lock_guard lock(core_->mutex);
+    return core_->plugged;
 }
 
-std::string VirtualController::DevicePath() const
+const std::string& VirtualUnit::Path() const
 {
-    return Current()->path;
+    return core_->path;
 }
 
-Memory VirtualController::GetMemory() const
+Memory VirtualUnit::GetMemory() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->memory;
+    std::lock_guard lock(core_->mutex);
+    return core_->memory;
 }
 
-void VirtualController::SetMemory(const Memory& memory)
+void VirtualUnit::SetMemory(const Memory& memory)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->memory = memory;
+    std::lock_guard lock(core_->mutex);
+    core_->memory = memory;
 }
 
-void VirtualController::SetStation(uint8_t stationByte)
+void VirtualUnit::SetStation(uint8_t stationByte)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->memory.station = stationByte;
+    std::lock_guard lock(core_->mutex);
+    core_->memory.station = stationByte;
 }
 
-void VirtualController::SetLineLevel(uint8_t levelByte)
+void VirtualUnit::SetLineLevel(uint8_t levelByte)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->memory.level = levelByte;
+    std::lock_guard lock(core_->mutex);
+    core_->memory.level = levelByte;
 }
 
-void VirtualController::SetFirmware(uint8_t byte1, uint8_t byte2)
+void VirtualUnit::SetFirmware(uint8_t byte1, uint8_t byte2)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->memory.firmware1 = byte1;
-    core->memory.firmware2 = byte2;
+    std::lock_guard lock(core_->mutex);
+    core_->memory.firmware1 = byte1;
+    core_->memory.firmware2 = byte2;
 }
 
-int VirtualController::ChoiceValue(ParameterAddress address) const
+int VirtualUnit::ChoiceValue(ParameterAddress address) const
 {
-    const std::shared_ptr<Core> core = Current();
     const CatalogueEntry* entry = FindEntryByAddress(address);
     if (entry == nullptr || entry->kind != EntryKind::Choice) {
         return -1;
     }
-    std::lock_guard lock(core->mutex);
-    auto it = core->memory.choices.find(entry->settingsByte);
-    return it == core->memory.choices.end() ? -1 : it->second;
+    std::lock_guard lock(core_->mutex);
+    auto it = core_->memory.choices.find(entry->settingsByte);
+    return it == core_->memory.choices.end() ? -1 : it->second;
 }
 
-std::string VirtualController::Text(ParameterAddress address) const
+std::string VirtualUnit::Text(ParameterAddress address) const
 {
-    const std::shared_ptr<Core> core = Current();
     const CatalogueEntry* entry = FindEntryByAddress(address);
     if (entry == nullptr || entry->kind != EntryKind::Text) {
         return {};
     }
-    std::lock_guard lock(core->mutex);
-    auto it = core->memory.texts.find(entry->settingsByte);
-    return it == core->memory.texts.end() ? std::string() : it->second;
+    std::lock_guard lock(core_->mutex);
+    auto it = core_->memory.texts.find(entry->settingsByte);
+    return it == core_->memory.texts.end() ? std::string() : it->second;
 }
 
-void VirtualController::SetLatency(std::chrono::microseconds perTransfer)
+void VirtualUnit::SetLatency(std::chrono::microseconds perTransfer)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->latency = perTransfer;
+    std::lock_guard lock(core_->mutex);
+    core_->latency = perTransfer;
 }
 
-std::chrono::microseconds VirtualController::Latency() const
+std::chrono::microseconds VirtualUnit::Latency() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->latency;
+    std::lock_guard lock(core_->mutex);
+    return core_->latency;
 }
 
-void VirtualController::FailNthTransfer(int n, int errnum)
+void VirtualUnit::FailNthTransfer(int n, int errnum)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->failAt = n > 0 ? core->transfers + n : 0;
-    core->failErrno = errnum;
+    std::lock_guard lock(core_->mutex);
+    core_->failAt = n > 0 ? core_->transfers + n : 0;
+    core_->failErrno = errnum;
 }
 
-void VirtualController::FailFromNthTransfer(int n)
+void VirtualUnit::FailFromNthTransfer(int n)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->failFrom = n > 0 ? core->transfers + n : 0;
+    std::lock_guard lock(core_->mutex);
+    core_->failFrom = n > 0 ? core_->transfers + n : 0;
 }
 
-void VirtualController::PullOutAfterNthTransfer(int n)
+void VirtualUnit::PullOutAfterNthTransfer(int n)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->pullOutAt = n > 0 ? core->transfers + n : 0;
+    std::lock_guard lock(core_->mutex);
+    core_->pullOutAt = n > 0 ? core_->transfers + n : 0;
 }
 
-void VirtualController::AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes)
+void VirtualUnit::AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->cannedAnswers[reportId].push_back(std::move(bytes));
+    std::lock_guard lock(core_->mutex);
+    core_->cannedAnswers[reportId].push_back(std::move(bytes));
 }
 
-void VirtualController::ClearFaults()
+void VirtualUnit::ClearFaults()
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->latency = std::chrono::microseconds{0};
-    core->failAt = core->failFrom = core->pullOutAt = 0;
-    core->cannedAnswers.clear();
+    std::lock_guard lock(core_->mutex);
+    core_->latency = std::chrono::microseconds{0};
+    core_->failAt = core_->failFrom = core_->pullOutAt = 0;
+    core_->cannedAnswers.clear();
 }
 
-int VirtualController::TransferCount() const
+int VirtualUnit::TransferCount() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->transfers;
+    std::lock_guard lock(core_->mutex);
+    return core_->transfers;
 }
 
-std::vector<std::string> VirtualController::Refusals() const
+std::vector<std::string> VirtualUnit::Refusals() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->refusals;
+    std::lock_guard lock(core_->mutex);
+    return core_->refusals;
 }
 
 }  // namespace sim
 
 namespace sim {
 
-void VirtualController::SetRebootTimes(std::chrono::milliseconds disconnectDelay,
+void VirtualUnit::SetRebootTimes(std::chrono::milliseconds disconnectDelay,
                                        std::chrono::milliseconds rebootDelay)
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    core->disconnectDelay = disconnectDelay;
-    core->rebootDelay = rebootDelay;
+    std::lock_guard lock(core_->mutex);
+    core_->disconnectDelay = disconnectDelay;
+    core_->rebootDelay = rebootDelay;
 }
 
-bool VirtualController::InDownloadMode() const
+bool VirtualUnit::InDownloadMode() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->downloading;
+    std::lock_guard lock(core_->mutex);
+    return core_->downloading;
 }
 
-int VirtualController::ProgrammingCount() const
+int VirtualUnit::ProgrammingCount() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->programmed;
+    std::lock_guard lock(core_->mutex);
+    return core_->programmed;
 }
 
-int VirtualController::RecordsReceived() const
+int VirtualUnit::RecordsReceived() const
 {
-    const std::shared_ptr<Core> core = Current();
-    std::lock_guard lock(core->mutex);
-    return core->records;
+    std::lock_guard lock(core_->mutex);
+    return core_->records;
 }
 
 }  // namespace sim

@@ -28,9 +28,11 @@ public:
     virtual int LastErrno() const = 0;
 };
 
+class VirtualUnit;
+
 // A bench of virtual controllers: it starts with one plugged in at kDevicePath, and more can come, one after
-// another or several at once, each on its own path with its own memory. The calls that name no path act on
-// the current unit: the one that came last, or the one chosen with Select.
+// another or several at once, each on its own path with its own memory. What is done to one unit is done
+// through its VirtualUnit, which names it.
 class VirtualController : public HidPlatform {
 public:
     VirtualController();
@@ -46,19 +48,44 @@ public:
     // The hot-plug interface: a monitor that hears every plug and pull-out from now on.
     std::unique_ptr<HotplugMonitor> CreateMonitor();
 
+    // The units. FirstUnit is the one the bench starts with, at kDevicePath; Unit throws std::invalid_argument
+    // for a path no unit has, FindUnit gives nothing.
+    VirtualUnit FirstUnit() const;
+    VirtualUnit Unit(const std::string& path) const;
+    std::optional<VirtualUnit> FindUnit(const std::string& path) const;
+    std::vector<std::string> UnitPaths() const;  // every unit that ever came, plugged in or not, in that order
+    std::optional<Memory> MemoryOf(const std::string& path) const;
+
+    // More units, each with the factory memory (its firmware `firmware` when given), plugged in. PlugNext pulls
+    // out the unit at `replacing` first (std::invalid_argument when there is none) and the new unit takes its
+    // pace and reboot times; Attach leaves every unit in, and the new one takes those of the unit that came last.
+    VirtualUnit PlugNext(const std::string& replacing, std::optional<FirmwareVersion> firmware = std::nullopt);
+    VirtualUnit Attach(std::optional<FirmwareVersion> firmware = std::nullopt);
+
+    struct Core;
+    struct Hub;
+
+private:
+    std::optional<std::size_t> IndexOf(const std::string& path) const;  // with `unitsMutex_` held
+    std::shared_ptr<Core> Find(const std::string& path) const;
+    std::shared_ptr<Core> NewUnit(std::optional<FirmwareVersion> firmware, const Core* like);
+    VirtualUnit AddUnit(std::optional<FirmwareVersion> firmware, const std::string* replacing);
+
+    std::shared_ptr<Hub> hub_;
+    mutable std::mutex unitsMutex_;  // guards the list
+    std::vector<std::shared_ptr<Core>> units_;
+};
+
+// One unit on the bench, named by its path: a light handle, cheap to copy, that keeps the unit alive while it is
+// held. Every call is safe from any thread.
+class VirtualUnit {
+public:
+    const std::string& Path() const;
+
     // Plug in (a fresh connection: handles from before stay dead) and pull out. Both notify the monitors.
     void Plug();
     void Unplug();
     bool IsPlugged() const;
-    std::string DevicePath() const;  // the current unit's
-
-    // More units, each with the factory memory (its firmware `firmware` when given), plugged in and made
-    // current. PlugNext pulls out the current unit first; Attach leaves it in. Both return the new path.
-    std::string PlugNext(std::optional<FirmwareVersion> firmware = std::nullopt);
-    std::string Attach(std::optional<FirmwareVersion> firmware = std::nullopt);
-    bool Select(const std::string& path);  // false when no unit has that path
-    std::vector<std::string> UnitPaths() const;  // every unit that ever came, plugged in or not
-    std::optional<Memory> MemoryOf(const std::string& path) const;
 
     // Memory.
     Memory GetMemory() const;
@@ -78,31 +105,22 @@ public:
     void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // queued; may be shorter than asked
     void ClearFaults();
 
-    // Every transfer that reached the controller, and why each refused command was refused.
+    // Every transfer that reached the unit, and why each refused command was refused.
     int TransferCount() const;
     std::vector<std::string> Refusals() const;
 
-    // Firmware download. After the end-of-file record of a complete image the controller waits
-    // `disconnectDelay`, pulls itself out, waits `rebootDelay` and arrives again running the carried firmware.
+    // Firmware download. After the end-of-file record of a complete image the unit waits `disconnectDelay`,
+    // pulls itself out, waits `rebootDelay` and arrives again running the carried firmware.
     void SetRebootTimes(std::chrono::milliseconds disconnectDelay, std::chrono::milliseconds rebootDelay);
     bool InDownloadMode() const;
     int ProgrammingCount() const;  // images completely received
     int RecordsReceived() const;   // valid records of the download under way or last finished
 
-    struct Core;
-    struct Hub;
-
 private:
-    std::shared_ptr<Core> Current() const;
-    std::optional<std::size_t> IndexOf(const std::string& path) const;  // with `unitsMutex_` held
-    std::shared_ptr<Core> Find(const std::string& path) const;
-    std::shared_ptr<Core> NewUnit(std::optional<FirmwareVersion> firmware);
-    std::string AddUnit(std::optional<FirmwareVersion> firmware, bool pullOutCurrent);
+    friend class VirtualController;
+    explicit VirtualUnit(std::shared_ptr<VirtualController::Core> core) : core_(std::move(core)) {}
 
-    std::shared_ptr<Hub> hub_;
-    mutable std::mutex unitsMutex_;  // guards the list and the choice of the current unit
-    std::vector<std::shared_ptr<Core>> units_;
-    std::size_t current_ = 0;
+    std::shared_ptr<VirtualController::Core> core_;
 };
 
 }  // namespace sim

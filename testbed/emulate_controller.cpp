@@ -1,6 +1,6 @@
 // emulate-controller: runs a program on the controller as the kernel shows it (sysfs, udev events, a hidraw
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
-#include "sim/demo_commands.h"
+#include "sim/controller_commands.h"
 #include "testbed/hidraw_testbed.h"
 #include "sim/line_reader.h"
 #include "backend/backend.h"
@@ -41,10 +41,12 @@ constexpr const char* kUsage =
     "\n"
     "  --state FILE      keep the controller's memory in FILE between runs\n"
     "  --apply LINE      apply a control command (below) before COMMAND starts; may be repeated\n"
-    "  --control FIFO    read commands from FIFO, one per line (made when missing): plug, unplug,\n"
-    "                    station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...,\n"
-    "                    node-mode MODE (the node's access mode in octal, applied now). Without it a\n"
-    "                    FIFO is made in the testbed. COMMAND finds its path in $EMULATE_CONTROLLER_CONTROL.\n"
+    "  --control FIFO    read commands from FIFO, one per line (made when missing): the virtual\n"
+    "                    controller's commands plug, unplug, next [VERSION], attach [VERSION],\n"
+    "                    select PATH, station HEX, level N, latency MS, fail N [eio|epipe|etimedout],\n"
+    "                    answer ID HEX..., and node-mode MODE (the node's access mode in octal, applied\n"
+    "                    now). Without it a FIFO is made in the testbed. COMMAND finds its path in\n"
+    "                    $EMULATE_CONTROLLER_CONTROL.\n"
     "  --node-mode MODE  the access mode of the /dev node, in octal (default 0666)\n"
     "  --crowded         also a second product of the vendor, a device of another vendor, and a second\n"
     "                    HID interface on the controller\n"
@@ -166,6 +168,7 @@ void ApplyControlLine(Emulator& e, const std::string& line);
 
 struct Emulator {
     sim::VirtualController controller;
+    sim::ControllerCommands commands{controller};  // the control lines, on the unit they chose
     std::optional<Backend> backend;  // the controller above, with its state file
     std::unique_ptr<sim::HidrawTestbed> bed;
     std::unique_ptr<HotplugMonitor> monitor;
@@ -177,7 +180,7 @@ struct Emulator {
                           [] { std::fprintf(stderr, "emulate-controller: a control line over 4 KiB was ignored\n"); }};
 };
 
-// A unit of the virtual controller plugged itself in or out (a demo command, or its reboot after
+// A unit of the virtual controller plugged itself in or out (a control command, or its reboot after
 // programming); a unit that is new gets a USB device of its own.
 gboolean OnControllerEvents(int, GIOCondition, gpointer data)
 {
@@ -205,7 +208,7 @@ void ApplyControlLine(Emulator& e, const std::string& line)
         }
         return;
     }
-    if (auto error = sim::ApplyDemoCommand(e.controller, line)) {
+    if (auto error = e.commands.Apply(line)) {
         std::fprintf(stderr, "emulate-controller: %s\n", error->c_str());
     }
 }

@@ -9,7 +9,7 @@ using Connection = DialogFixture;
 
 TEST_F(Connection, StartWithoutTheController)
 {
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     Start();
     EXPECT_TRUE(DisconnectedView());
     EXPECT_EQ(Label(1009)->text(), "Please connect your device now");
@@ -36,7 +36,7 @@ TEST_F(Connection, StartWithTheController)
 
 TEST_F(Connection, AControllerThatDoesNotAnswerCountsAsAbsent)
 {
-    controller.FailNthTransfer(1);
+    controller.FirstUnit().FailNthTransfer(1);
     Start();
     EXPECT_TRUE(DisconnectedView());
 }
@@ -45,13 +45,13 @@ TEST_F(Connection, PullOutThenPlugInSelectsAndReadsTheMaintenanceTab)
 {
     Start();
     UserSelectsTab(3);
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
     EXPECT_TRUE(DisconnectedView());
 
-    controller.SetFirmware(0x20, 0x10);
+    controller.FirstUnit().SetFirmware(0x20, 0x10);
     MarkWire();
-    controller.Plug();
+    controller.FirstUnit().Plug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_TRUE(ConnectedView());
     EXPECT_EQ(dlg->TabCtrl()->currentIndex(), 0);
@@ -91,7 +91,7 @@ TEST_F(Connection, AnUnrelatedRemovalChangesNothingOnScreen)
 
 TEST_F(Connection, AnUnrelatedArrivalWithoutTheControllerChangesNothing)
 {
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     Start();
     dlg->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw9");
     EXPECT_TRUE(DisconnectedView());
@@ -100,7 +100,7 @@ TEST_F(Connection, AnUnrelatedArrivalWithoutTheControllerChangesNothing)
 TEST_F(Connection, NotificationsWithoutAUsablePathAreIgnored)
 {
     Start();
-    controller.Unplug();  // not yet handled: the view is still the connected one
+    controller.FirstUnit().Unplug();  // not yet handled: the view is still the connected one
     for (const char* path : {static_cast<const char*>(nullptr), "", "abcd", "/dev"}) {
         EXPECT_EQ(dlg->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, path), 1);
         EXPECT_EQ(dlg->OnDeviceChange(DBT_DEVNODES_CHANGED, path), 1);
@@ -115,7 +115,7 @@ TEST_F(Connection, NotificationsWithoutAUsablePathAreIgnored)
 TEST_F(Connection, OtherEventCodesOnlyReplaceTheHandle)
 {
     Start();
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     dlg->OnDeviceChange(0x8001, "/dev/hidraw1");
     EXPECT_TRUE(ConnectedView());
     EXPECT_FALSE(link.HasDevice());
@@ -126,10 +126,10 @@ TEST_F(Connection, ArrivalAfterAnInstallRestoresTheDefaultsOnce)
     Start();
     link.SendNumericParameter(2, 1, 9);
     dlg->SetUpdatePending(true);
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
     MarkWire();
-    controller.Plug();
+    controller.FirstUnit().Plug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     const auto wire = Wire();
     ASSERT_EQ(wire.size(), 3u);
@@ -137,11 +137,11 @@ TEST_F(Connection, ArrivalAfterAnInstallRestoresTheDefaultsOnce)
     EXPECT_TRUE(StartsWith(wire[1], "GET 05"));
     EXPECT_TRUE(StartsWith(wire[2], Command({3, 2, 0x35, 0x35})));
     EXPECT_FALSE(dlg->UpdatePending());
-    EXPECT_EQ(controller.ChoiceValue({2, 1}), 5);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({2, 1}), 5);
 
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
-    controller.Plug();
+    controller.FirstUnit().Plug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_EQ(RestoreCommands(), 1);
 }
@@ -150,14 +150,14 @@ TEST_F(Connection, AFailedRestoreIsNotRepeatedAndFailedReadsStillConnect)
 {
     Start();
     dlg->SetUpdatePending(true);
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
-    controller.Plug();
-    controller.FailFromNthTransfer(1);
+    controller.FirstUnit().Plug();
+    controller.FirstUnit().FailFromNthTransfer(1);
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_EQ(Label(1007)->text(), "Device Connected");
     EXPECT_FALSE(dlg->UpdatePending());
-    controller.ClearFaults();
+    controller.FirstUnit().ClearFaults();
     dlg->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw9");
     EXPECT_EQ(RestoreCommands(), 1);  // the failed attempt only
 }
@@ -178,16 +178,16 @@ TEST_F(Connection, ArrivalsQueuedBehindOneSettleWaitGiveOneWaitAndOneView)
     hooks.settleWait = [&](std::chrono::milliseconds) {
         if (++waits == 1) {
             for (int i = 0; i < 9; ++i) {  // a bouncing connector, while the dialog waits
-                controller.Unplug();
-                controller.Plug();
+                controller.FirstUnit().Unplug();
+                controller.FirstUnit().Plug();
             }
         }
     };
     Start(std::move(hooks));
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));
     MarkWire();
-    controller.Plug();
+    controller.FirstUnit().Plug();
     ASSERT_TRUE(WaitFor([&] { return ConnectedView(); }));
     Settle();
     EXPECT_EQ(waits, 1);
@@ -202,8 +202,8 @@ TEST_F(Connection, TenCyclesQueuedBeforeTheDialogLooksCostOneWait)
     Start(std::move(hooks));
     MarkWire();
     for (int i = 0; i < 10; ++i) {
-        controller.Unplug();
-        controller.Plug();
+        controller.FirstUnit().Unplug();
+        controller.FirstUnit().Plug();
     }
     ASSERT_TRUE(WaitFor([&] { return waits > 0; }));
     Settle();
@@ -213,8 +213,8 @@ TEST_F(Connection, TenCyclesQueuedBeforeTheDialogLooksCostOneWait)
 
     // Ending pulled out, the queue's last word is the disconnected view.
     for (int i = 0; i < 5; ++i) {
-        controller.Plug();
-        controller.Unplug();
+        controller.FirstUnit().Plug();
+        controller.FirstUnit().Unplug();
     }
     ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));
 }

@@ -80,11 +80,11 @@ TEST_F(Focus, PullingOutWithTheFocusInAnEditSendsNothingAndOpensNoBox)
 {
     for (const QString& typed : {QString("4321"), QString("12345")}) {
         SCOPED_TRACE(typed.toStdString());
-        controller.Plug();
+        controller.FirstUnit().Plug();
         StartShown();
         ClickAndType(2004, typed);
         MarkWire();
-        controller.Unplug();
+        controller.FirstUnit().Unplug();
         ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));
         Settle();
         EXPECT_TRUE(Sets().empty());
@@ -103,7 +103,7 @@ TEST_F(Focus, TypingThenCloseSendsTheTextBeforeTheWindowGoesEveryTime)
         QTest::mouseClick(Item<QPushButton>(1), Qt::LeftButton);
         ASSERT_TRUE(Closed());
         EXPECT_EQ(dlg->result(), QDialog::Accepted);
-        EXPECT_EQ(controller.Text({0, 5}), text.toStdString());
+        EXPECT_EQ(controller.FirstUnit().Text({0, 5}), text.toStdString());
     }
 }
 

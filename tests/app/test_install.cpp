@@ -19,7 +19,7 @@ struct Install : DialogFixture {
     std::function<void()> whileErrorBoxOpen;
     std::vector<int> positions;
 
-    Install() { controller.SetRebootTimes(std::chrono::milliseconds(300), std::chrono::milliseconds(100)); }
+    Install() { controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(300), std::chrono::milliseconds(100)); }
     ~Install() override
     {
         dlg.reset();
@@ -107,9 +107,9 @@ TEST_F(Install, CancelChangesNothing)
 TEST_F(Install, ACompletedInstall)
 {
     // Time enough between the outcome and the controller leaving to see the state between them.
-    controller.SetRebootTimes(std::chrono::milliseconds(1500), std::chrono::milliseconds(100));
+    controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(1500), std::chrono::milliseconds(100));
     StartInstallable();
-    controller.SetLatency(std::chrono::microseconds(50));
+    controller.FirstUnit().SetLatency(std::chrono::microseconds(50));
     ClickInstall();
     EXPECT_TRUE(dlg->UpdatePending());
     EXPECT_TRUE(Locked());
@@ -128,7 +128,7 @@ TEST_F(Install, ACompletedInstall)
     EXPECT_EQ(positions.back(), 99);
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
     EXPECT_LE(positions.size(), 100u);
-    EXPECT_EQ(controller.ProgrammingCount(), 1);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 1);
 
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
     EXPECT_TRUE(Shown(1009));
@@ -152,7 +152,7 @@ TEST_F(Install, AnEditBeingLeftForTheButtonIsWrittenFirstAndNothingElseIsWritten
     ClickInstall();
     Settle();
     ASSERT_EQ(Sets().size(), 1u);  // the password, before the question
-    EXPECT_EQ(controller.Text({0, 5}), "77");
+    EXPECT_EQ(controller.FirstUnit().Text({0, 5}), "77");
 
     answer = true;
     Edit(2004)->setFocus(Qt::TabFocusReason);
@@ -168,7 +168,7 @@ TEST_F(Install, AnEditBeingLeftForTheButtonIsWrittenFirstAndNothingElseIsWritten
 
 TEST_F(Install, TheInstallButtonComesBackWhenTheMaintenanceTabIsShownAgain)
 {
-    controller.SetRebootTimes(std::chrono::seconds(30), std::chrono::seconds(30));
+    controller.FirstUnit().SetRebootTimes(std::chrono::seconds(30), std::chrono::seconds(30));
     StartInstallable();
     ClickInstall();
     ASSERT_TRUE(WaitForOutcome());
@@ -203,7 +203,7 @@ TEST_F(FailedInstall, AtTheFirstChunk)
     StartInstallable();
     bool lockedWhileBoxOpen = false;
     whileErrorBoxOpen = [&] { lockedWhileBoxOpen = Locked(); };
-    controller.FailNthTransfer(2);  // the boot report, then the first chunk
+    controller.FirstUnit().FailNthTransfer(2);  // the boot report, then the first chunk
     ClickInstall();
     ExpectFailedView();
     EXPECT_EQ(seen[0], "Error: Input/output error");
@@ -219,7 +219,7 @@ TEST_F(FailedInstall, AtTheFirstChunk)
 TEST_F(FailedInstall, InTheMiddle)
 {
     StartInstallable();
-    controller.FailNthTransfer(2000);
+    controller.FirstUnit().FailNthTransfer(2000);
     ClickInstall();
     ExpectFailedView();
     EXPECT_GT(positions.back(), 10);
@@ -229,8 +229,8 @@ TEST_F(FailedInstall, InTheMiddle)
 TEST_F(FailedInstall, ByTheControllerBeingPulledOut)
 {
     StartInstallable();
-    controller.SetLatency(std::chrono::microseconds(50));
-    controller.PullOutAfterNthTransfer(1500);
+    controller.FirstUnit().SetLatency(std::chrono::microseconds(50));
+    controller.FirstUnit().PullOutAfterNthTransfer(1500);
     bool barHiddenBehindTheBox = false;
     whileErrorBoxOpen = [&] {
         // The removal arrives while the box is up: the disconnected view leaves no bar over its prompt.
@@ -241,10 +241,10 @@ TEST_F(FailedInstall, ByTheControllerBeingPulledOut)
     ExpectFailedView();
     EXPECT_TRUE(barHiddenBehindTheBox);
     MarkWire();
-    controller.Plug();
+    controller.FirstUnit().Plug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_EQ(RestoreCommands(), 1);
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 0);
 }
 
 TEST_F(FailedInstall, AnImageThatCannotBeSentFailsWithoutAnErrorBox)
@@ -281,7 +281,7 @@ TEST_F(FailedInstall, AWorkerThatCannotStartEndsAsAFailedInstall)
 TEST_F(Install, AnArrivalDuringTheStreamRestoresAtOnceAndHidesTheBar)
 {
     StartInstallable();
-    controller.SetLatency(std::chrono::microseconds(100));
+    controller.FirstUnit().SetLatency(std::chrono::microseconds(100));
     bool arrived = false;
     QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
         if (v >= 10 && !arrived) {
@@ -297,7 +297,7 @@ TEST_F(Install, AnArrivalDuringTheStreamRestoresAtOnceAndHidesTheBar)
     EXPECT_TRUE(seen.empty());
     EXPECT_FALSE(dlg->TabCtrl()->isEnabled());
     ASSERT_TRUE(WaitForOutcome());
-    EXPECT_EQ(controller.ProgrammingCount(), 1);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 1);
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_EQ(RestoreCommands(), 1);  // none after the reboot
@@ -306,7 +306,7 @@ TEST_F(Install, AnArrivalDuringTheStreamRestoresAtOnceAndHidesTheBar)
 TEST_F(Install, ClosingTheWindowDuringTheStreamStopsItCleanly)
 {
     StartInstallable();
-    controller.SetLatency(std::chrono::microseconds(200));
+    controller.FirstUnit().SetLatency(std::chrono::microseconds(200));
     QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
         if (v == 5) {
             dlg->close();
@@ -315,9 +315,9 @@ TEST_F(Install, ClosingTheWindowDuringTheStreamStopsItCleanly)
     ClickInstall();
     ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); }));
     EXPECT_EQ(dlg->result(), QDialog::Rejected);
-    const int atClose = controller.TransferCount();
+    const int atClose = controller.FirstUnit().TransferCount();
     dlg.reset();  // joins the worker: it stops before its next transfer
-    EXPECT_LE(controller.TransferCount(), atClose + 1);
+    EXPECT_LE(controller.FirstUnit().TransferCount(), atClose + 1);
     EXPECT_TRUE(seen.empty());
     Settle();
 }
@@ -326,7 +326,7 @@ TEST_F(Install, ClosingTheWindowWhileTheErrorBoxIsOpen)
 {
     StartInstallable();
     whileErrorBoxOpen = [&] { dlg->close(); };
-    controller.FailNthTransfer(50);
+    controller.FirstUnit().FailNthTransfer(50);
     ClickInstall();
     ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); }));
     Settle();
@@ -359,7 +359,7 @@ TEST_F(Install, ClosingTheWindowWhileTheRealErrorBoxIsOpen)
         }
     });
     watcher.start();
-    controller.FailNthTransfer(50);
+    controller.FirstUnit().FailNthTransfer(50);
     ClickInstall();
     ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); }));
     ASSERT_TRUE(WaitFor([&] { return box.isNull(); }));  // closed with the window
@@ -385,7 +385,7 @@ TEST_F(Install, TheRealErrorBoxOnceDismissedLeadsToTheFailedView)
         }
     });
     watcher.start();
-    controller.FailNthTransfer(50);
+    controller.FirstUnit().FailNthTransfer(50);
     ClickInstall();
     ASSERT_TRUE(WaitForOutcome());
     EXPECT_EQ(text, "Input/output error");

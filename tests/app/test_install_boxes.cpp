@@ -3,7 +3,7 @@
 // and over the real hidapi/udev backend inside the kernel-level emulation of the controller.
 #include "tests/app/dialog_fixture.h"
 
-#include "sim/demo_commands.h"
+#include "sim/controller_commands.h"
 
 #ifdef DPC_REAL_BACKEND
 #include "device/hidapi_platform.h"
@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #define INSTALL_BOXES RealBackendInstallBoxes
 #else
-#include "app/simulator_panel.h"
 #define INSTALL_BOXES InstallBoxes
 #endif
 
@@ -111,7 +110,8 @@ struct BackendHolder {
 struct BackendHolder {
     sim::VirtualController platform;
     std::unique_ptr<HotplugMonitor> Monitor() { return platform.CreateMonitor(); }
-    void Bench(const std::string& command) { ASSERT_EQ(sim::ApplyDemoCommand(platform, command), std::nullopt); }
+    sim::ControllerCommands commands{platform};
+    void Bench(const std::string& command) { ASSERT_EQ(commands.Apply(command), std::nullopt); }
 };
 #endif
 

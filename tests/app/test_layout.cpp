@@ -59,7 +59,7 @@ using Layout = DialogFixture;
 
 TEST_F(Layout, EveryValueControlHasItsPlaceKindTabAndSlot)
 {
-    controller.Unplug();  // nothing read, so the edits keep their initial text
+    controller.FirstUnit().Unplug();  // nothing read, so the edits keep their initial text
     Start();
     for (std::size_t slot = 0; slot < std::size(kControls); ++slot) {
         const Expected& x = kControls[slot];
@@ -237,7 +237,7 @@ TEST_F(Layout, TheWindowIsFixedAndHasNoMaximiseButton)
 
 TEST_F(Layout, StatusLineWithoutAController)
 {
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     Start();
     EXPECT_EQ(Label(1009)->text(), "Please connect your device now");
     EXPECT_TRUE(Shown(1009));

@@ -14,7 +14,7 @@ struct Readback : DialogFixture {
         EXPECT_TRUE(link.GetFeature(r.data(), r.size()));
         return r;
     }
-    void Answer(const ReportBytes& r) { controller.AnswerNextGet(r[0], std::vector<uint8_t>(r.begin(), r.end())); }
+    void Answer(const ReportBytes& r) { controller.FirstUnit().AnswerNextGet(r[0], std::vector<uint8_t>(r.begin(), r.end())); }
 
     // Shows tab 0 afresh, as a user going to another tab and back does.
     void ReadMaintenance()
@@ -36,15 +36,15 @@ TEST_F(Readback, MaintenanceTab)
     EXPECT_EQ(Label(1005)->text(), "DTMF Password");
     EXPECT_EQ(Label(1006)->text(), "");
 
-    controller.SetFirmware(0x20, 0x10);
-    controller.SetStation(0x15);
+    controller.FirstUnit().SetFirmware(0x20, 0x10);
+    controller.FirstUnit().SetStation(0x15);
     ReadMaintenance();
     EXPECT_EQ(Edit(2000)->text(), "  Version 2.01.0");
     EXPECT_EQ(Edit(2002)->text(), "  Model 7401   Version 5");
     EXPECT_EQ(dlg->StationModel(), 1);
 
-    controller.SetFirmware(0x1F, 0xF3);
-    controller.SetStation(0x00);
+    controller.FirstUnit().SetFirmware(0x1F, 0xF3);
+    controller.FirstUnit().SetStation(0x00);
     ReadMaintenance();
     EXPECT_EQ(Edit(2000)->text(), "  Version 1.255.3");
     EXPECT_EQ(Edit(2002)->text(), "  None Connected.");
@@ -56,7 +56,7 @@ TEST_F(Readback, LineLevelEdgesAndNoStationBelowOnePercent)
     const std::pair<int, const char*> levels[] = {{0, "  100%"}, {128, "  49%"}, {252, "  1%"}, {253, "  0%"},
                                                   {254, "  0%"}, {255, "  0%"}};
     for (auto [byte, text] : levels) {
-        controller.SetLineLevel(static_cast<uint8_t>(byte));
+        controller.FirstUnit().SetLineLevel(static_cast<uint8_t>(byte));
         ReadMaintenance();
         EXPECT_EQ(Edit(2003)->text(), text) << byte;
         EXPECT_EQ(Edit(2002)->text(), byte >= 253 ? "  None Connected." : "  Model 7407   Version 3") << byte;
@@ -68,7 +68,7 @@ TEST_F(Readback, EveryTabShowsTheControllersValues)
 {
     Start();
     // Every choice at its last entry, every text at a distinct value.
-    sim::Memory m = controller.GetMemory();
+    sim::Memory m = controller.FirstUnit().GetMemory();
     for (const CatalogueEntry& e : ParameterCatalogue()) {
         if (e.kind == EntryKind::Choice) {
             m.choices[e.settingsByte] = static_cast<uint8_t>(e.list->Size() - 1);
@@ -77,7 +77,7 @@ TEST_F(Readback, EveryTabShowsTheControllersValues)
         }
     }
     m.choices[55] = 0;  // Loop Current, so Loop Disconnect is enabled
-    controller.SetMemory(m);
+    controller.FirstUnit().SetMemory(m);
     for (int tab = 1; tab < 7; ++tab) {
         UserSelectsTab(tab);
         for (const CatalogueEntry* e : EntriesOfTab(tab)) {
@@ -173,7 +173,7 @@ TEST_F(Readback, StationOnlyRowsFollowTheLastAndTheNewModel)
 {
     Start();  // the 7407 was read on tab 0
     ASSERT_EQ(dlg->StationModel(), 7);
-    controller.SetStation(0x15);
+    controller.FirstUnit().SetStation(0x15);
     UserSelectsTab(1);
     // The label follows the model read before, the control the model read now.
     EXPECT_EQ(Label(1006)->text(), "7407 Keypad Dial String Length");
@@ -183,7 +183,7 @@ TEST_F(Readback, StationOnlyRowsFollowTheLastAndTheNewModel)
     EXPECT_EQ(Label(1006)->text(), "");
     EXPECT_FALSE(Shown(2013));
 
-    controller.SetStation(0x73);
+    controller.FirstUnit().SetStation(0x73);
     UserSelectsTab(4);
     EXPECT_EQ(Label(1006)->text(), "");
     EXPECT_TRUE(Shown(2031));
@@ -194,7 +194,7 @@ TEST_F(Readback, StationOnlyRowsFollowTheLastAndTheNewModel)
     EXPECT_TRUE(Shown(2025));
     // Station-only controls are filled even while hidden.
     link.SendStringParameter(3, 7, 3, "321");
-    controller.SetStation(0x00);
+    controller.FirstUnit().SetStation(0x00);
     UserSelectsTab(4);
     UserSelectsTab(3);
     EXPECT_FALSE(Shown(2025));
@@ -208,19 +208,19 @@ TEST_F(Readback, AFailedReadLeavesTheControlsAsTheyWere)
     ASSERT_EQ(Combo(2014)->currentIndex(), 5);
     link.SendNumericParameter(2, 1, 9);
     UserSelectsTab(1);
-    controller.FailNthTransfer(1);  // the settings read of tab 2
+    controller.FirstUnit().FailNthTransfer(1);  // the settings read of tab 2
     UserSelectsTab(2);
     EXPECT_EQ(Combo(2014)->currentIndex(), 5);
     EXPECT_EQ(Label(1001)->text(), "Speaker Volume");
     EXPECT_TRUE(Shown(2014));
 
-    controller.FailNthTransfer(2);  // the string-pool read, after the settings arrived
+    controller.FirstUnit().FailNthTransfer(2);  // the string-pool read, after the settings arrived
     UserSelectsTab(1);
     UserSelectsTab(2);
     EXPECT_EQ(Combo(2014)->currentIndex(), 9);  // tab 1's failed read showed nothing, tab 2's read went through
 
-    controller.SetStation(0x00);
-    controller.FailNthTransfer(2);
+    controller.FirstUnit().SetStation(0x00);
+    controller.FirstUnit().FailNthTransfer(2);
     UserSelectsTab(1);
     EXPECT_TRUE(Shown(2013));  // model unchanged by the incomplete read: stays as the tab control left it
     EXPECT_EQ(dlg->StationModel(), 7);

@@ -60,7 +60,7 @@ TEST_F(Writeback, OneReportPerUserChangeAndNoneForTheDialogsOwnSelections)
     ASSERT_EQ(Sets().size(), 2u);
     EXPECT_TRUE(StartsWith(Sets()[0], NumericCommand(2, 1, 6)));
     EXPECT_TRUE(StartsWith(Sets()[1], NumericCommand(2, 1, 7)));
-    EXPECT_EQ(controller.ChoiceValue({2, 1}), 7);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({2, 1}), 7);
 
     // Through the drop-down list, with the mouse.
     MarkWire();
@@ -91,13 +91,13 @@ TEST_F(Writeback, ChoicesSendTheirListPosition)
     EXPECT_TRUE(StartsWith(Sets().back(), NumericCommand(3, 2, 0)));  // "1/4 Second"
     Combo(2020)->setCurrentIndex(30);
     EXPECT_TRUE(StartsWith(Sets().back(), NumericCommand(3, 2, 30)));  // "30 Seconds"
-    EXPECT_EQ(controller.ChoiceValue({3, 2}), 30);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({3, 2}), 30);
 
     UserSelectsTab(1);
     Combo(2013)->setCurrentIndex(15);  // "16"
-    EXPECT_EQ(controller.ChoiceValue({1, 6}), 15);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({1, 6}), 15);
     Combo(2013)->setCurrentIndex(0);  // "1"
-    EXPECT_EQ(controller.ChoiceValue({1, 6}), 0);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({1, 6}), 0);
 }
 
 TEST_F(Writeback, TheThreeOutputsAreIndependent)
@@ -105,9 +105,9 @@ TEST_F(Writeback, TheThreeOutputsAreIndependent)
     Start();
     UserSelectsTab(4);
     Combo(2027)->setCurrentIndex(8);
-    EXPECT_EQ(controller.ChoiceValue({4, 1}), 0);
-    EXPECT_EQ(controller.ChoiceValue({4, 2}), 8);
-    EXPECT_EQ(controller.ChoiceValue({4, 3}), 3);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({4, 1}), 0);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({4, 2}), 8);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({4, 3}), 3);
     EXPECT_EQ(Sets().size(), 1u);
 }
 
@@ -171,19 +171,19 @@ TEST_F(Writeback, TelephonePadCodes)
     errors.clear();
     TypeAndLeave(2022, "*1");
     EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(controller.Text({3, 4}), "*1");
+    EXPECT_EQ(controller.FirstUnit().Text({3, 4}), "*1");
     EXPECT_EQ(Focus(), Edit(2023));
 
     MarkWire();
     TypeAndLeave(2023, "");
     ASSERT_EQ(Sets().size(), 1u);
     EXPECT_TRUE(StartsWith(Sets()[0], TextCommand(3, 5, "")));
-    EXPECT_EQ(controller.Text({3, 5}), "");
+    EXPECT_EQ(controller.FirstUnit().Text({3, 5}), "");
 
     UserSelectsTab(0);
     MarkWire();
     TypeAndLeave(2004, "#0#0");
-    EXPECT_EQ(controller.Text({0, 5}), "#0#0");
+    EXPECT_EQ(controller.FirstUnit().Text({0, 5}), "#0#0");
     EXPECT_TRUE(errors.empty());
 }
 
@@ -192,7 +192,7 @@ TEST_F(Writeback, TelephoneNumbers)
     StartShown();
     UserSelectsTab(1);
     TypeAndLeave(2012, "0123456789012345");
-    EXPECT_EQ(controller.Text({1, 5}), "0123456789012345");
+    EXPECT_EQ(controller.FirstUnit().Text({1, 5}), "0123456789012345");
     EXPECT_TRUE(errors.empty());
 
     MarkWire();
@@ -217,7 +217,7 @@ TEST_F(Writeback, TelephoneNumbers)
     EXPECT_TRUE(errors.empty());
     EXPECT_TRUE(StartsWith(Sets().back(), TextCommand(5, 3, "")));
     TypeAndLeave(2036, "0123456789");
-    EXPECT_EQ(controller.Text({5, 3}), "0123456789");
+    EXPECT_EQ(controller.FirstUnit().Text({5, 3}), "0123456789");
     MarkWire();
     TypeAndLeave(2036, "abc-def ghi");
     ASSERT_EQ(errors.size(), 1u);
@@ -231,7 +231,7 @@ TEST_F(Writeback, EmployeeAccessCode)
     StartShown();
     UserSelectsTab(3);
     TypeAndLeave(2025, "12345678");
-    EXPECT_EQ(controller.Text({3, 7}), "12345678");
+    EXPECT_EQ(controller.FirstUnit().Text({3, 7}), "12345678");
     MarkWire();
     TypeAndLeave(2025, "1234567a");
     ASSERT_EQ(errors.size(), 1u);
@@ -283,7 +283,7 @@ TEST_F(Writeback, RestoreTwiceSendsTwiceAndTheWindowStays)
     EXPECT_TRUE(StartsWith(Sets()[0], Command({3, 2, 0x35, 0x35})));
     EXPECT_EQ(Sets()[0], Sets()[1]);
     EXPECT_EQ(Edit(2004)->text(), "1234");  // no read-back
-    EXPECT_EQ(controller.Text({0, 5}), "1234");
+    EXPECT_EQ(controller.FirstUnit().Text({0, 5}), "1234");
     EXPECT_EQ(Wire().size(), 2u);
 }
 
@@ -298,7 +298,7 @@ TEST_F(Writeback, AnEditLeftForAButtonIsWrittenBeforeTheButtonActs)
     ASSERT_EQ(Sets().size(), 2u);
     EXPECT_TRUE(StartsWith(Sets()[0], TextCommand(0, 5, "4321")));
     EXPECT_TRUE(StartsWith(Sets()[1], Command({3, 2, 0x35, 0x35})));
-    EXPECT_EQ(controller.Text({0, 5}), "1234");  // the defaults won
+    EXPECT_EQ(controller.FirstUnit().Text({0, 5}), "1234");  // the defaults won
 }
 
 TEST_F(Writeback, AnEditLeftForAListIsWrittenFirst)
@@ -331,7 +331,7 @@ TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
 {
     StartShown();
     MarkWire();
-    controller.FailNthTransfer(1);
+    controller.FirstUnit().FailNthTransfer(1);
     TypeAndLeave(2004, "55");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Input/output error");  // the system's text
@@ -346,18 +346,18 @@ TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
     // A choice likewise, and a read that fails too leaves the controls as they were.
     UserSelectsTab(2);
     errors.clear();
-    controller.FailFromNthTransfer(1);
+    controller.FirstUnit().FailFromNthTransfer(1);
     Combo(2014)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(Combo(2014), Qt::Key_Down);
     Settle();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(Combo(2014)->currentIndex(), 6);
-    controller.ClearFaults();
-    controller.FailFromNthTransfer(0);
+    controller.FirstUnit().ClearFaults();
+    controller.FirstUnit().FailFromNthTransfer(0);
 
     UserSelectsTab(0);
     errors.clear();
-    controller.FailNthTransfer(1);
+    controller.FirstUnit().FailNthTransfer(1);
     QTest::mouseClick(Item<QPushButton>(2006), Qt::LeftButton);
     ASSERT_EQ(errors.size(), 1u);
 }
@@ -365,7 +365,7 @@ TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
 TEST_F(Writeback, AFailedWriteWhileDisconnectedShowsNoBox)
 {
     StartShown();
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kDisconnected; }));
     MarkWire();
     dlg->OnRestoreDefaults();

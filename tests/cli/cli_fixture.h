@@ -27,7 +27,7 @@ struct Cli : ::testing::Test {
         hooks.controller = &controller;
         hooks.settle = std::chrono::milliseconds(0);
         hooks.leaveTimeout = hooks.returnTimeout = std::chrono::seconds(10);
-        controller.SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
+        controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
         char name[] = "/tmp/doorphonectlXXXXXX";
         dir = mkdtemp(name);
     }

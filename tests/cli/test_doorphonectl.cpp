@@ -71,7 +71,7 @@ TEST_F(Cli, SetSendsWhatTheWindowSends)
     EXPECT_THAT(sets[3], StartsWith("SET 03 04 31 36 30 32"));
     EXPECT_THAT(sets[4], StartsWith("SET 03 04 33 32 33 30"));
     EXPECT_THAT(sets[5], StartsWith("SET 03 04 32 33 30 31"));
-    EXPECT_EQ(controller.Text({1, 5}), "");
+    EXPECT_EQ(controller.FirstUnit().Text({1, 5}), "");
 }
 
 TEST_F(Cli, EntryErrorsUseTheWindowsTextsAndSendNothing)
@@ -105,16 +105,16 @@ TEST_F(Cli, LoopDisconnectOnlyWithLoopCurrent)
 
 TEST_F(Cli, DeviceFailuresExitWithOne)
 {
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     EXPECT_EQ(Run({"show"}), 1);
     EXPECT_THAT(err, HasSubstr("no controller found"));
     EXPECT_EQ(Run({"list"}), 0);
     EXPECT_EQ(out, "");
-    controller.Plug();
+    controller.FirstUnit().Plug();
     ASSERT_EQ(Run({"list"}), 0);
     EXPECT_EQ(out, "virtual:7410/0\t0x7410\taccessible\n");
 
-    controller.FailNthTransfer(4);  // status, settings, string pool, then the write
+    controller.FirstUnit().FailNthTransfer(4);  // status, settings, string pool, then the write
     EXPECT_EQ(Run({"set", "audio.dsp", "1"}), 1);
     EXPECT_THAT(err, HasSubstr("refused the report for audio.dsp"));
 
@@ -124,8 +124,8 @@ TEST_F(Cli, DeviceFailuresExitWithOne)
     DeviceLink link(controller);
     ASSERT_TRUE(link.FindDevice());
     ASSERT_TRUE(link.GetFeature(report.data(), report.size()));
-    controller.AnswerNextGet(4, std::vector<uint8_t>(report.begin(), report.end()));
-    controller.AnswerNextGet(4, std::vector<uint8_t>(report.begin(), report.end()));
+    controller.FirstUnit().AnswerNextGet(4, std::vector<uint8_t>(report.begin(), report.end()));
+    controller.FirstUnit().AnswerNextGet(4, std::vector<uint8_t>(report.begin(), report.end()));
     EXPECT_EQ(Run({"set", "audio.speaker-volume", "9"}), 1);
     EXPECT_THAT(err, HasSubstr("did not take the value of audio.speaker-volume"));
 }
@@ -134,7 +134,7 @@ TEST_F(Cli, RestoreDefaults)
 {
     ASSERT_EQ(Run({"set", "door.relay-time", "10 Seconds"}), 0);
     ASSERT_EQ(Run({"restore-defaults"}), 0);
-    EXPECT_EQ(controller.ChoiceValue({3, 2}), 3);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({3, 2}), 3);
     EXPECT_EQ(Sets().back(), "SET 03 02 35 35 00 00");  // each run starts with a clear buffer
 }
 
@@ -144,7 +144,7 @@ TEST_F(Cli, ExportThenImportOnAFreshControllerGivesTheSameSettings)
     ASSERT_EQ(Run({"set", "aux.station-output", "Door Alarm"}), 0);
     ASSERT_EQ(Run({"set", "disconnect.type", "Polarity Reversal"}), 0);
     ASSERT_EQ(Run({"export", Path("profile.json")}), 0) << err;
-    const sim::Memory exported = controller.GetMemory();
+    const sim::Memory exported = controller.FirstUnit().GetMemory();
     const auto profile = nlohmann::json::parse(std::ifstream(Path("profile.json")));
     EXPECT_EQ(profile["format"], "doorphoneconfig-profile");
     EXPECT_EQ(profile["version"], 1);
@@ -156,8 +156,8 @@ TEST_F(Cli, ExportThenImportOnAFreshControllerGivesTheSameSettings)
     ClearWire();
     ASSERT_EQ(Run({"import", Path("profile.json")}), 0) << err;
     EXPECT_EQ(Sets().size(), 3u);  // only what differs
-    EXPECT_EQ(fresh.GetMemory().choices, exported.choices);
-    EXPECT_EQ(fresh.GetMemory().texts, exported.texts);
+    EXPECT_EQ(fresh.FirstUnit().GetMemory().choices, exported.choices);
+    EXPECT_EQ(fresh.FirstUnit().GetMemory().texts, exported.texts);
     ClearWire();
     ASSERT_EQ(Run({"import", Path("profile.json")}), 0);
     EXPECT_THAT(out, HasSubstr("Nothing to change"));
@@ -169,12 +169,12 @@ TEST_F(Cli, ImportWritesLoopDisconnectWhileTheTypeAllowsIt)
     WriteFile("p.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
         "disconnect.type": "Dialtone", "disconnect.loop-disconnect": "1 Second"}})");
     ASSERT_EQ(Run({"import", Path("p.json")}), 0) << err;
-    EXPECT_EQ(controller.ChoiceValue({6, 1}), 2);
-    EXPECT_EQ(controller.ChoiceValue({6, 2}), 4);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({6, 1}), 2);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({6, 2}), 4);
     WriteFile("q.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
         "disconnect.loop-disconnect": "0.1 Seconds"}})");
     EXPECT_EQ(Run({"import", Path("q.json")}), 2);
-    EXPECT_EQ(controller.ChoiceValue({6, 2}), 4);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({6, 2}), 4);
 }
 
 TEST_F(Cli, ABadProfileIsRefusedWholeAndNothingIsSent)
@@ -194,7 +194,7 @@ TEST_F(Cli, ABadProfileIsRefusedWholeAndNothingIsSent)
     EXPECT_THAT(err, HasSubstr("dial.outgoing-dial-number: the value must be a text"));
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 5);
     EXPECT_TRUE(Sets().empty());
-    EXPECT_EQ(controller.ChoiceValue({2, 1}), 5);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({2, 1}), 5);
 
     WriteFile("other.json", R"({"format": "something-else", "settings": {}})");
     EXPECT_EQ(Run({"import", Path("other.json")}), 2);
@@ -219,9 +219,9 @@ TEST_F(Cli, FlashEndsWithTheCarriedVersionAndTheDefaultsRestoredOnce)
     ClearWire();
     ASSERT_EQ(Run({"flash", "--yes"}), 0) << err;
     EXPECT_EQ(out, "Firmware 2.01.0 installed; defaults restored.\n");
-    EXPECT_EQ(controller.ProgrammingCount(), 1);
-    EXPECT_EQ(controller.GetMemory().firmware1, 0x20);
-    EXPECT_EQ(controller.ChoiceValue({3, 2}), 3);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 1);
+    EXPECT_EQ(controller.FirstUnit().GetMemory().firmware1, 0x20);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({3, 2}), 3);
     int restores = 0;
     for (const std::string& s : Sets(4)) {
         restores += s == "SET 03 02 35 35";
@@ -231,11 +231,11 @@ TEST_F(Cli, FlashEndsWithTheCarriedVersionAndTheDefaultsRestoredOnce)
 
 TEST_F(Cli, FlashOnAControllerPulledOutMidStreamFails)
 {
-    controller.PullOutAfterNthTransfer(500);
+    controller.FirstUnit().PullOutAfterNthTransfer(500);
     EXPECT_EQ(Run({"flash", "--yes"}), 1);
     EXPECT_THAT(err, HasSubstr("programming failed: No such device"));
     EXPECT_THAT(err, HasSubstr("restore-defaults"));
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 0);
 }
 
 TEST_F(Cli, FlashAsksFirst)
@@ -247,9 +247,9 @@ TEST_F(Cli, FlashAsksFirst)
     EXPECT_EQ(Run({"flash"}), 0);
     EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you want "
                                "to continue? [y/N]"));
-    EXPECT_EQ(controller.TransferCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().TransferCount(), 0);
     hooks.returnTimeout = std::chrono::milliseconds(1);
-    controller.SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
+    controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
     input = "y\n";
     EXPECT_EQ(Run({"flash"}), 1);
     EXPECT_THAT(err, HasSubstr("did not come back within"));
@@ -303,11 +303,11 @@ TEST_F(Cli, ListKeysAndGetAsJson)
     ASSERT_EQ(Run({"list", "--json"}), 0) << err;
     const auto list = nlohmann::json::parse(out);
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0], (nlohmann::json{{"path", controller.DevicePath()}, {"productId", "0x7410"}, {"accessible", true}}));
-    controller.Unplug();
+    EXPECT_EQ(list[0], (nlohmann::json{{"path", controller.FirstUnit().Path()}, {"productId", "0x7410"}, {"accessible", true}}));
+    controller.FirstUnit().Unplug();
     ASSERT_EQ(Run({"list", "--json"}), 0);
     EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::array());
-    controller.Plug();
+    controller.FirstUnit().Plug();
 
     ASSERT_EQ(Run({"keys", "--json"}), 0);
     const auto keys = nlohmann::json::parse(out);
@@ -355,16 +355,16 @@ TEST_F(Cli, TextsThatAreNotUtf8GoIntoJsonAsLatin1AndShowReadably)
         return p;
     };
     // The DTMF password's text starts at position 1 of the pool the controller lays out.
-    controller.AnswerNextGet(5, pool());
+    controller.FirstUnit().AnswerNextGet(5, pool());
     ASSERT_EQ(Run({"show", "--json"}), 0) << err;
     const auto doc = nlohmann::json::parse(out);
     EXPECT_EQ(doc["settings"]["maintenance.dtmf-password"]["value"], "\u00ff\u00e9\u0001");
 
-    controller.AnswerNextGet(5, pool());
+    controller.FirstUnit().AnswerNextGet(5, pool());
     ASSERT_EQ(Run({"export", "-"}), 0) << err;
     EXPECT_EQ(nlohmann::json::parse(out)["settings"]["maintenance.dtmf-password"], "\u00ff\u00e9\u0001");
 
-    controller.AnswerNextGet(5, pool());
+    controller.FirstUnit().AnswerNextGet(5, pool());
     ASSERT_EQ(Run({"get", "maintenance.dtmf-password"}), 0) << err;
     EXPECT_EQ(out, "\u00ff\u00e9\\x01\n");
 }

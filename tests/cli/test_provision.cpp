@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <thread>
 
 using ::testing::ElementsAre;
@@ -51,8 +53,7 @@ struct Provision : Cli {
     ParameterAddress Address(const char* key) { return FindEntryByKeyOrLabel(key)->address; }
     std::string TextOn(const std::string& unit, ParameterAddress address)
     {
-        controller.Select(unit);
-        return controller.Text(address);
+        return controller.Unit(unit).Text(address);
     }
 };
 
@@ -60,12 +61,11 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
 {
     // The first unit runs the factory firmware, older than the carried one; the second and third the
     // carried one, and the third refuses its second write.
-    std::string third;
     plugs = {{},  // the first is there from the start
-             [&] { controller.PlugNext(CarriedFirmwareVersion()); },
+             [&] { controller.PlugNext("virtual:7410/0", CarriedFirmwareVersion()); },
              [&] {
-                 third = controller.PlugNext(CarriedFirmwareVersion());
-                 controller.FailNthTransfer(5);  // status, two reads, then the writes
+                 controller.PlugNext("virtual:7410/1", CarriedFirmwareVersion())
+                     .FailNthTransfer(5);  // status, two reads, then the writes
              }};
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash", "--log", Path("record.log")}), 1) << err;
     EXPECT_THAT(Lines(out), ElementsAre("virtual:7410/0: firmware 1.05.2 -> 2.01.0, 3 settings written, OK",
@@ -76,14 +76,11 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
     // The failure says what the third unit took; the first two hold the profile, and only the first was flashed.
     EXPECT_THAT(out, HasSubstr("already written: audio.speaker-volume = \"7\""));
     for (const char* path : {"virtual:7410/0", "virtual:7410/1"}) {
-        controller.Select(path);
-        EXPECT_EQ(controller.Text(Address("door.open-code")), "42") << path;
-        EXPECT_EQ(controller.ChoiceValue(Address("door.relay-time")), 10) << path;
+        EXPECT_EQ(controller.Unit(path).Text(Address("door.open-code")), "42") << path;
+        EXPECT_EQ(controller.Unit(path).ChoiceValue(Address("door.relay-time")), 10) << path;
     }
-    controller.Select("virtual:7410/0");
-    EXPECT_EQ(controller.ProgrammingCount(), 1);
-    controller.Select("virtual:7410/1");
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.Unit("virtual:7410/0").ProgrammingCount(), 1);
+    EXPECT_EQ(controller.Unit("virtual:7410/1").ProgrammingCount(), 0);
     const std::vector<std::string> record = Lines(ReadText("record.log"));
     ASSERT_EQ(record.size(), 3u);
     const std::vector<std::string> results = Lines(out);
@@ -108,18 +105,18 @@ TEST_F(Provision, AUnitsWireIsWhatFlashAndImportWouldSend)
     ClearWire();
 
     sim::VirtualController fresh;
-    fresh.SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
+    fresh.FirstUnit().SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
     hooks.controller = &fresh;
     ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--once"}), 0) << err;
     EXPECT_EQ(Wire(), byHand);
 
     // On a unit that already runs the carried firmware, --flash sends no firmware: the wire is import's.
     ClearWire();
-    fresh.PlugNext(CarriedFirmwareVersion());
+    fresh.PlugNext("virtual:7410/0", CarriedFirmwareVersion());
     ASSERT_EQ(Run({"import", Path("profile.json")}), 0) << err;
     const std::string imported = Wire();
     ClearWire();
-    fresh.PlugNext(CarriedFirmwareVersion());
+    fresh.PlugNext("virtual:7410/1", CarriedFirmwareVersion());
     ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--once"}), 0) << err;
     EXPECT_EQ(Wire(), imported);
     EXPECT_THAT(out, HasSubstr("firmware 2.01.0 -> 2.01.0, 3 settings written, OK"));
@@ -127,7 +124,7 @@ TEST_F(Provision, AUnitsWireIsWhatFlashAndImportWouldSend)
 
 TEST_F(Provision, DeviceChoosesAmongSeveralAndChangingWithoutItIsRefused)
 {
-    const std::string second = controller.Attach();
+    const std::string second = controller.Attach().Path();
     const ParameterAddress code = Address("door.open-code");
 
     EXPECT_EQ(Run({"set", "door.open-code", "5"}), 2);
@@ -136,7 +133,8 @@ TEST_F(Provision, DeviceChoosesAmongSeveralAndChangingWithoutItIsRefused)
     EXPECT_EQ(Run({"import", Path("profile.json")}), 2);
     EXPECT_EQ(Run({"restore-defaults"}), 2);
     EXPECT_EQ(Run({"flash", "--yes"}), 2);
-    EXPECT_EQ(controller.TransferCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().TransferCount(), 0);
+    EXPECT_EQ(controller.Unit(second).TransferCount(), 0);
     EXPECT_TRUE(Wire().empty());
 
     // A reading command reads the first and says so.
@@ -179,11 +177,11 @@ TEST_F(Provision, JsonOnceAndWhatEndsARunEarly)
     // The same unit, still plugged in, is not done twice; a stop while waiting for one ends --once with 1.
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--once"}), 0);  // a new run: the unit holds it all
     EXPECT_THAT(out, HasSubstr("0 settings written, OK"));
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--once"}), 1);
     EXPECT_EQ(out, "Provisioned 0 controllers: 0 OK, 0 failed, 0 interrupted.\n");
     EXPECT_THAT(err, HasSubstr("Waiting for a controller (Ctrl+C ends)."));
-    controller.Plug();
+    controller.FirstUnit().Plug();
 
     // Nothing starts on a bad profile or a record that cannot be kept.
     ClearWire();
@@ -203,7 +201,7 @@ TEST_F(Provision, AProfileThatBreaksARuleOnOneUnitFailsThatUnitOnly)
     ClearWire();
     WriteFile("rule.json", R"({"format": "doorphoneconfig-profile", "version": 1,
         "settings": {"disconnect.loop-disconnect": "0.1 Seconds"}})");
-    plugs = {{}, [&] { controller.PlugNext(); }};
+    plugs = {{}, [&] { controller.PlugNext("virtual:7410/0"); }};
     EXPECT_EQ(Run({"provision", Path("rule.json")}), 1);
     const std::vector<std::string> lines = Lines(out);
     ASSERT_EQ(lines.size(), 3u);
@@ -216,9 +214,9 @@ TEST_F(Provision, AProfileThatBreaksARuleOnOneUnitFailsThatUnitOnly)
 // A stop during a unit lets the transfer under way finish, sends nothing more and says what was written.
 TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
 {
-    controller.SetLatency(std::chrono::milliseconds(100));
+    controller.FirstUnit().SetLatency(std::chrono::milliseconds(100));
     std::thread stopper([&] {
-        while (controller.TransferCount() < 3) {  // the status and the two reads: the first write is under way
+        while (controller.FirstUnit().TransferCount() < 3) {  // the status and the two reads: the first write is under way
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         stop.Request();
@@ -241,17 +239,17 @@ TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
 TEST_F(Provision, AStopDuringProgrammingSaysTheFirmwareIsNotKnown)
 {
     std::thread stopper([&] {
-        while (controller.RecordsReceived() < 20) {
+        while (controller.FirstUnit().RecordsReceived() < 20) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         stop.Request();
     });
-    controller.SetLatency(std::chrono::milliseconds(2));
+    controller.FirstUnit().SetLatency(std::chrono::milliseconds(2));
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash"}), 1);
     stopper.join();
     EXPECT_THAT(out, HasSubstr("virtual:7410/0: firmware 1.05.2 -> unknown, 0 settings written, INTERRUPTED: stopped "
                                "during programming; the controller did not finish programming"));
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 0);
 }
 
 TEST_F(Provision, FlashKeepsARecordToo)
@@ -260,11 +258,55 @@ TEST_F(Provision, FlashKeepsARecordToo)
     EXPECT_THAT(ReadText("record.log"),
                 MatchesRegex("[-0-9T:+]+ flash 2.01.0 virtual:7410/0: firmware 1.05.2 -> 2.01.0, 0 settings "
                              "written, OK\n"));
-    controller.PullOutAfterNthTransfer(500);
+    controller.FirstUnit().PullOutAfterNthTransfer(500);
     EXPECT_EQ(Run({"flash", "--yes", "--log", Path("record.log")}), 1);
     const std::vector<std::string> record = Lines(ReadText("record.log"));
     ASSERT_EQ(record.size(), 2u);
     EXPECT_THAT(record[1], HasSubstr("firmware 2.01.0 -> unknown, 0 settings written, FAILED: programming failed"));
+}
+
+// --simulate=STATE: the state file holds the unit it was loaded into, the bench's first. A unit that the
+// commands on standard input attach beside it, or plug in in its place, leaves the file as the first unit has it.
+TEST_F(Provision, TheStateFileKeepsTheFirstUnitWhateverCameAfterIt)
+{
+    hooks.controller = nullptr;  // each run makes its own bench, loaded from the state file
+    const std::string state = "--simulate=" + Path("state.json");
+    auto runOnState = [&](std::vector<std::string> args, const std::string& input) {
+        args.insert(args.begin(), {"doorphonectl", state});
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        EXPECT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        close(fds[1]);
+        std::istringstream in;
+        std::ostringstream o, e;
+        CliIo io{in, o, e, false, false, fds[0]};
+        const int code = DoorphonectlMain(args, io, &hooks);
+        close(fds[0]);
+        out = o.str();
+        err = e.str();
+        return code;
+    };
+    ASSERT_EQ(runOnState({"get", "audio.dsp"}, ""), 0) << err;
+    const std::string factory = out;
+    ASSERT_EQ(runOnState({"set", "audio.dsp", "1"}, ""), 0) << err;
+    ASSERT_EQ(runOnState({"get", "audio.dsp"}, ""), 0) << err;
+    const std::string changed = out;
+    ASSERT_NE(changed, factory);
+
+    // provision does the first unit, reads the command while it waits, does the new unit, then stops.
+    for (const char* command : {"attach", "next"}) {
+        StopRequest runStop;  // each run its own, as each process has
+        hooks.stop = &runStop;
+        hooks.waiting = [&](int done) { done < 2 ? void() : runStop.Request(); };
+        ASSERT_EQ(runOnState({"provision", Path("profile.json")}, std::string(command) + "\n"), 0) << err;
+        EXPECT_THAT(out, HasSubstr("virtual:7410/1: ")) << command;
+        EXPECT_THAT(out, HasSubstr("Provisioned 2 controllers: 2 OK")) << command;
+        ASSERT_EQ(runOnState({"get", "audio.dsp"}, ""), 0) << err;
+        EXPECT_EQ(out, changed) << "after " << command;
+        ASSERT_EQ(runOnState({"get", "door.open-code"}, ""), 0) << err;
+        EXPECT_EQ(out, "42\n") << "what provision wrote to the first unit is kept, after " << command;
+        hooks.stop = &stop;
+    }
 }
 
 }  // namespace

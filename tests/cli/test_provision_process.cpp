@@ -1,5 +1,5 @@
-// provision as a technician runs it: the real command on the virtual bench, fed demo commands on its
-// standard input, stopped with Ctrl+C (SIGINT) between units and in the middle of one.
+// provision as a technician runs it: the real command on the virtual bench, fed the virtual controller's
+// commands on its standard input, stopped with Ctrl+C (SIGINT) between units and in the middle of one.
 #include "tests/cli/process.h"
 #include "tests/cli/scratch_test.h"
 
@@ -88,7 +88,7 @@ TEST_F(ProvisionProcess, CtrlCDuringAUnitFinishesTheTransferAndSaysWhatWasWritte
     EXPECT_THAT(record, HasSubstr(second));
 }
 
-TEST_F(ProvisionProcess, DemoCommandsThatAreWrongAreSaidAndTheRunGoesOn)
+TEST_F(ProvisionProcess, CommandsThatAreWrongAreSaidAndTheRunGoesOn)
 {
     RunningProgram p(Provision(), dir.string());
     ASSERT_TRUE(p.Started());

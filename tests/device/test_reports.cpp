@@ -131,6 +131,12 @@ TEST(Header, Station)
     EXPECT_EQ(DecodeStation(0x00).model, 0);
     EXPECT_EQ(DecodeStation(0xFF).model, 15);
     EXPECT_EQ(DecodeStation(0xFF).version, 15);
+    EXPECT_EQ(EncodeStation({7, 3}), 0x73);
+    EXPECT_EQ(EncodeStation({1, 5}), 0x15);
+    EXPECT_EQ(EncodeStation({}), 0x00);
+    for (int byte = 0; byte <= 0xFF; ++byte) {
+        EXPECT_EQ(EncodeStation(DecodeStation(static_cast<uint8_t>(byte))), byte);
+    }
 }
 
 TEST(Header, LineLevel)

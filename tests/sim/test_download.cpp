@@ -27,7 +27,7 @@ struct Download : ::testing::Test {
 
     void SetUp() override
     {
-        controller.SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
+        controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
         ASSERT_TRUE(link.FindDevice());
     }
     void TearDown() override { std::fclose(devnull); }
@@ -60,9 +60,9 @@ TEST_F(Download, TheCarriedImageIsProgrammedAndTheControllerRebootsIntoIt)
     const auto carried = CarriedFirmwareImage();
     ASSERT_TRUE(Flash(std::string(carried.begin(), carried.end())));
     EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(controller.ProgrammingCount(), 1);
-    EXPECT_EQ(controller.RecordsReceived(), 2580);
-    EXPECT_FALSE(controller.InDownloadMode());
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 1);
+    EXPECT_EQ(controller.FirstUnit().RecordsReceived(), 2580);
+    EXPECT_FALSE(controller.FirstUnit().InDownloadMode());
 
     const auto events = WaitForEvents(*monitor, 2);
     ASSERT_THAT(events, SizeIs(2));
@@ -73,7 +73,7 @@ TEST_F(Download, TheCarriedImageIsProgrammedAndTheControllerRebootsIntoIt)
     s[0] = 4;
     ASSERT_TRUE(link.GetFeature(s.data(), s.size()));
     EXPECT_EQ(FormatFirmwareVersion(DecodeFirmwareVersion(s[1], s[2])), "2.01.0");
-    EXPECT_EQ(controller.ChoiceValue({2, 1}), 9);  // settings unchanged
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({2, 1}), 9);  // settings unchanged
 }
 
 TEST_F(Download, ChunksOutsideDownloadModeFail)
@@ -81,7 +81,7 @@ TEST_F(Download, ChunksOutsideDownloadModeFail)
     image = ":0000000000\r\n";
     EXPECT_FALSE(stream.StreamFirmwareImage({}));
     EXPECT_THAT(errors, SizeIs(1));
-    EXPECT_THAT(controller.Refusals(), SizeIs(1));
+    EXPECT_THAT(controller.FirstUnit().Refusals(), SizeIs(1));
 }
 
 TEST_F(Download, ABadRecordFailsItsTransferAndLeavesDownloadMode)
@@ -98,35 +98,35 @@ TEST_F(Download, ABadRecordFailsItsTransferAndLeavesDownloadMode)
         errors.clear();
         EXPECT_FALSE(Flash(record));
         EXPECT_THAT(errors, SizeIs(1));
-        EXPECT_FALSE(controller.InDownloadMode());
+        EXPECT_FALSE(controller.FirstUnit().InDownloadMode());
     }
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 0);
 }
 
 TEST_F(Download, ALostLineIsNoticed)
 {
     // Two data records with a gap between them.
     EXPECT_FALSE(Flash(":020000001122CB\r\n:02000400AABB95\r\n:00000001FF\r\n"));
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 0);
 }
 
 TEST_F(Download, EndOfFileWithoutDataProgramsNothing)
 {
     EXPECT_FALSE(Flash(":00000001FF\r\n"));
-    EXPECT_EQ(controller.ProgrammingCount(), 0);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 0);
 }
 
 TEST_F(Download, AShortImageIsProgrammed)
 {
     EXPECT_TRUE(Flash(":020000001122CB\r\n:02000200AABB97\r\n:00000001FF\r\n"));
-    EXPECT_EQ(controller.ProgrammingCount(), 1);
+    EXPECT_EQ(controller.FirstUnit().ProgrammingCount(), 1);
 }
 
 TEST_F(Download, DestroyingTheControllerDuringARebootDoesNotHang)
 {
-    controller.SetRebootTimes(std::chrono::milliseconds(10), std::chrono::seconds(30));
+    controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(10), std::chrono::seconds(30));
     auto local = std::make_unique<sim::VirtualController>();
-    local->SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
+    local->FirstUnit().SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
     DeviceLink l(*local);
     ASSERT_TRUE(l.FindDevice());
     FirmwareStream s(l, {}, devnull, [] {

@@ -58,7 +58,7 @@ TEST_F(Sim, StatusReport)
     EXPECT_FALSE(link.GetFeature(shortStatus, sizeof shortStatus));
     Get(2, false);
     Get(3, false);
-    EXPECT_THAT(controller.Refusals(), SizeIs(3));
+    EXPECT_THAT(controller.FirstUnit().Refusals(), SizeIs(3));
 }
 
 TEST_F(Sim, SettingsReportHoldsTheHeaderAndEveryChoice)
@@ -102,7 +102,7 @@ TEST_F(Sim, StringPoolTextsAreFoundThroughTheirPositions)
     EXPECT_EQ(pool[0], 5);
     for (const CatalogueEntry& e : ParameterCatalogue()) {
         if (e.kind == EntryKind::Text) {
-            EXPECT_EQ(StringPoolText(pool, s[static_cast<std::size_t>(e.settingsByte)]), controller.Text(e.address))
+            EXPECT_EQ(StringPoolText(pool, s[static_cast<std::size_t>(e.settingsByte)]), controller.FirstUnit().Text(e.address))
                 << e.key;
         }
     }
@@ -135,41 +135,41 @@ TEST_F(Sim, EveryTextIsHeldToItsOwnMaximum)
         if (e.kind == EntryKind::Text) {
             SCOPED_TRACE(e.key);
             const std::string longer(static_cast<std::size_t>(e.maxLength) + 1, '8');
-            const std::string before = controller.Text(e.address);
+            const std::string before = controller.FirstUnit().Text(e.address);
             EXPECT_FALSE(link.SendStringParameter(e.address.group, e.address.index, e.maxLength + 1, longer.c_str()));
-            EXPECT_EQ(controller.Text(e.address), before);
+            EXPECT_EQ(controller.FirstUnit().Text(e.address), before);
         }
     }
     // The string pool never overflows, since nothing longer than its setting's maximum gets in.
-    EXPECT_THAT(controller.Refusals(), SizeIs(7));
+    EXPECT_THAT(controller.FirstUnit().Refusals(), SizeIs(7));
 }
 
 TEST_F(Sim, NumericTextAndRestoreCommandsChangeTheMemory)
 {
     ASSERT_TRUE(link.SendNumericParameter(3, 2, 30));
-    EXPECT_EQ(controller.ChoiceValue({3, 2}), 30);
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({3, 2}), 30);
     ASSERT_TRUE(link.SendStringParameter(3, 7, 8, "12345678"));
-    EXPECT_EQ(controller.Text({3, 7}), "12345678");
+    EXPECT_EQ(controller.FirstUnit().Text({3, 7}), "12345678");
     ASSERT_TRUE(link.SendStringParameter(1, 5, 16, "0123456789012345"));
-    EXPECT_EQ(controller.Text({1, 5}), "0123456789012345");
+    EXPECT_EQ(controller.FirstUnit().Text({1, 5}), "0123456789012345");
 
-    controller.SetStation(0x15);
-    controller.SetLineLevel(200);
+    controller.FirstUnit().SetStation(0x15);
+    controller.FirstUnit().SetLineLevel(200);
     ASSERT_TRUE(link.SendRestoreDefaults());
-    EXPECT_EQ(controller.ChoiceValue({3, 2}), 3);
-    EXPECT_EQ(controller.Text({3, 7}), "");
-    EXPECT_EQ(controller.Text({0, 5}), "1234");
+    EXPECT_EQ(controller.FirstUnit().ChoiceValue({3, 2}), 3);
+    EXPECT_EQ(controller.FirstUnit().Text({3, 7}), "");
+    EXPECT_EQ(controller.FirstUnit().Text({0, 5}), "1234");
     // Restore leaves firmware, station and level alone.
     ReportBytes s = Get(4);
     EXPECT_EQ(s[1], sim::kFirmwareByte1);
     EXPECT_EQ(s[3], 0x15);
     EXPECT_EQ(s[4], 200);
-    EXPECT_THAT(controller.Refusals(), IsEmpty());
+    EXPECT_THAT(controller.FirstUnit().Refusals(), IsEmpty());
 }
 
 TEST_F(Sim, MalformedCommandsAreRefusedAndChangeNothing)
 {
-    const sim::Memory before = controller.GetMemory();
+    const sim::Memory before = controller.FirstUnit().GetMemory();
     EXPECT_FALSE(SetRaw({5, '2', '1', '0', '3'}));             // wrong length byte for a choice
     EXPECT_FALSE(SetRaw({4, '2', 'x', '0', '3'}));             // not a digit
     EXPECT_FALSE(SetRaw({4, '2', '1', '0', ':'}));             // not a digit
@@ -188,9 +188,9 @@ TEST_F(Sim, MalformedCommandsAreRefusedAndChangeNothing)
     ReportBytes shortReport{};
     shortReport[0] = 3;
     EXPECT_FALSE(link.SetFeature(shortReport.data(), 62));     // wrong report length
-    EXPECT_THAT(controller.Refusals(), SizeIs(14));
+    EXPECT_THAT(controller.FirstUnit().Refusals(), SizeIs(14));
 
-    const sim::Memory after = controller.GetMemory();
+    const sim::Memory after = controller.FirstUnit().GetMemory();
     EXPECT_EQ(after.choices, before.choices);
     EXPECT_EQ(after.texts, before.texts);
     // The last entry of a list is accepted.
@@ -205,11 +205,11 @@ TEST_F(Sim, DownloadReportsAreRefusedOutsideDownloadMode)
 
 TEST_F(Sim, PullOutKillsOpenHandlesAndPlugInNeedsANewOne)
 {
-    controller.Unplug();
+    controller.FirstUnit().Unplug();
     EXPECT_FALSE(link.GetShortReport(1));
     EXPECT_THAT(controller.Enumerate(0x2E5A), IsEmpty());
     EXPECT_FALSE(link.FindDevice());
-    controller.Plug();
+    controller.FirstUnit().Plug();
     EXPECT_FALSE(link.GetShortReport(1));
     ASSERT_TRUE(link.FindDevice());
     EXPECT_TRUE(link.GetShortReport(1));
@@ -217,10 +217,10 @@ TEST_F(Sim, PullOutKillsOpenHandlesAndPlugInNeedsANewOne)
 
 TEST_F(Sim, HandlesFromBeforeAReplugStayDead)
 {
-    auto old = controller.Open(controller.DevicePath());
+    auto old = controller.Open(controller.FirstUnit().Path());
     ASSERT_TRUE(old);
-    controller.Unplug();
-    controller.Plug();
+    controller.FirstUnit().Unplug();
+    controller.FirstUnit().Plug();
     uint8_t status[8] = {1};
     std::string error;
     EXPECT_EQ(old->GetFeature(status, sizeof status, error), -1);
@@ -230,23 +230,23 @@ TEST_F(Sim, HandlesFromBeforeAReplugStayDead)
 TEST_F(Sim, MonitorsHearPlugAndPullOut)
 {
     auto monitor = controller.CreateMonitor();
-    controller.Unplug();
-    controller.Unplug();  // already out: no second event
-    controller.Plug();
+    controller.FirstUnit().Unplug();
+    controller.FirstUnit().Unplug();  // already out: no second event
+    controller.FirstUnit().Plug();
     pollfd p{monitor->Fd(), POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 0), 1);
     auto events = monitor->ReadEvents();
     ASSERT_THAT(events, SizeIs(2));
     EXPECT_EQ(events[0].action, HotplugAction::Remove);
     EXPECT_EQ(events[1].action, HotplugAction::Add);
-    EXPECT_EQ(events[1].devicePath, controller.DevicePath());
+    EXPECT_EQ(events[1].devicePath, controller.FirstUnit().Path());
     EXPECT_EQ(poll(&p, 1, 0), 0);
     EXPECT_THAT(monitor->ReadEvents(), IsEmpty());
 }
 
 TEST_F(Sim, FailTheNthNextTransfer)
 {
-    controller.FailNthTransfer(2);
+    controller.FirstUnit().FailNthTransfer(2);
     EXPECT_TRUE(link.GetShortReport(1));
     EXPECT_FALSE(link.GetShortReport(1));
     EXPECT_TRUE(link.GetShortReport(1));
@@ -254,20 +254,20 @@ TEST_F(Sim, FailTheNthNextTransfer)
 
 TEST_F(Sim, FailEveryTransferFromTheNth)
 {
-    controller.FailFromNthTransfer(1);
+    controller.FirstUnit().FailFromNthTransfer(1);
     EXPECT_FALSE(link.GetShortReport(1));
     EXPECT_FALSE(link.SendRestoreDefaults());
-    controller.ClearFaults();
+    controller.FirstUnit().ClearFaults();
     EXPECT_TRUE(link.GetShortReport(1));
 }
 
 TEST_F(Sim, PullOutAfterTheNthTransfer)
 {
     auto monitor = controller.CreateMonitor();
-    controller.PullOutAfterNthTransfer(2);
+    controller.FirstUnit().PullOutAfterNthTransfer(2);
     EXPECT_TRUE(link.GetShortReport(1));
     EXPECT_FALSE(link.GetShortReport(1));
-    EXPECT_FALSE(controller.IsPlugged());
+    EXPECT_FALSE(controller.FirstUnit().IsPlugged());
     auto events = monitor->ReadEvents();
     ASSERT_THAT(events, SizeIs(1));
     EXPECT_EQ(events[0].action, HotplugAction::Remove);
@@ -277,11 +277,46 @@ TEST_F(Sim, CannedAnswerForTheNextGet)
 {
     std::vector<uint8_t> odd(63, 0xFF);
     odd[0] = 4;
-    controller.AnswerNextGet(4, odd);
+    controller.FirstUnit().AnswerNextGet(4, odd);
     EXPECT_EQ(Get(4)[10], 0xFF);
     EXPECT_EQ(Get(4)[10], 1);  // once only
-    controller.AnswerNextGet(5, {5, 'a', 'b'});  // shorter than asked: a failed read
+    controller.FirstUnit().AnswerNextGet(5, {5, 'a', 'b'});  // shorter than asked: a failed read
     Get(5, false);
+}
+
+// Every unit is named: the first stays the first whatever comes after it, each call reaches the unit it
+// names, and a new unit takes its pace and reboot times from the one it replaces or, beside the others, from
+// the one that came last.
+TEST_F(Sim, EachCallReachesTheUnitItNames)
+{
+    controller.FirstUnit().SetLatency(std::chrono::microseconds(5));
+    sim::VirtualUnit second = controller.Attach(*ParseFirmwareVersion("1.04.1"));
+    second.SetLatency(std::chrono::microseconds(7));
+    const sim::VirtualUnit third = controller.Attach();
+    EXPECT_EQ(third.Latency(), std::chrono::microseconds(7));
+    EXPECT_EQ(controller.FirstUnit().Path(), sim::kDevicePath);
+    EXPECT_EQ(second.Path(), "virtual:7410/1");
+    EXPECT_EQ(controller.Unit("virtual:7410/1").GetMemory().firmware2, 0x41);
+
+    second.SetStation(0x15);
+    controller.Unit(third.Path()).SetLineLevel(9);
+    EXPECT_EQ(controller.MemoryOf("virtual:7410/1")->station, 0x15);
+    EXPECT_NE(controller.FirstUnit().GetMemory().station, 0x15);
+    EXPECT_EQ(third.GetMemory().level, 9);
+    EXPECT_NE(second.GetMemory().level, 9);
+
+    const sim::VirtualUnit fourth = controller.PlugNext(sim::kDevicePath);
+    EXPECT_FALSE(controller.FirstUnit().IsPlugged());
+    EXPECT_TRUE(second.IsPlugged());
+    EXPECT_TRUE(third.IsPlugged());
+    EXPECT_EQ(fourth.Latency(), std::chrono::microseconds(5));
+    EXPECT_EQ(controller.UnitPaths(),
+              (std::vector<std::string>{sim::kDevicePath, "virtual:7410/1", "virtual:7410/2", "virtual:7410/3"}));
+
+    EXPECT_FALSE(controller.FindUnit("virtual:7410/9"));
+    EXPECT_THROW(controller.Unit("virtual:7410/9"), std::invalid_argument);
+    EXPECT_THROW(controller.PlugNext("virtual:7410/9"), std::invalid_argument);
+    EXPECT_EQ(controller.UnitPaths().size(), 4u);
 }
 
 }  // namespace

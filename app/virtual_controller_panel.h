@@ -1,8 +1,9 @@
 // The "Virtual controller" window of the demo: plug the virtual controller in and pull it out, choose its
-// station, set its line level and latency, and make the next transfer fail. The same commands can come on
-// standard input, one per line.
+// station, set its line level and latency, and make the next transfer fail. The virtual controller's commands
+// can come on standard input, one per line; the window shows and changes the unit they act on.
 #pragma once
 
+#include "sim/controller_commands.h"
 #include "sim/line_reader.h"
 #include "sim/virtual_controller.h"
 
@@ -18,11 +19,11 @@ class QPushButton;
 class QSocketNotifier;
 class QSpinBox;
 
-class CSimulatorPanel : public QWidget {
+class CVirtualControllerPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit CSimulatorPanel(sim::VirtualController& controller, QWidget* parent = nullptr);
-    ~CSimulatorPanel() override;
+    explicit CVirtualControllerPanel(sim::VirtualController& controller, QWidget* parent = nullptr);
+    ~CVirtualControllerPanel() override;
 
     // Reads commands from this descriptor (standard input in the demo) until its end.
     void ReadCommandsFrom(int fd);
@@ -32,11 +33,14 @@ public:
 
     void Refresh();
 
+    // The unit the window shows and changes: the one the commands act on.
+    sim::VirtualUnit Unit() const { return m_commands.Unit(); }
+
 private:
     void ApplyStation();
     void OnCommandsReadable();
 
-    sim::VirtualController& m_controller;
+    sim::ControllerCommands m_commands;
     QPushButton* m_plug = nullptr;
     QPushButton* m_unplug = nullptr;
     QComboBox* m_model = nullptr;

@@ -1,7 +1,6 @@
-#include "app/simulator_panel.h"
+#include "app/virtual_controller_panel.h"
 
 #include "device/reports.h"
-#include "sim/demo_commands.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -24,19 +23,19 @@ namespace {
 constexpr int kModels[] = {0, 1, 7};
 }  // namespace
 
-CSimulatorPanel::CSimulatorPanel(sim::VirtualController& controller, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_controller(controller)
+CVirtualControllerPanel::CVirtualControllerPanel(sim::VirtualController& controller, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_commands(controller)
 {
     setWindowTitle("Virtual controller");
 
     m_plug = new QPushButton("Plug in", this);
     m_unplug = new QPushButton("Pull out", this);
     connect(m_plug, &QPushButton::clicked, this, [this] {
-        m_controller.Plug();
+        Unit().Plug();
         Refresh();
     });
     connect(m_unplug, &QPushButton::clicked, this, [this] {
-        m_controller.Unplug();
+        Unit().Unplug();
         Refresh();
     });
     auto* plugRow = new QHBoxLayout;
@@ -62,7 +61,7 @@ CSimulatorPanel::CSimulatorPanel(sim::VirtualController& controller, QWidget* pa
     levelRow->addWidget(m_levelPercent);
     connect(m_level, &QSpinBox::valueChanged, this, [this](int v) {
         if (!m_updating) {
-            m_controller.SetLineLevel(static_cast<uint8_t>(v));
+            Unit().SetLineLevel(static_cast<uint8_t>(v));
         }
         m_levelPercent->setText(QString("%1 %").arg(DecodeLineLevelPercent(static_cast<uint8_t>(v))));
     });
@@ -72,12 +71,12 @@ CSimulatorPanel::CSimulatorPanel(sim::VirtualController& controller, QWidget* pa
     m_latency->setSuffix(" ms");
     connect(m_latency, &QSpinBox::valueChanged, this, [this](int v) {
         if (!m_updating) {
-            m_controller.SetLatency(std::chrono::milliseconds(v));
+            Unit().SetLatency(std::chrono::milliseconds(v));
         }
     });
 
     auto* fail = new QPushButton("Fail the next transfer", this);
-    connect(fail, &QPushButton::clicked, this, [this] { m_controller.FailNthTransfer(1); });
+    connect(fail, &QPushButton::clicked, this, [this] { Unit().FailNthTransfer(1); });
 
     m_state = new QLabel(this);
 
@@ -92,30 +91,31 @@ CSimulatorPanel::CSimulatorPanel(sim::VirtualController& controller, QWidget* pa
     layout->addWidget(m_state);
 
     auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &CSimulatorPanel::Refresh);
+    connect(timer, &QTimer::timeout, this, &CVirtualControllerPanel::Refresh);
     timer->start(500);
     Refresh();
 }
 
-CSimulatorPanel::~CSimulatorPanel() = default;
+CVirtualControllerPanel::~CVirtualControllerPanel() = default;
 
-void CSimulatorPanel::ApplyStation()
+void CVirtualControllerPanel::ApplyStation()
 {
     if (m_updating) {
         return;
     }
     const int model = kModels[std::max(0, m_model->currentIndex())];
     m_version->setEnabled(model != 0);
-    m_controller.SetStation(static_cast<uint8_t>(model == 0 ? 0 : (model << 4) | m_version->value()));
+    Unit().SetStation(EncodeStation(model == 0 ? StationInfo{} : StationInfo{model, m_version->value()}));
 }
 
-void CSimulatorPanel::Refresh()
+void CVirtualControllerPanel::Refresh()
 {
     m_updating = true;
-    const bool plugged = m_controller.IsPlugged();
+    const sim::VirtualUnit unit = Unit();
+    const bool plugged = unit.IsPlugged();
     m_plug->setEnabled(!plugged);
     m_unplug->setEnabled(plugged);
-    const sim::Memory memory = m_controller.GetMemory();
+    const sim::Memory memory = unit.GetMemory();
     const StationInfo station = DecodeStation(memory.station);
     int modelIndex = -1;
     for (int i = 0; i < static_cast<int>(std::size(kModels)); ++i) {
@@ -133,13 +133,13 @@ void CSimulatorPanel::Refresh()
     }
     if (!m_latency->hasFocus()) {
         m_latency->setValue(static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(m_controller.Latency()).count()));
+            std::chrono::duration_cast<std::chrono::milliseconds>(unit.Latency()).count()));
     }
-    const std::vector<std::string> refusals = m_controller.Refusals();
-    QString state = plugged ? "Plugged in" : "Pulled out";
+    const std::vector<std::string> refusals = unit.Refusals();
+    QString state = QString::fromStdString(unit.Path()) + (plugged ? ": plugged in" : ": pulled out");
     state += QString(", firmware %1, %2 transfers")
                  .arg(QString::fromStdString(FormatFirmwareVersion(DecodeFirmwareVersion(memory.firmware1, memory.firmware2))))
-                 .arg(m_controller.TransferCount());
+                 .arg(unit.TransferCount());
     if (!refusals.empty()) {
         state += "\nLast refused: " + QString::fromStdString(refusals.back());
     }
@@ -147,25 +147,25 @@ void CSimulatorPanel::Refresh()
     m_updating = false;
 }
 
-void CSimulatorPanel::RunCommand(const std::string& line)
+void CVirtualControllerPanel::RunCommand(const std::string& line)
 {
-    if (auto error = sim::ApplyDemoCommand(m_controller, line)) {
+    if (auto error = m_commands.Apply(line)) {
         std::fprintf(stderr, "virtual controller: %s\n", error->c_str());
     }
     Refresh();
 }
 
-void CSimulatorPanel::ReadCommandsFrom(int fd)
+void CVirtualControllerPanel::ReadCommandsFrom(int fd)
 {
     if (fcntl(fd, F_GETFD) == -1) {
         return;  // no such descriptor: nothing to read
     }
     m_commandFd = fd;
     m_commandWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(m_commandWatch.get(), &QSocketNotifier::activated, this, &CSimulatorPanel::OnCommandsReadable);
+    connect(m_commandWatch.get(), &QSocketNotifier::activated, this, &CVirtualControllerPanel::OnCommandsReadable);
 }
 
-void CSimulatorPanel::OnCommandsReadable()
+void CVirtualControllerPanel::OnCommandsReadable()
 {
     char buffer[4096];
     const ssize_t n = read(m_commandFd, buffer, sizeof buffer);

@@ -1,4 +1,4 @@
-#include "sim/demo_commands.h"
+#include "sim/controller_commands.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,16 +42,16 @@ struct NumberCommand {
     long min;
     long max;
     const char* what;
-    void (*apply)(VirtualController&, long);
+    void (*apply)(VirtualUnit&, long);
 };
 
 const NumberCommand kNumberCommands[] = {
     {"station", 16, 0, 0xFF, "the station byte in hex, e.g. 73",
-     [](VirtualController& c, long v) { c.SetStation(static_cast<uint8_t>(v)); }},
+     [](VirtualUnit& c, long v) { c.SetStation(static_cast<uint8_t>(v)); }},
     {"level", 10, 0, 255, "the level byte, 0 to 255",
-     [](VirtualController& c, long v) { c.SetLineLevel(static_cast<uint8_t>(v)); }},
+     [](VirtualUnit& c, long v) { c.SetLineLevel(static_cast<uint8_t>(v)); }},
     {"latency", 10, 0, 60000, "milliseconds per transfer, 0 to 60000",
-     [](VirtualController& c, long v) { c.SetLatency(std::chrono::milliseconds(v)); }},
+     [](VirtualUnit& c, long v) { c.SetLatency(std::chrono::milliseconds(v)); }},
 };
 
 // How a failed transfer fails, by the errno the kernel's hidraw driver gives.
@@ -66,7 +66,7 @@ const FailureKind kFailureKinds[] = {
     {"etimedout", ETIMEDOUT},  // the device did not answer in time
 };
 
-std::optional<std::string> ApplyFail(VirtualController& controller, const std::vector<std::string>& w)
+std::optional<std::string> ApplyFail(VirtualUnit& unit, const std::vector<std::string>& w)
 {
     const std::optional<long> n = w.size() == 2 || w.size() == 3 ? Number(w[1], 10, 1, 1000000) : std::nullopt;
     if (!n) {
@@ -81,16 +81,16 @@ std::optional<std::string> ApplyFail(VirtualController& controller, const std::v
         }
         errnum = kind->errnum;
     }
-    controller.FailNthTransfer(static_cast<int>(*n), errnum);
+    unit.FailNthTransfer(static_cast<int>(*n), errnum);
     return std::nullopt;
 }
 
 // answer ID BYTES: the next get of report ID answers with these bytes (hex, byte 0 the ID), however many.
-std::optional<std::string> ApplyAnswer(VirtualController& controller, const std::vector<std::string>& w)
+std::optional<std::string> ApplyAnswer(VirtualUnit& unit, const std::vector<std::string>& w)
 {
     const std::optional<long> id = w.size() >= 2 ? Number(w[1], 10, 1, 255) : std::nullopt;
-    if (!id || w.size() > 2 + 63) {
-        return "answer: expected a report ID, then at most 63 bytes in hex";
+    if (!id || w.size() > 2 + report::kLongLength) {
+        return "answer: expected a report ID, then at most " + std::to_string(report::kLongLength) + " bytes in hex";
     }
     std::vector<uint8_t> bytes;
     for (std::size_t i = 2; i < w.size(); ++i) {
@@ -100,24 +100,29 @@ std::optional<std::string> ApplyAnswer(VirtualController& controller, const std:
         }
         bytes.push_back(static_cast<uint8_t>(*b));
     }
-    controller.AnswerNextGet(static_cast<uint8_t>(*id), std::move(bytes));
+    unit.AnswerNextGet(static_cast<uint8_t>(*id), std::move(bytes));
     return std::nullopt;
 }
 
 // next [VERSION] | attach [VERSION]: another controller with the factory memory, its firmware VERSION.
-std::optional<std::string> ApplyNewUnit(VirtualController& controller, const std::vector<std::string>& w)
+std::optional<std::string> ApplyNewUnit(VirtualController& bench, VirtualUnit& unit, const std::vector<std::string>& w)
 {
     std::optional<FirmwareVersion> firmware;
     if (w.size() > 2 || (w.size() == 2 && !(firmware = ParseFirmwareVersion(w[1])))) {
         return w[0] + ": expected nothing, or the firmware the new controller runs, e.g. 1.05.2";
     }
-    w[0] == "next" ? controller.PlugNext(firmware) : controller.Attach(firmware);
+    unit = w[0] == "next" ? bench.PlugNext(unit.Path(), firmware) : bench.Attach(firmware);
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::string_view line)
+ControllerCommands::ControllerCommands(VirtualController& bench)
+    : bench_(bench), unit_(bench.Unit(bench.UnitPaths().back()))
+{
+}
+
+std::optional<std::string> ControllerCommands::Apply(std::string_view line)
 {
     const std::vector<std::string> w = Words(line);
     if (w.empty()) {
@@ -128,23 +133,25 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         if (w.size() != 1) {
             return command + ": takes no argument";
         }
-        command == "plug" ? controller.Plug() : controller.Unplug();
+        command == "plug" ? unit_.Plug() : unit_.Unplug();
         return std::nullopt;
     }
     if (command == "next" || command == "attach") {
-        return ApplyNewUnit(controller, w);
+        return ApplyNewUnit(bench_, unit_, w);
     }
     if (command == "select") {
-        if (w.size() != 2 || !controller.Select(w[1])) {
-            return "select: expected the path of a controller on the bench, e.g. " + controller.DevicePath();
+        std::optional<VirtualUnit> chosen = w.size() == 2 ? bench_.FindUnit(w[1]) : std::nullopt;
+        if (!chosen) {
+            return "select: expected the path of a controller on the bench, e.g. " + unit_.Path();
         }
+        unit_ = *chosen;
         return std::nullopt;
     }
     if (command == "fail") {
-        return ApplyFail(controller, w);
+        return ApplyFail(unit_, w);
     }
     if (command == "answer") {
-        return ApplyAnswer(controller, w);
+        return ApplyAnswer(unit_, w);
     }
     for (const NumberCommand& c : kNumberCommands) {
         if (command != c.name) {
@@ -154,10 +161,10 @@ std::optional<std::string> ApplyDemoCommand(VirtualController& controller, std::
         if (!value) {
             return command + ": expected " + c.what;
         }
-        c.apply(controller, *value);
+        c.apply(unit_, *value);
         return std::nullopt;
     }
-    return "unknown command: " + command + " (plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, latency MS, fail N [eio|epipe|etimedout], answer ID HEX...)";
+    return "unknown command: " + command + " (" + kControllerCommandList + ")";
 }
 
 }  // namespace sim

@@ -1,0 +1,79 @@
+// The "Virtual controller" window: it shows and changes the unit its commands act on, the one that came last
+// or the one chosen with select, and never another.
+#include "app/virtual_controller_panel.h"
+#include "device/reports.h"
+#include "sim/defaults.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Panel : ::testing::Test {
+    sim::VirtualController bench;
+    CVirtualControllerPanel panel{bench};
+
+    QSpinBox* SpinBox(int maximum)
+    {
+        for (QSpinBox* box : panel.findChildren<QSpinBox*>()) {
+            if (box->maximum() == maximum) {
+                return box;
+            }
+        }
+        ADD_FAILURE() << "no spin box up to " << maximum;
+        return nullptr;
+    }
+    QPushButton* Button(const QString& text)
+    {
+        for (QPushButton* button : panel.findChildren<QPushButton*>()) {
+            if (button->text() == text) {
+                return button;
+            }
+        }
+        ADD_FAILURE() << "no button " << text.toStdString();
+        return nullptr;
+    }
+    // The state line: the unit's path, then whether it is plugged in, its firmware and transfers.
+    QString State()
+    {
+        for (QLabel* label : panel.findChildren<QLabel*>()) {
+            if (label->text().startsWith("virtual:")) {
+                return label->text();
+            }
+        }
+        return {};
+    }
+};
+
+TEST_F(Panel, ChangesTheUnitThatCameLastAndTheOneChosenWithSelect)
+{
+    EXPECT_EQ(panel.Unit().Path(), sim::kDevicePath);
+    panel.RunCommand("attach");
+    ASSERT_EQ(panel.Unit().Path(), "virtual:7410/1");
+    EXPECT_TRUE(State().startsWith("virtual:7410/1: plugged in"));
+
+    SpinBox(255)->setValue(42);
+    panel.findChild<QComboBox*>()->setCurrentIndex(1);  // the 7401
+    SpinBox(15)->setValue(5);
+    EXPECT_EQ(bench.Unit("virtual:7410/1").GetMemory().level, 42);
+    EXPECT_EQ(bench.Unit("virtual:7410/1").GetMemory().station, EncodeStation({1, 5}));
+    EXPECT_EQ(bench.FirstUnit().GetMemory().level, sim::kLevelByte);
+    EXPECT_EQ(bench.FirstUnit().GetMemory().station, sim::FactoryMemory().station);
+
+    // After select the window shows the chosen unit, and its buttons act on it alone.
+    panel.RunCommand("select virtual:7410/0");
+    EXPECT_EQ(SpinBox(255)->value(), sim::kLevelByte);
+    Button("Pull out")->click();
+    EXPECT_FALSE(bench.FirstUnit().IsPlugged());
+    EXPECT_TRUE(bench.Unit("virtual:7410/1").IsPlugged());
+    EXPECT_TRUE(State().startsWith("virtual:7410/0: pulled out"));
+    panel.findChild<QComboBox*>()->setCurrentIndex(0);  // no station
+    EXPECT_EQ(bench.FirstUnit().GetMemory().station, 0);
+    EXPECT_EQ(bench.Unit("virtual:7410/1").GetMemory().station, EncodeStation({1, 5}));
+}
+
+}  // namespace
