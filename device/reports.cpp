@@ -37,6 +37,54 @@ void EncodeRestoreDefaults(std::span<uint8_t, report::kLongLength> buffer)
     buffer[3] = report::kRestoreDigit;
 }
 
+namespace {
+std::optional<int> DigitValue(uint8_t c)
+{
+    if (c < '0' || c > '9') {
+        return std::nullopt;
+    }
+    return c - '0';
+}
+}  // namespace
+
+std::optional<ParameterCommand> DecodeParameterCommand(std::span<const uint8_t, report::kLongLength> report,
+                                                       std::string& problem)
+{
+    const int commandLength = report[1];
+    ParameterCommand command;
+    if (commandLength == report::kRestoreCommandLength) {
+        if (report[2] != report::kRestoreDigit || report[3] != report::kRestoreDigit) {
+            problem = "two-byte command other than restore defaults";
+            return std::nullopt;
+        }
+        command.restoreDefaults = true;
+        return command;
+    }
+    if (commandLength < report::kNumericCommandLength ||
+        commandLength > report::kNumericCommandLength + static_cast<int>(report::kMaxTextLength)) {
+        problem = "command length " + std::to_string(commandLength);
+        return std::nullopt;
+    }
+    const auto group = DigitValue(report[2]);
+    const auto index = DigitValue(report[3]);
+    const auto tens = DigitValue(report[4]);
+    const auto units = DigitValue(report[5]);
+    if (!group || !index || !tens || !units) {
+        problem = "a digit of the command is not a digit";
+        return std::nullopt;
+    }
+    command.group = *group;
+    command.index = *index;
+    command.number = *tens * 10 + *units;
+    command.trailing.assign(report.begin() + 6, report.begin() + 2 + commandLength);
+    return command;
+}
+
+std::span<const uint8_t> FirmwareChunkData(std::span<const uint8_t, report::kFirmwareChunkLength> report)
+{
+    return report.subspan(2, report::kChunkDataSize);
+}
+
 FirmwareVersion DecodeFirmwareVersion(uint8_t byte1, uint8_t byte2)
 {
     const unsigned w = (static_cast<unsigned>(byte1) << 8) | byte2;

@@ -61,6 +61,21 @@ void EncodeNumericParameter(std::span<uint8_t, report::kLongLength> buffer, int 
 void EncodeStringParameter(std::span<uint8_t, report::kLongLength> buffer, int group, int index, int length,
                            const char* text);
 void EncodeRestoreDefaults(std::span<uint8_t, report::kLongLength> buffer);
+// A parameter report as the controller reads it: restore the defaults, or set the setting at (group,
+// index) from the two-digit number, which is a choice's value or a text's length, and the bytes after it.
+struct ParameterCommand {
+    bool restoreDefaults = false;
+    int group = 0;
+    int index = 0;
+    int number = 0;
+    std::string trailing;  // the command's bytes after the number: a text command's characters
+};
+// Nothing, with the reason in `problem`, when the report holds no well-formed command.
+std::optional<ParameterCommand> DecodeParameterCommand(std::span<const uint8_t, report::kLongLength> report,
+                                                       std::string& problem);
+// The line bytes a firmware chunk report carries, filler included: the chunk ends at its line's ".".
+std::span<const uint8_t> FirmwareChunkData(std::span<const uint8_t, report::kFirmwareChunkLength> report);
+
 // The boot report, "A" and a zero; and a firmware chunk, "F" and at most 61 bytes of a line, the rest zero.
 void EncodeBootReport(std::span<uint8_t, report::kBootLength> buffer);
 void EncodeFirmwareChunk(std::span<uint8_t, report::kFirmwareChunkLength> buffer, const uint8_t* bytes,

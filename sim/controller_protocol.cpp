@@ -85,16 +85,6 @@ int VirtualController::Core::Set(const uint8_t* data, std::size_t length, int& e
     return Refuse("set of report " + std::to_string(id) + " with length " + std::to_string(length), error);
 }
 
-namespace {
-std::optional<int> DigitValue(uint8_t c)
-{
-    if (c < '0' || c > '9') {
-        return std::nullopt;
-    }
-    return c - '0';
-}
-}  // namespace
-
 int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
 {
     if (!downloading) {
@@ -105,8 +95,10 @@ int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
         return Refuse("firmware chunk without \"F\"", error);
     }
     // The line's bytes run up to the "." that stands for its CR; what follows in the report is filler.
-    const uint8_t* begin = data + 2;
-    const uint8_t* end = begin + report::kChunkDataSize;
+    const std::span<const uint8_t> bytes =
+        FirmwareChunkData(std::span<const uint8_t, report::kFirmwareChunkLength>(data, report::kFirmwareChunkLength));
+    const uint8_t* begin = bytes.data();
+    const uint8_t* end = begin + bytes.size();
     const uint8_t* dot = std::find(begin, end, '.');
     line.append(begin, dot);
     constexpr std::size_t kLongestRecord = 2 * 255 + 11;
@@ -171,32 +163,25 @@ std::optional<std::string> VirtualController::Core::TakeRecord(const std::string
 
 int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
 {
-    const int commandLength = data[1];
-    if (commandLength == report::kRestoreCommandLength) {
-        if (data[2] != report::kRestoreDigit || data[3] != report::kRestoreDigit) {
-            return Refuse("two-byte command other than restore defaults", error);
-        }
+    std::string problem;
+    const std::optional<ParameterCommand> command =
+        DecodeParameterCommand(std::span<const uint8_t, report::kLongLength>(data, report::kLongLength), problem);
+    if (!command) {
+        return Refuse(problem, error);
+    }
+    if (command->restoreDefaults) {
         RestoreDefaults(memory);
         return static_cast<int>(report::kParameterLength);
     }
-    if (commandLength < report::kNumericCommandLength ||
-        commandLength > report::kNumericCommandLength + static_cast<int>(report::kMaxTextLength)) {
-        return Refuse("command length " + std::to_string(commandLength), error);
-    }
-    const auto group = DigitValue(data[2]);
-    const auto index = DigitValue(data[3]);
-    const auto tens = DigitValue(data[4]);
-    const auto units = DigitValue(data[5]);
-    if (!group || !index || !tens || !units) {
-        return Refuse("a digit of the command is not a digit", error);
-    }
-    const CatalogueEntry* entry = FindEntryByAddress({*group, *index});
+    const int group = command->group;
+    const int index = command->index;
+    const CatalogueEntry* entry = FindEntryByAddress({group, index});
     if (entry == nullptr) {
-        return Refuse("no setting at (" + std::to_string(*group) + "," + std::to_string(*index) + ")", error);
+        return Refuse("no setting at (" + std::to_string(group) + "," + std::to_string(index) + ")", error);
     }
-    const int number = *tens * 10 + *units;
+    const int number = command->number;
     if (entry->kind == EntryKind::Choice) {
-        if (commandLength != report::kNumericCommandLength) {
+        if (!command->trailing.empty()) {
             return Refuse(std::string("text command for choice setting ") + entry->key, error);
         }
         if (number >= entry->list->Size()) {
@@ -206,9 +191,9 @@ int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
         return static_cast<int>(report::kParameterLength);
     }
     // A text setting: L = n + 4, n at most 16, no zero inside the text.
-    if (commandLength != number + report::kNumericCommandLength) {
+    if (command->trailing.size() != static_cast<std::size_t>(number)) {
         return Refuse("text length " + std::to_string(number) + " does not match command length " +
-                          std::to_string(commandLength),
+                          std::to_string(command->trailing.size() + report::kNumericCommandLength),
                       error);
     }
     if (number > entry->maxLength) {
@@ -216,7 +201,7 @@ int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
                           ", which holds at most " + std::to_string(entry->maxLength),
                       error);
     }
-    std::string text(reinterpret_cast<const char*>(data + 6), static_cast<std::size_t>(number));
+    std::string text = command->trailing;
     if (text.find('\0') != std::string::npos) {
         return Refuse(std::string("zero byte inside the text for ") + entry->key, error);
     }

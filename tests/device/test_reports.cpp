@@ -182,3 +182,68 @@ TEST(StringPool, NothingIsReadBeyondTheReport)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParameterCommand, DecodesWhatTheEncodersWrite)
+{
+    ReportBytes buffer{};
+    std::string problem;
+    EncodeNumericParameter(buffer, 4, 8, 30);
+    auto numeric = DecodeParameterCommand(buffer, problem);
+    ASSERT_TRUE(numeric);
+    EXPECT_FALSE(numeric->restoreDefaults);
+    EXPECT_EQ(numeric->group, 4);
+    EXPECT_EQ(numeric->index, 8);
+    EXPECT_EQ(numeric->number, 30);
+    EXPECT_EQ(numeric->trailing, "");
+
+    EncodeStringParameter(buffer, 1, 5, 16, "0123456789012345");
+    auto text = DecodeParameterCommand(buffer, problem);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->number, 16);
+    EXPECT_EQ(text->trailing, "0123456789012345");
+
+    // A shorter text after it: the longer one's characters stay in the filler but are not part of it.
+    EncodeStringParameter(buffer, 1, 5, 2, "77");
+    text = DecodeParameterCommand(buffer, problem);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->trailing, "77");
+
+    EncodeRestoreDefaults(buffer);
+    auto restore = DecodeParameterCommand(buffer, problem);
+    ASSERT_TRUE(restore);
+    EXPECT_TRUE(restore->restoreDefaults);
+}
+
+TEST(ParameterCommand, RefusesWhatIsMalformed)
+{
+    std::string problem;
+    ReportBytes buffer{};
+    EncodeNumericParameter(buffer, 2, 3, 7);
+    buffer[4] = 'x';
+    EXPECT_FALSE(DecodeParameterCommand(buffer, problem));
+    EXPECT_EQ(problem, "a digit of the command is not a digit");
+
+    EncodeNumericParameter(buffer, 2, 3, 7);
+    buffer[1] = 21;  // one past a 16-character text
+    EXPECT_FALSE(DecodeParameterCommand(buffer, problem));
+    buffer[1] = 3;
+    EXPECT_FALSE(DecodeParameterCommand(buffer, problem));
+
+    EncodeRestoreDefaults(buffer);
+    buffer[3] = '6';
+    EXPECT_FALSE(DecodeParameterCommand(buffer, problem));
+}
+
+TEST(FirmwareChunk, CarriesTheLineBytesAfterItsCommand)
+{
+    std::array<uint8_t, report::kFirmwareChunkLength> chunk{};
+    const uint8_t line[] = {':', '0', '0', '.'};
+    EncodeFirmwareChunk(chunk, line, sizeof line);
+    const std::span<const uint8_t> data = FirmwareChunkData(chunk);
+    ASSERT_EQ(data.size(), report::kChunkDataSize);
+    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 4), std::vector<uint8_t>(line, line + 4));
+}
+
+}  // namespace
