@@ -3,6 +3,7 @@
 
 #include "resources/strings.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSocketNotifier>
@@ -17,9 +18,65 @@ void CDoorphoneConfigDlg::ShowConnectedView()
     GetDlgItem(dlg::kStatusLineId)->hide();
     m_tabCtrl->show();
     LabelTab(0);
-    ReadSettings(0);
+    const bool read = ReadSettings(0);
     m_tabCtrl->SetCurSel(0);
-    m_session.RestoreOwedDefaults();  // its outcome is not examined
+    // The restore an install owes goes to the programmed controller only; whether it was taken is not examined.
+    if (m_session.RestoreOwedDefaults(read ? &SettingsImage : nullptr) ==
+        ControllerSession::OwedRestore::OtherController) {
+        const std::optional<std::string> difference = m_session.DifferenceFromProgrammed(SettingsImage);
+        const QString text = QString::fromStdString(
+            "This controller is not the one whose firmware was just installed: " + difference.value_or("") +
+            ". Its settings are left as they are. Plug in the controller that was programmed to have its defaults "
+            "restored.");
+        // After this handler, so the box's own event loop never runs inside the change of view.
+        QMetaObject::invokeMethod(this, [this, text] { m_hooks.applicationMessage(this, text); }, Qt::QueuedConnection);
+    }
+}
+
+void CDoorphoneConfigDlg::EnterConnectedView()
+{
+    std::string heldBy;
+    if (m_session.Hold(QCoreApplication::applicationName().toStdString(), heldBy)) {
+        m_heldElsewhere = false;
+        m_holdRetry.stop();
+        m_connectionState = dlg::kConnected;
+        ShowConnectedView();
+        return;
+    }
+    // Another program changes this controller: it is not shown until that program is done, so the window
+    // never shows values that program is changing, nor writes over them.
+    m_heldElsewhere = true;
+    m_connectionState = dlg::kDisconnected;
+    ShowDisconnectedView();
+    Item<QLabel>(dlg::kStatusLineId)->setText(QString::fromStdString(
+        "The controller at " + m_session.Link().DevicePath() + " is in use by " + heldBy +
+        ".\nIt shows here once that program is done."));
+    m_holdRetry.start();
+}
+
+void CDoorphoneConfigDlg::OnHoldRetry()
+{
+    if (!m_heldElsewhere) {
+        m_holdRetry.stop();
+        return;
+    }
+    if (!m_session.FindDevice()) {
+        LeaveController();
+        Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kConnectPrompt);
+        ShowAccessAdvice();
+        return;
+    }
+    EnterConnectedView();
+}
+
+void CDoorphoneConfigDlg::LeaveController()
+{
+    m_heldElsewhere = false;
+    m_holdRetry.stop();
+    // An install's restart keeps the hold: the controller comes back where it left.
+    if (!m_session.UpdatePending()) {
+        m_session.Release();
+    }
 }
 
 void CDoorphoneConfigDlg::ShowDisconnectedView()
@@ -46,8 +103,7 @@ void CDoorphoneConfigDlg::ProbeDevice()
         ShowAccessAdvice();
         return;
     }
-    m_connectionState = dlg::kConnected;
-    ShowConnectedView();
+    EnterConnectedView();
 }
 
 bool CDoorphoneConfigDlg::RegisterForDeviceNotifications()
@@ -91,6 +147,9 @@ void CDoorphoneConfigDlg::OnHotplugEvents()
 
 void CDoorphoneConfigDlg::ShowAccessAdvice()
 {
+    if (m_heldElsewhere) {
+        return;  // the line says who holds the controller
+    }
     // Only the disconnected view's prompt gives way to the advice, never an install's outcome text.
     auto* status = Item<QLabel>(dlg::kStatusLineId);
     const std::string denied = m_session.Link().InaccessiblePath();
@@ -129,14 +188,15 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
         // What arrived during the wait is taken with it, so a bouncing connector costs one wait and one
         // view: the controller's presence after all of them decides.
         if (TakeQueuedNotifications() && !m_session.FindDevice()) {
+            LeaveController();
             m_connectionState = dlg::kDisconnected;
             ShowDisconnectedView();
             return;
         }
-        m_connectionState = dlg::kConnected;
-        ShowConnectedView();
+        EnterConnectedView();
     };
     auto disconnect = [this] {
+        LeaveController();
         m_connectionState = dlg::kDisconnected;
         ShowDisconnectedView();
     };

@@ -22,7 +22,10 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     if (!m_hooks.confirm(this, kInstallQuestion, dlg::kTitle)) {
         return;
     }
-    m_session.BeginInstall();
+    // What the controller holds now, so the restore that the install owes goes to this controller alone.
+    SettingsSnapshot before;
+    const bool read = m_session.ReadSettings(before);
+    m_session.BeginInstall(read ? &before : nullptr);
     // Locking moves the focus from control to control; none of that is the user leaving an edit.
     m_ignoreFocusLoss = true;
     m_tabCtrl->setFocus(Qt::OtherFocusReason);
@@ -36,7 +39,7 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     auto stream = m_hooks.firmwareImage ? std::make_shared<FirmwareStream>(m_session.Link(), nullptr, trace, m_hooks.firmwareImage)
                                         : std::make_shared<FirmwareStream>(m_session.Link(), nullptr, trace);
     m_activeStream = stream;
-    auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, stream});
+    auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, &m_session, stream});
     if (m_worker.joinable()) {
         m_worker.join();  // the last install's worker, which has already posted its outcome
     }
@@ -77,7 +80,7 @@ unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadP
 
     // Only posts that move the bar are made: about a hundred instead of one per byte.
     int lastPosition = -1;
-    const bool ok = ControllerSession::RunInstall(stream, [dialog, &lastPosition](uint32_t consumed, uint32_t total) {
+    const bool ok = param->session->RunInstall(stream, [dialog, &lastPosition](uint32_t consumed, uint32_t total) {
         const int position = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
         if (position != lastPosition) {
             lastPosition = position;

@@ -117,15 +117,15 @@ void CDoorphoneConfigDlg::SelectEntry(QComboBox* combo, int position)
     --m_programmaticSelection;
 }
 
-void CDoorphoneConfigDlg::ReadSettings(int tab)
+bool CDoorphoneConfigDlg::ReadSettings(int tab)
 {
     if (!m_session.ReadSettings(SettingsImage)) {
-        return;
+        return false;
     }
     const SettingsSnapshot& read = SettingsImage;
     m_stationModel = read.Station().model;
     if (tab < 0 || tab >= kTabCount) {
-        return;
+        return true;
     }
     for (const CatalogueEntry* entry : EntriesOfTab(tab)) {
         QWidget* control = GetDlgItem(entry->controlId);
@@ -147,6 +147,7 @@ void CDoorphoneConfigDlg::ReadSettings(int tab)
             control->setEnabled(read.Allows(*entry));
         }
     }
+    return true;
 }
 
 QString CDoorphoneConfigDlg::StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read)

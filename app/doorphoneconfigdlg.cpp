@@ -72,6 +72,9 @@ CDoorphoneConfigDlg::~CDoorphoneConfigDlg()
 void CDoorphoneConfigDlg::OnInitDialog()
 {
     setWindowTitle(dlg::kTitle);
+    // While another program holds the controller, the window looks again once a second.
+    m_holdRetry.setInterval(1000);
+    connect(&m_holdRetry, &QTimer::timeout, this, &CDoorphoneConfigDlg::OnHoldRetry);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(dlg::kClientWidth, dlg::kClientHeight);

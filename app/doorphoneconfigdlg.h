@@ -12,6 +12,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QPointer>
+#include <QTimer>
 
 #include <array>
 #include <deque>
@@ -130,7 +131,8 @@ public:
     // Read-back.
     void OnTabChanged();
     void LabelTab(int tab);
-    void ReadSettings(int tab);
+    // True when both reports came.
+    bool ReadSettings(int tab);
 
     // Write-back.
     void OnChoiceChanged(int id);
@@ -174,6 +176,11 @@ private:
     void DestroyRegisteredControls();
     void OnDestroy();
     void OnHotplugEvents();
+    // Holds the controller found and shows it, or, while another program holds it, says so and tries again.
+    void EnterConnectedView();
+    void OnHoldRetry();
+    // The controller left or is no more looked for: the hold goes, unless an install's restart owes it.
+    void LeaveController();
     // Takes every notification that waits, returning whether any of them names a device.
     bool TakeQueuedNotifications();
     void SelectEntry(QComboBox* combo, int position);
@@ -191,6 +198,7 @@ private:
     // What the install's worker is given; it owns it and frees it at its end.
     struct UpdateThreadParam {
         CDoorphoneConfigDlg* dialog;  // the target of its notifications; outlives the worker
+        ControllerSession* session;   // likewise
         std::shared_ptr<FirmwareStream> stream;
     };
     static unsigned FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param);
@@ -217,6 +225,8 @@ private:
     DialogHooks m_hooks;
 
     int m_connectionState = dlg::kDisconnected;
+    bool m_heldElsewhere = false;  // a controller is present, but another program holds it
+    QTimer m_holdRetry;
     QString m_accessAdvice;  // the advice the status line shows, if any
     int m_stationModel = 0;
     std::chrono::milliseconds m_arrivalSettleTime = controller::kArrivalSettleTime;

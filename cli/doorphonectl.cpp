@@ -154,6 +154,9 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
         return kExitUsage;
     }
     run.UseDevice(device);
+    if (command->reach == Reach::Changes || command->reach == Reach::Bench) {
+        run.ChangeAs("doorphonectl " + name);
+    }
     if ((command->reach == Reach::Reads || command->reach == Reach::Changes) &&
         !run.ChooseAmong(command->reach == Reach::Changes)) {
         return kExitUsage;

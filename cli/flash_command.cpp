@@ -42,7 +42,8 @@ bool Confirmed(CliRun& run, bool yes, int& exitCode)
 
 }  // namespace
 
-FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const StopRequest* stop)
+FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, HotplugMonitor* monitor,
+                                const StopRequest* stop)
 {
     FirmwareInstall result;
     auto fail = [&](const std::string& failure) {
@@ -60,9 +61,9 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(std::fopen("/dev/null", "w"), &std::fclose);
     FirmwareStream stream(run.Link(), [&chunkError](const std::string& text) { chunkError = text; }, trace.get());
     ControllerSession& session = run.Session();
-    session.BeginInstall();
+    session.BeginInstall(&before);
     int shown = -1;
-    const bool ok = ControllerSession::RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
+    const bool ok = session.RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
         if (stop && stop->Requested()) {
             stream.RequestStop();  // the chunk in flight finishes; no other starts
         }
@@ -101,6 +102,7 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
         return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
                     " s after programming");
     }
+    result.programmed = true;
     const std::string back = session.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
     if (back.empty()) {
         if (stop && stop->Requested()) {
@@ -120,12 +122,29 @@ FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const Stop
         return fail("the controller came back at " + back + " but cannot be opened: " + DeviceLink::LastError() +
                     "; run: doorphonectl restore-defaults");
     }
-    // As the window does on the controller's return: read it, then restore the defaults once.
+    // As the window does on the controller's return: read it, then restore the defaults once, and only to
+    // the controller that was programmed.
     SettingsSnapshot s;
-    session.ReadSettings(s);
-    if (!session.RestoreOwedDefaults().value_or(false)) {
+    const bool read = session.ReadSettings(s);
+    const std::string readError = read ? std::string() : DeviceLink::LastError();
+    switch (session.RestoreOwedDefaults(read ? &s : nullptr)) {
+    case ControllerSession::OwedRestore::OtherController: {
+        result.otherController = back;
+        const std::string programmedNeeds = "the programmed controller has the new firmware but not its defaults: "
+                                            "plug it in and run doorphonectl restore-defaults";
+        if (!read) {
+            return fail("the controller that came back at " + back + " could not be read (" + readError +
+                        "), so it cannot be told from another one; nothing was sent to it; " + programmedNeeds);
+        }
+        return fail("the controller that came back at " + back + " is not the one programmed: " +
+                    *session.DifferenceFromProgrammed(s) + "; nothing was sent to it; " + programmedNeeds);
+    }
+    case ControllerSession::OwedRestore::Refused:
         return fail("the controller came back with its new firmware but refused the restore-defaults report: " +
                     DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
+    case ControllerSession::OwedRestore::Sent:
+    case ControllerSession::OwedRestore::None:
+        break;
     }
     if (!session.ReadSettings(s)) {
         return fail(ReadBackFailure("the restore of its defaults after programming"));
@@ -160,11 +179,14 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     unit.before = s.Firmware();
     // Watch from before the first chunk, so the controller's leaving is never missed.
     std::unique_ptr<HotplugMonitor> monitor = run.Backend().CreateMonitor();
-    const FirmwareInstall install = InstallFirmware(run, monitor.get(), nullptr);
-    unit.flashed = install.code == kExitDone;
+    const FirmwareInstall install = InstallFirmware(run, s, monitor.get(), nullptr);
+    unit.flashed = install.code == kExitDone || install.programmed;
     if (install.code == kExitDone) {
         unit.after = install.now;
     } else {
+        // A controller that took every line and restarted runs the carried firmware, even when another one
+        // came back in its place.
+        unit.after = install.programmed ? std::optional(CarriedFirmwareVersion()) : std::nullopt;
         unit.outcome = UnitResult::Outcome::Failed;
         unit.reason = install.failure;
         run.Fail(install.code, install.failure);

@@ -176,13 +176,22 @@ private:
             return failed(UnitResult::Outcome::Interrupted, "stopped before anything was written");
         }
         if (args_.flash && IsOlder(held.Firmware(), CarriedFirmwareVersion())) {
-            const FirmwareInstall install = InstallFirmware(run_, &monitor_, &stop_);
+            const FirmwareInstall install = InstallFirmware(run_, held, &monitor_, &stop_);
+            if (!install.otherController.empty()) {
+                // Another controller came back in its place: untouched, it is a unit of its own, next.
+                settled_.insert(install.otherController);
+                unit.flashed = true;
+                unit.after = CarriedFirmwareVersion();
+                return failed(UnitResult::Outcome::Failed, install.failure);
+            }
             // It may have come back on another node: that one is done too.
             handled_.insert(run_.ChosenDevice());
             settled_.insert(run_.ChosenDevice());
             unit.path = run_.ChosenDevice();
             if (install.code != kExitDone) {
-                unit.after.reset();  // not known: programming may or may not have taken
+                // Not known unless it took every line: programming may or may not have taken.
+                unit.after = install.programmed ? std::optional(CarriedFirmwareVersion()) : std::nullopt;
+                unit.flashed = install.programmed;
                 return failed(install.interrupted ? UnitResult::Outcome::Interrupted : UnitResult::Outcome::Failed,
                               install.failure);
             }

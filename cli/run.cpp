@@ -74,8 +74,17 @@ bool CliRun::ChooseAmong(bool changes)
 
 bool CliRun::Connect()
 {
-    if (session_->ProbeDevice(devicePath_)) {
-        return true;
+    if (session_->FindDevice(devicePath_)) {
+        // A change holds the controller before the first transfer, so one refused sends nothing at all.
+        std::string heldBy;
+        if (!changeAs_.empty() && !session_->Hold(changeAs_, heldBy)) {
+            Fail(kExitDevice, "the controller at " + link_->DevicePath() + " is in use by " + heldBy +
+                                  "; nothing was sent to it. Try again once that program is done.");
+            return false;
+        }
+        if (session_->ReadStatus()) {
+            return true;
+        }
     }
     if (const std::string denied = link_->InaccessiblePath(); !denied.empty()) {
         Fail(kExitDevice, controller::AccessAdvice(denied));

@@ -41,7 +41,10 @@ public:
     // With no --device and more than one controller attached: a command that `changes` something refuses
     // (false, exit 2, the candidates listed); one that reads says on standard error which it reads.
     bool ChooseAmong(bool changes);
-    // Finds the controller and sees that it answers, as the window does at start.
+    // A run that changes the controller holds it from Connect on, as `me` ("doorphonectl set").
+    void ChangeAs(std::string me) { changeAs_ = std::move(me); }
+    // Finds the controller and sees that it answers, as the window does at start; for a change, holds it
+    // against other programs (refused, with the holder named, while another program holds it).
     bool Connect();
     bool Read(SettingsSnapshot& snapshot);
     // The read after a write: when it fails, says what was written all the same.
@@ -56,6 +59,7 @@ public:
 
 private:
     std::string devicePath_;
+    std::string changeAs_;
     std::string lastFailure_;
     bool sayFailures_ = true;
     std::optional<::Backend> backend_;
@@ -97,9 +101,13 @@ struct FirmwareInstall {
     int code = kExitDone;  // or kExitDevice, with `failure`
     std::string failure;   // what happened and what state the controller is in
     bool interrupted = false;
+    bool programmed = false;  // every line was sent and the controller restarted
+    std::string otherController;  // the path of another controller that came back in its place, if one did
     FirmwareVersion now{};
 };
-FirmwareInstall InstallFirmware(CliRun& run, HotplugMonitor* monitor, const StopRequest* stop);
+// `before` is what a read of the controller returned just before.
+FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, HotplugMonitor* monitor,
+                                const StopRequest* stop);
 
 // Writes the settings of `contents` that differ from `held` (just read), each said on `detail`, then reads
 // back. Nothing is sent when the profile breaks a rule on this controller.

@@ -37,7 +37,7 @@ bool DeviceLink::OpenFirst(const std::string& onlyPath)
     // another thread never finds the handle missing just because discovery runs. The replaced handle is
     // released now, or when the last transfer through it returns.
     std::shared_ptr<HidDevice> found;
-    std::string foundPath;
+    HidDeviceInfo foundInfo;
     std::string inaccessible;
     for (const HidDeviceInfo& info : platform_.Enumerate(controller::kVendorId)) {
         if (!onlyPath.empty() && info.path != onlyPath) {
@@ -56,11 +56,11 @@ bool DeviceLink::OpenFirst(const std::string& onlyPath)
             continue;  // released as `device` goes out of scope
         }
         found = std::move(device);
-        foundPath = info.path;
+        foundInfo = info;
         break;
     }
     inaccessiblePath_ = found ? std::string() : inaccessible;
-    devicePath_.store(found ? std::make_shared<const std::string>(foundPath) : nullptr);
+    opened_.store(found ? std::make_shared<const HidDeviceInfo>(foundInfo) : nullptr);
     deviceHandle_.store(found);
     return found != nullptr;
 }
@@ -79,8 +79,14 @@ std::vector<HidDeviceInfo> DeviceLink::Controllers()
 
 std::string DeviceLink::DevicePath() const
 {
-    std::shared_ptr<const std::string> path = devicePath_.load();
-    return path ? *path : std::string();
+    std::shared_ptr<const HidDeviceInfo> info = opened_.load();
+    return info ? info->path : std::string();
+}
+
+std::string DeviceLink::DeviceLocation() const
+{
+    std::shared_ptr<const HidDeviceInfo> info = opened_.load();
+    return info ? info->location : std::string();
 }
 
 bool DeviceLink::GetShortReport(int reportId)

@@ -65,6 +65,8 @@ public:
     std::shared_ptr<HidDevice> DeviceHandle() const { return deviceHandle_.load(); }
     bool HasDevice() const { return DeviceHandle() != nullptr; }
     std::string DevicePath() const;
+    // Where the open controller is plugged in, where the platform knows it (HidDeviceInfo::location).
+    std::string DeviceLocation() const;
     // After a FindDevice that found no controller: the path of one that is present but that this user may
     // not open for reading and writing; empty otherwise.
     std::string InaccessiblePath() const { return inaccessiblePath_; }
@@ -80,7 +82,7 @@ private:
 
     HidPlatform& platform_;
     std::atomic<std::shared_ptr<HidDevice>> deviceHandle_;
-    std::atomic<std::shared_ptr<const std::string>> devicePath_;
+    std::atomic<std::shared_ptr<const HidDeviceInfo>> opened_;  // what the enumeration said of DeviceHandle
     std::string inaccessiblePath_;  // the dialog's thread only, like FindDevice
     ReportBytes reportBuffer_{};
     std::shared_ptr<WireLog> wireLog_;

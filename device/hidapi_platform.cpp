@@ -1,11 +1,13 @@
 #include "device/hidapi_platform.h"
 
 #include <hidapi/hidapi.h>
+#include <libudev.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 
 namespace {
 
@@ -91,12 +93,36 @@ HidapiPlatform::~HidapiPlatform()
     }
 }
 
+namespace {
+
+// The USB port of a hidraw node's device ("1-2"), from udev; empty where there is none.
+std::string UsbPortOf(udev* context, const std::string& devnode)
+{
+    if (context == nullptr) {
+        return {};
+    }
+    const std::string name = devnode.substr(devnode.rfind('/') + 1);
+    udev_device* node = udev_device_new_from_subsystem_sysname(context, "hidraw", name.c_str());
+    if (node == nullptr) {
+        return {};
+    }
+    // The parent belongs to the node and goes with it.
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device");
+    const char* port = usb != nullptr ? udev_device_get_sysname(usb) : nullptr;
+    std::string result = port != nullptr ? port : "";
+    udev_device_unref(node);
+    return result;
+}
+
+}  // namespace
+
 std::vector<HidDeviceInfo> HidapiPlatform::Enumerate(uint16_t vendorId)
 {
     std::vector<HidDeviceInfo> result;
     if (!initialised_) {
         return result;
     }
+    std::unique_ptr<udev, udev* (*)(udev*)> context(udev_new(), &udev_unref);
     // Filtering by vendor here keeps unrelated devices (keyboards, mice) from ever being opened.
     hid_device_info* list = hid_enumerate(vendorId, 0);
     std::set<std::string> seen;
@@ -111,6 +137,7 @@ std::vector<HidDeviceInfo> HidapiPlatform::Enumerate(uint16_t vendorId)
         // Only a refusal is a matter of access: a node that is already gone belongs to a device leaving.
         info.accessible = access(it->path, R_OK | W_OK) == 0 || (errno != EACCES && errno != EPERM);
         info.interfaceNumber = it->interface_number;
+        info.location = UsbPortOf(context.get(), info.path);
         result.push_back(std::move(info));
     }
     hid_free_enumeration(list);

@@ -1,5 +1,6 @@
 #include "session/controller_session.h"
 
+#include "device/carried_firmware.h"
 #include "device/reports.h"
 
 #include <poll.h>
@@ -11,9 +12,9 @@ bool ControllerSession::FindDevice(const std::string& path)
     return path.empty() ? link_.FindDevice() : link_.OpenPath(path);
 }
 
-bool ControllerSession::ProbeDevice(const std::string& path)
+bool ControllerSession::ReadStatus()
 {
-    if (!FindDevice(path) || !link_.GetShortReport(report::kStatusId)) {
+    if (!link_.GetShortReport(report::kStatusId)) {
         return false;
     }
     // The status byte is looked at, but nothing depends on it.
@@ -53,19 +54,78 @@ bool ControllerSession::RestoreDefaults()
     return link_.SendRestoreDefaults();
 }
 
+bool ControllerSession::Hold(const std::string& me, std::string& heldBy)
+{
+    const std::string location = link_.DeviceLocation();
+    const std::string key = location.empty() ? link_.DevicePath() : "usb-" + location;
+    if (hold_ && hold_->Key() == key) {
+        return true;
+    }
+    hold_.reset();
+    ControllerHold::Attempt attempt = ControllerHold::Take(key, me);
+    if (!attempt.heldBy.empty()) {
+        heldBy = attempt.heldBy;
+        return false;
+    }
+    hold_ = std::move(attempt.hold);  // or none where no lock can be made: unguarded, as before
+    return true;
+}
+
+void ControllerSession::BeginInstall(const SettingsSnapshot* before)
+{
+    updatePending_ = true;
+    allLinesSent_ = false;
+    programmed_.location = link_.DeviceLocation();
+    programmed_.before = before ? std::optional<SettingsSnapshot>(*before) : std::nullopt;
+}
+
 bool ControllerSession::RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress)
 {
     stream.SendBootReport();  // not examined: the first chunk meets whatever state the controller is in
-    return stream.StreamFirmwareImage(progress);
+    const bool ok = stream.StreamFirmwareImage(progress);
+    allLinesSent_ = ok;
+    return ok;
 }
 
-std::optional<bool> ControllerSession::RestoreOwedDefaults()
+bool ControllerSession::OtherLocation() const
+{
+    const std::string location = link_.DeviceLocation();
+    return !location.empty() && !programmed_.location.empty() && location != programmed_.location;
+}
+
+std::optional<std::string> ControllerSession::DifferenceFromProgrammed(const SettingsSnapshot& now) const
+{
+    if (OtherLocation()) {
+        return "it is plugged in at another USB port (" + link_.DeviceLocation() + ", not " + programmed_.location + ")";
+    }
+    if (!programmed_.before) {
+        return std::nullopt;  // nothing more can be seen
+    }
+    const FirmwareVersion firmware = now.Firmware();
+    const bool firmwareFits = firmware == CarriedFirmwareVersion() ||
+                              (!allLinesSent_ && firmware == programmed_.before->Firmware());
+    if (!firmwareFits) {
+        return "it runs firmware " + FormatFirmwareVersion(firmware) + ", not " +
+               FormatFirmwareVersion(CarriedFirmwareVersion());
+    }
+    if (!SameSettings(now, *programmed_.before)) {
+        return std::string("its settings differ from those read before programming");
+    }
+    return std::nullopt;
+}
+
+ControllerSession::OwedRestore ControllerSession::RestoreOwedDefaults(const SettingsSnapshot* now)
 {
     if (!updatePending_) {
-        return std::nullopt;
+        return OwedRestore::None;
+    }
+    // Without a read, where it is plugged in is all there is to judge by.
+    const bool programmedUnit = now != nullptr ? IsProgrammedUnit(*now) : !OtherLocation();
+    if (!programmedUnit) {
+        return OwedRestore::OtherController;
     }
     updatePending_ = false;  // cleared even when the controller refuses it: it is sent once
-    return RestoreDefaults();
+    return RestoreDefaults() ? OwedRestore::Sent : OwedRestore::Refused;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 // means. No window and no console here.
 #pragma once
 
+#include "device/controller_hold.h"
 #include "device/device_link.h"
 #include "device/firmware_stream.h"
 #include "device/hotplug.h"
@@ -12,7 +13,9 @@
 #include "settings/setting_value.h"
 #include "settings/snapshot.h"
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -29,11 +32,20 @@ public:
     // Finds the first controller, or exactly the one at `path`, and keeps it open; no transfer.
     bool FindDevice(const std::string& path = {});
     // Then reads the status report to see that the controller answers.
-    bool ProbeDevice(const std::string& path = {});
+    bool ProbeDevice(const std::string& path = {}) { return FindDevice(path) && ReadStatus(); }
+    bool ReadStatus();
 
     // The settings report, then the string-pool report, each read into `into` in place. False when either
     // transfer failed; a settings report that came before a failed pool read stays in `into`.
     bool ReadSettings(SettingsSnapshot& into);
+
+    // One program at a time: holds the controller open now against every other program that would change
+    // it, until Release, the end of the session, or a hold on another controller. Holding the same
+    // controller again (the same USB port, so also after its restart) keeps the hold. False when another
+    // program holds it: `heldBy` names it. Where no hold can be had at all, the change goes on unguarded.
+    bool Hold(const std::string& me, std::string& heldBy);
+    void Release() { hold_.reset(); }
+    bool Holds() const { return hold_ != nullptr; }
 
     // One parameter report each, through the shared report buffer; true when the controller took it.
     bool WriteChoice(const CatalogueEntry& entry, int position);
@@ -41,17 +53,28 @@ public:
     bool Write(const SettingValue& value);
     bool RestoreDefaults();
 
-    // The install. From its confirmation on, the controller is owed a restore of its defaults, which the
-    // next connection pays (RestoreOwedDefaults) whatever happens to the install in between.
-    void BeginInstall() { updatePending_ = true; }
+    // The install. From its confirmation on, the controller being programmed is owed a restore of its
+    // defaults, which the next connection of that controller pays (RestoreOwedDefaults) whatever happens to
+    // the install in between. `before` is what a read of it returned just before programming, if one did.
+    void BeginInstall(const SettingsSnapshot* before);
     bool UpdatePending() const { return updatePending_; }
     void SetUpdatePending(bool pending) { updatePending_ = pending; }
     // The boot report, then the carried image through `stream`, on the calling thread (the window's worker
     // or the command line). True when every line was sent.
-    static bool RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress);
-    // After a connection's read: the restore an install owes, sent once. Nothing when none was owed, else
-    // whether the controller took it (it is not owed again either way).
-    std::optional<bool> RestoreOwedDefaults();
+    bool RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress);
+    // Whether the controller open now, which a read just returned as `now`, is the one being programmed, as
+    // far as can be seen (the controller has no serial number): it is plugged in where that one was, holds
+    // the settings read before programming, and runs the carried firmware, or, unless every line was sent,
+    // the firmware it ran before.
+    bool IsProgrammedUnit(const SettingsSnapshot& now) const { return !DifferenceFromProgrammed(now); }
+    // What tells `now` apart from the programmed controller ("it runs firmware 1.05.2, not 2.01.0"); nothing
+    // when nothing does.
+    std::optional<std::string> DifferenceFromProgrammed(const SettingsSnapshot& now) const;
+    enum class OwedRestore { None, Sent, Refused, OtherController };
+    // After a connection's read (`now`, or nothing when it failed, when only where it is plugged in can
+    // tell): the restore an install owes, sent once to the programmed controller. Another controller gets
+    // nothing, and the restore stays owed.
+    OwedRestore RestoreOwedDefaults(const SettingsSnapshot* now);
 
     // Waiting for the controller where the caller blocks (the command line; the window follows the same
     // events from its event loop). A stop request ends each wait at once.
@@ -64,6 +87,15 @@ public:
     static bool Pause(std::chrono::milliseconds time, const StopRequest* stop);
 
 private:
+    bool OtherLocation() const;  // the controller open now is plugged in elsewhere than the programmed one
+
     DeviceLink& link_;
+    std::unique_ptr<ControllerHold> hold_;
     bool updatePending_ = false;
+    // The controller being programmed, as it was seen just before.
+    struct Programmed {
+        std::string location;
+        std::optional<SettingsSnapshot> before;
+    } programmed_;
+    std::atomic<bool> allLinesSent_{false};  // set by the install's thread, read by the caller's
 };

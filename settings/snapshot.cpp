@@ -77,3 +77,16 @@ bool SettingsSnapshot::Allows(const CatalogueEntry& entry) const
     const SettingDependency* rule = DependencyOf(entry);
     return rule == nullptr || Byte(*FindEntryByKey(rule->on)) == rule->position;
 }
+
+bool SameSettings(const SettingsSnapshot& a, const SettingsSnapshot& b)
+{
+    for (const CatalogueEntry& entry : ParameterCatalogue()) {
+        if (entry.kind == EntryKind::Choice && a.Byte(entry) != b.Byte(entry)) {
+            return false;
+        }
+        if (entry.kind == EntryKind::Text && a.Text(entry) != b.Text(entry)) {
+            return false;
+        }
+    }
+    return true;
+}

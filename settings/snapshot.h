@@ -29,5 +29,8 @@ struct SettingsSnapshot {
     bool Allows(const CatalogueEntry& entry) const;
 };
 
+// Whether both hold the same value for every setting (status fields aside).
+bool SameSettings(const SettingsSnapshot& a, const SettingsSnapshot& b);
+
 // "Model 7407, version 3", or "none".
 std::string StationText(const StationInfo& station);

@@ -359,7 +359,10 @@ std::vector<HidDeviceInfo> VirtualController::Enumerate(uint16_t vendorId)
     for (const std::shared_ptr<Core>& unit : units) {
         std::lock_guard lock(unit->mutex);
         if (unit->plugged) {
-            found.push_back(HidDeviceInfo{unit->path, controller::kVendorId, kProductId, true});
+            HidDeviceInfo info{unit->path, controller::kVendorId, kProductId, true, -1, {}};
+            // A port of its own for each unit of each bench: benches of other processes are other controllers.
+            info.location = "virtual-" + std::to_string(getpid()) + "-" + unit->path.substr(unit->path.rfind('/') + 1);
+            found.push_back(std::move(info));
         }
     }
     return found;

@@ -317,6 +317,12 @@ int Run(const Options& o)
         GSource* events = g_unix_fd_source_new(e.monitor->Fd(), G_IO_IN);
         g_source_set_callback(events, AsSourceFunc(OnControllerEvents), &e, nullptr);
         attach(events);
+        // The holds on controllers of this bench live in it, apart from those of other benches and of real
+        // controllers; any user the command runs as may take them.
+        const std::string lockDir = e.bed->RootDir() + "/lock";
+        mkdir(lockDir.c_str(), 0777);
+        chmod(lockDir.c_str(), 01777);
+        setenv("DOORPHONECONFIG_LOCK_DIR", lockDir.c_str(), 1);
         const std::string controlPath = o.control.empty() ? e.bed->RootDir() + "/control" : o.control;
         {
             if (access(controlPath.c_str(), F_OK) != 0) {

@@ -35,6 +35,7 @@ protected:
     ControllerSession session{link};
     std::unique_ptr<CDoorphoneConfigDlg> dlg;
     std::vector<QString> errors;  // every "Error" box, in order
+    std::vector<QString> messages;  // every box through the application (its name as caption), in order
     std::function<void()> onError;  // runs while an "Error" box would be open
 
     explicit DialogFixtureBase(HidPlatform& platform) : link(platform)
@@ -63,6 +64,7 @@ protected:
                 onError();
             }
         };
+        hooks.applicationMessage = [this](QWidget*, const QString& text) { messages.push_back(text); };
         return hooks;
     }
 

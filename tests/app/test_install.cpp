@@ -203,7 +203,7 @@ TEST_F(FailedInstall, AtTheFirstChunk)
     StartInstallable();
     bool lockedWhileBoxOpen = false;
     whileErrorBoxOpen = [&] { lockedWhileBoxOpen = Locked(); };
-    controller.FirstUnit().FailNthTransfer(2);  // the boot report, then the first chunk
+    controller.FirstUnit().FailNthTransfer(4);  // the read before programming, the boot report, then the first chunk
     ClickInstall();
     ExpectFailedView();
     EXPECT_EQ(seen[0], "Error: Input/output error");

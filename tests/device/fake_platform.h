@@ -76,7 +76,7 @@ public:
         std::vector<HidDeviceInfo> result;
         for (const FakeInterface& i : interfaces) {
             if (vendorId == 0 || i.vendorId == vendorId) {
-                result.push_back({i.path, i.vendorId, i.productId, i.openable});
+                result.push_back({i.path, i.vendorId, i.productId, i.openable, -1, {}});
             }
         }
         return result;
