@@ -6,6 +6,7 @@
 #include "device/hidapi_platform.h"
 #include "device/udev_monitor.h"
 
+#include <QProcess>
 #include <QProgressBar>
 
 #include <gmock/gmock.h>
@@ -167,6 +168,61 @@ TEST_F(RealBackend, NotAccessibleNamesThePathAndTheFixThenConnectsOnceAccessIsGr
     Bench("plug");
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_TRUE(ConnectedView());
+}
+
+// Runs the real doorphonectl on this bench to its end: its exit code and standard error.
+std::pair<int, std::string> Doorphonectl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(DPC_DOORPHONECTL, arguments);
+    process.waitForFinished(60000);
+    return {process.exitCode(), process.readAllStandardError().toStdString()};
+}
+
+TEST_F(RealBackend, TheWindowHoldsTheControllerItShowsAgainstAnotherProgramsChange)
+{
+    Start();
+    ASSERT_TRUE(ConnectedView());
+    MarkWire();
+    const auto [code, err] = Doorphonectl({"set", "door.open-code", "42"});
+    EXPECT_EQ(code, 1);
+    EXPECT_THAT(err, ::testing::HasSubstr("is in use by " + QCoreApplication::applicationName().toStdString() +
+                                          ", process " + std::to_string(getpid())));
+    // Reading needs no hold.
+    EXPECT_EQ(Doorphonectl({"get", "door.open-code"}).first, 0);
+    EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(RealBackend, AControllerAnotherProgramChangesShowsOnceThatProgramIsDone)
+{
+    QProcess flash;
+    flash.start(DPC_DOORPHONECTL, {"flash", "--yes"});
+    const std::string lock = std::string(std::getenv("DOORPHONECONFIG_LOCK_DIR")) + "/doorphoneconfig-usb-1-2.lock";
+    ASSERT_TRUE(WaitFor([&] { return access(lock.c_str(), F_OK) == 0; }));
+    Start();
+    EXPECT_TRUE(DisconnectedView());
+    EXPECT_THAT(Label(1009)->text().toStdString(), ::testing::HasSubstr("is in use by doorphonectl flash, process "));
+    ASSERT_TRUE(flash.waitForFinished(60000));
+    EXPECT_EQ(flash.exitCode(), 0) << flash.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return ConnectedView(); }));
+    EXPECT_EQ(Edit(2000)->text(), "  Version 2.01.0");
+}
+
+TEST_F(RealBackend, AControllerSwappedInDuringTheRestartIsNotRestored)
+{
+    Start();
+    MarkWire();
+    QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
+    ASSERT_TRUE(seen.empty());
+    Bench("next 1.05.2");  // the programmed controller, restarting, is taken away; another is plugged in
+    ASSERT_TRUE(WaitFor([&] { return ConnectedView() && !seen.empty(); }));
+    Settle();
+    EXPECT_EQ(RestoreCommands(), 0);
+    EXPECT_TRUE(dlg->UpdatePending()) << "still owed to the programmed controller";
+    EXPECT_THAT(seen[0], ::testing::HasSubstr("This controller is not the one whose firmware was just installed: it "
+                                              "is plugged in at another USB port"));
+    EXPECT_EQ(Edit(2000)->text(), "  Version 1.05.2");
 }
 
 }  // namespace
