@@ -1,6 +1,7 @@
 #include "app/choice_list.h"
 
 #include <QAbstractItemView>
+#include <QKeyEvent>
 
 #include <algorithm>
 
@@ -25,8 +26,20 @@ int CChoiceList::RowsThatFit() const
     return std::max(1, (room - frame) / row);
 }
 
+void CChoiceList::keyPressEvent(QKeyEvent* event)
+{
+    if (!isVisibleTo(window()) || !isEnabled()) {
+        event->ignore();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
 void CChoiceList::showPopup()
 {
+    if (!isVisibleTo(window())) {
+        return;
+    }
     setMaxVisibleItems(RowsThatFit());  // rows are measured once the list has entries
     QComboBox::showPopup();
 }

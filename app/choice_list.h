@@ -16,6 +16,10 @@ public:
 
     void showPopup() override;
 
+protected:
+    // A list that is not on screen takes no key: it changes nothing and opens nothing.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QRect m_room;
 };

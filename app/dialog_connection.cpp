@@ -20,6 +20,7 @@ void CDoorphoneConfigDlg::ShowConnectedView()
     LabelTab(0);
     const bool read = ReadSettings(0);
     m_tabCtrl->SetCurSel(0);
+    KeepFocusOnScreen();
     // The restore an install owes goes to the programmed controller only; whether it was taken is not examined.
     if (m_session.RestoreOwedDefaults(read ? &SettingsImage : nullptr) ==
         ControllerSession::OwedRestore::OtherController) {
@@ -93,6 +94,7 @@ void CDoorphoneConfigDlg::ShowDisconnectedView()
     }
     m_progressCtrl->hide();  // an install's bar would cover the status line
     GetDlgItem(dlg::kStatusLineId)->show();
+    KeepFocusOnScreen();
 }
 
 void CDoorphoneConfigDlg::ProbeDevice()
@@ -182,7 +184,20 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     if (devicePath == nullptr || devicePath[0] == '\0' || std::strlen(devicePath) < 5) {
         return 1;
     }
-    const bool present = m_session.FindDevice();
+    const std::string inUse = m_connectionState == dlg::kConnected ? m_session.Link().DevicePath() : std::string();
+    bool present = m_session.FindDevice();
+    // The window shows one controller and writes to that one: while it is still there, another found first
+    // does not take its place.
+    bool otherInUse = false;
+    if (present && !inUse.empty() && m_session.Link().DevicePath() != inUse) {
+        const std::string other = m_session.Link().DevicePath();
+        if (devicePath != inUse && m_session.FindDevice(inUse)) {
+            present = true;
+        } else {
+            present = m_session.FindDevice(other);
+            otherInUse = present;  // the one shown has left: the one found comes as if it had just arrived
+        }
+    }
     auto connectAfterSettling = [this] {
         m_hooks.settleWait(m_arrivalSettleTime);
         // What arrived during the wait is taken with it, so a bouncing connector costs one wait and one
@@ -212,6 +227,8 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     case DBT_DEVICEREMOVECOMPLETE:
         if (!present) {
             disconnect();
+        } else if (otherInUse) {
+            connectAfterSettling();
         }
         break;
     default:

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTabBar>
 
 #include <algorithm>
 
@@ -91,6 +92,23 @@ void CDoorphoneConfigDlg::OnTabChanged()
     const int index = m_tabCtrl->currentIndex();
     LabelTab(index);
     ReadSettings(index);
+    KeepFocusOnScreen();
+}
+
+void CDoorphoneConfigDlg::KeepFocusOnScreen()
+{
+    QWidget* focused = focusWidget();
+    if (focused != nullptr && focused->isVisibleTo(this) && focused->isEnabled()) {
+        return;
+    }
+    // Moved by the dialog, so an edit that loses it this way is not written.
+    m_ignoreFocusLoss = true;
+    if (m_tabCtrl->isVisibleTo(this) && m_tabCtrl->isEnabled()) {
+        m_tabCtrl->tabBar()->setFocus(Qt::OtherFocusReason);
+    } else if (focused != nullptr) {
+        focused->clearFocus();  // the disconnected view: no control takes a key
+    }
+    m_ignoreFocusLoss = false;
 }
 
 void CDoorphoneConfigDlg::LabelTab(int tab)
@@ -179,7 +197,11 @@ void CDoorphoneConfigDlg::OnChoiceChanged(int id)
     if (entry == nullptr || entry->kind != EntryKind::Choice) {
         return;
     }
-    const int position = Item<QComboBox>(id)->currentIndex();
+    auto* combo = Item<QComboBox>(id);
+    if (!combo->isVisibleTo(this)) {
+        return;  // not on screen: no key may write it
+    }
+    const int position = combo->currentIndex();
     if (position < 0) {
         return;  // nothing selected: there is no value to send
     }

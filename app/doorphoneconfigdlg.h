@@ -176,6 +176,9 @@ private:
     void DestroyRegisteredControls();
     void OnDestroy();
     void OnHotplugEvents();
+    // Nothing hidden or disabled keeps the keyboard focus: it goes to the tab bar, or, where that is not
+    // shown, to no control at all.
+    void KeepFocusOnScreen();
     // Holds the controller found and shows it, or, while another program holds it, says so and tries again.
     void EnterConnectedView();
     void OnHoldRetry();

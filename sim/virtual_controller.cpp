@@ -118,14 +118,14 @@ int VirtualController::Core::Refuse(std::string reason, int& error)
 int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length,
                                       int& error)
 {
-    // Paced against absolute deadlines: a sleep that overshoots once is made up by the next transfers
-    // rather than added to every one, so a long stream takes its transfers times the latency.
+    // Every transfer is delayed by the latency, paced against absolute deadlines: a sleep that overshoots
+    // once is made up by the next transfers of a stream rather than added to every one.
     std::chrono::steady_clock::time_point due;
     {
         std::lock_guard lock(mutex);
         if (latency.count() > 0) {
             const auto now = std::chrono::steady_clock::now();
-            pacer = std::max(pacer, now - latency) + latency;  // after a pause, pacing starts afresh
+            pacer = std::max(pacer, now) + latency;  // after a pause, pacing starts afresh from now
             due = pacer;
         }
     }

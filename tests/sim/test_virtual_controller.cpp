@@ -9,6 +9,9 @@
 
 #include <poll.h>
 
+#include <chrono>
+#include <thread>
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
@@ -317,6 +320,22 @@ TEST_F(Sim, EachCallReachesTheUnitItNames)
     EXPECT_THROW(controller.Unit("virtual:7410/9"), std::invalid_argument);
     EXPECT_THROW(controller.PlugNext("virtual:7410/9"), std::invalid_argument);
     EXPECT_EQ(controller.UnitPaths().size(), 4u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Sim, TheLatencyDelaysEveryTransferAlsoOneAfterAPause)
+{
+    constexpr auto kLatency = std::chrono::milliseconds(150);
+    controller.FirstUnit().SetLatency(kLatency);
+    Get(report::kSettingsId);  // a first transfer, then a pause longer than the latency
+    std::this_thread::sleep_for(2 * kLatency);
+    const auto start = std::chrono::steady_clock::now();
+    Get(report::kSettingsId);
+    // A lower bound only: the transfer waited for the controller at least this long.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kLatency);
 }
 
 }  // namespace
