@@ -247,6 +247,8 @@ void CDoorphoneConfigDlg::NameSettingControls()
         if (QWidget* control = GetDlgItem(entry.controlId)) {
             control->setObjectName(QString::fromUtf8(entry.key));
             control->setAccessibleName(QString::fromUtf8(entry.label));
+            // On Linux a choice list's name is its current entry; the description carries its label.
+            control->setAccessibleDescription(QString::fromUtf8(entry.label));
         }
     }
 }

@@ -126,6 +126,10 @@ void CDoorphoneConfigDlg::LabelTab(int tab)
         }
         LabelControls[static_cast<std::size_t>(row.row - 1)]->setText(row.text);
     }
+    // Each row label names its row's value control to assistive technology, as its buddy.
+    for (const CatalogueEntry* entry : EntriesOfTab(tab)) {
+        LabelControls[static_cast<std::size_t>(entry->row - 1)]->setBuddy(GetDlgItem(entry->controlId));
+    }
 }
 
 void CDoorphoneConfigDlg::SelectEntry(QComboBox* combo, int position)
@@ -211,7 +215,7 @@ void CDoorphoneConfigDlg::OnChoiceChanged(int id)
         GetDlgItem(FindEntryByKey(rule->dependent)->controlId)->setEnabled(position == rule->position);
     }
     if (!sent) {
-        ReportFailedWrite();
+        ReportFailedWrite(entry);
     }
 }
 
@@ -226,7 +230,7 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
     const std::string text = EightBit(edit->text()).substr(0, 63);
     const EntryVerdict verdict = CheckTextEntry(*entry, text);
     if (verdict.message) {
-        m_hooks.error(this, QString::fromStdString(*verdict.message));
+        m_hooks.error(this, QString::fromStdString(*verdict.message), {});
     }
     if (verdict.focusBack) {
         m_ignoreFocusLoss = true;
@@ -235,7 +239,7 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
     }
     m_lastEditRejected = !verdict.send;
     if (verdict.send && !m_session.WriteText(*entry, text)) {
-        ReportFailedWrite();
+        ReportFailedWrite(entry);
     }
     m_inEditKillFocus = false;
 }
@@ -244,18 +248,22 @@ void CDoorphoneConfigDlg::OnRestoreDefaults()
 {
     WritePendingEdits();
     if (!m_session.RestoreDefaults()) {
-        ReportFailedWrite();
+        ReportFailedWrite(nullptr);
     }
 }
 
-void CDoorphoneConfigDlg::ReportFailedWrite()
+void CDoorphoneConfigDlg::ReportFailedWrite(const CatalogueEntry* entry)
 {
     // A controller the dialog already knows is gone has been announced by the disconnected view.
     if (m_connectionState != dlg::kConnected) {
         return;
     }
     const std::string reason = DeviceLink::LastError();
-    m_hooks.error(this, reason.empty() ? QString(dlg::kWriteNotTaken) : QString::fromStdString(reason));
+    // The system's words, then what they mean here: which setting, that it is not saved, what is shown now.
+    const QString what = entry ? QString("The controller did not take %1, so it is not saved.").arg(entry->label)
+                               : QString("The controller did not restore its default settings.");
+    m_hooks.error(this, reason.empty() ? QString(dlg::kWriteNotTaken) : QString::fromStdString(reason),
+                  what + " The window now shows what the controller holds.");
     // Every control then shows what the controller holds; if this read fails too, they keep what they showed.
     ReadSettings(m_tabCtrl->currentIndex());
 }

@@ -8,16 +8,25 @@
 #include <QLabel>
 #include <QSocketNotifier>
 #include <QEventLoop>
+#include <QGridLayout>
+#include <QShortcut>
+#include <QTabBar>
 #include <QMessageBox>
 
 #include <thread>
 
 namespace {
 
-void DefaultErrorBox(QWidget* owner, const QString& text)
+void DefaultErrorBox(QWidget* owner, const QString& text, const QString& detail)
 {
     QMessageBox box(QMessageBox::NoIcon, "Error", text, QMessageBox::Ok, owner);
+    box.setInformativeText(detail);
     box.setWindowModality(Qt::WindowModal);
+    // Wide enough that a window manager's title bar shows the caption whole beside its buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(300, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     box.exec();
 }
 
@@ -72,6 +81,16 @@ CDoorphoneConfigDlg::~CDoorphoneConfigDlg()
 void CDoorphoneConfigDlg::OnInitDialog()
 {
     setWindowTitle(dlg::kTitle);
+    // The tabs from anywhere in the window, as a click on the next or the previous one: the value controls
+    // are not children of the tab control, which would otherwise take these keys only inside itself.
+    const std::pair<QKeySequence, int> tabKeys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1}, {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1}, {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}};
+    for (const auto& [keys, step] : tabKeys) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] { StepTab(step); });
+    }
     // While another program holds the controller, the window looks again once a second.
     m_holdRetry.setInterval(1000);
     connect(&m_holdRetry, &QTimer::timeout, this, &CDoorphoneConfigDlg::OnHoldRetry);
@@ -122,6 +141,15 @@ void CDoorphoneConfigDlg::keyPressEvent(QKeyEvent* event)
     default:
         QDialog::keyPressEvent(event);
     }
+}
+
+void CDoorphoneConfigDlg::StepTab(int step)
+{
+    if (!m_tabCtrl->isVisibleTo(this) || !m_tabCtrl->isEnabled()) {
+        return;  // no tabs to step through in the disconnected view or during an install
+    }
+    QTabBar* bar = m_tabCtrl->tabBar();
+    bar->setCurrentIndex((bar->currentIndex() + step + bar->count()) % bar->count());
 }
 
 int CDoorphoneConfigDlg::DoModal()

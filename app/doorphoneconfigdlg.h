@@ -77,8 +77,9 @@ class CDoorphoneConfigDlg;
 // The message boxes the dialog shows, and a look at the dialog between its start-up steps. Tests replace
 // them; the default boxes are real modal ones.
 struct DialogHooks {
-    // Caption "Error", the text, one OK button, no icon; owned by the dialog.
-    std::function<void(QWidget* owner, const QString& text)> error;
+    // Caption "Error", the text (and, when not empty, `detail` below it), one OK button, no icon; owned by
+    // the dialog.
+    std::function<void(QWidget* owner, const QString& text, const QString& detail)> error;
     // Runs right after the controls are created, before the choice lists are filled.
     std::function<void(CDoorphoneConfigDlg&)> afterCreateControls;
     // The install's question: OK and Cancel, Cancel the default, no icon. True for OK.
@@ -179,6 +180,8 @@ private:
     // Nothing hidden or disabled keeps the keyboard focus: it goes to the tab bar, or, where that is not
     // shown, to no control at all.
     void KeepFocusOnScreen();
+    // Ctrl+Tab and Ctrl+PgDn (1), Ctrl+Shift+Tab and Ctrl+PgUp (-1): the next or previous tab, round.
+    void StepTab(int step);
     // Holds the controller found and shows it, or, while another program holds it, says so and tries again.
     void EnterConnectedView();
     void OnHoldRetry();
@@ -195,7 +198,7 @@ private:
     // Writes what the user left or is still in; false when an entry was rejected (its box was shown).
     bool WriteEditsBeforeClosing();
     // A parameter report the controller did not take: said in an "Error" box, then the tab is read again.
-    void ReportFailedWrite();
+    void ReportFailedWrite(const CatalogueEntry* entry);
     void StopInstall();
 
     // What the install's worker is given; it owns it and frees it at its end.

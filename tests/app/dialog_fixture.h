@@ -35,6 +35,7 @@ protected:
     ControllerSession session{link};
     std::unique_ptr<CDoorphoneConfigDlg> dlg;
     std::vector<QString> errors;  // every "Error" box, in order
+    std::vector<QString> errorDetails;  // the line below each one's text
     std::vector<QString> messages;  // every box through the application (its name as caption), in order
     std::function<void()> onError;  // runs while an "Error" box would be open
 
@@ -58,8 +59,9 @@ protected:
     DialogHooks Hooks()
     {
         DialogHooks hooks;
-        hooks.error = [this](QWidget*, const QString& text) {
+        hooks.error = [this](QWidget*, const QString& text, const QString& detail) {
             errors.push_back(text);
+            errorDetails.push_back(detail);
             if (onError) {
                 onError();
             }

@@ -122,4 +122,35 @@ TEST_F(HiddenControls, TheControllerShownLeavesAndTheOtherOneIsReadShownAndWritt
     EXPECT_EQ(link.DevicePath(), second.Path());
 }
 
+TEST_F(HiddenControls, TabShortcutsSwitchTabsFromAnyControlAndChangeNoSetting)
+{
+    StartShown();
+    UserSelectsTab(2);
+    QComboBox* list = Combo(2016);
+    list->setFocus(Qt::TabFocusReason);
+    const int value = list->currentIndex();
+    MarkWire();
+    const std::pair<QKeyCombination, int> steps[] = {
+        {Qt::CTRL | Qt::Key_PageDown, 3}, {Qt::CTRL | Qt::Key_PageUp, 2}, {Qt::CTRL | Qt::Key_Tab, 3},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 2}};
+    for (const auto& [keys, tab] : steps) {
+        QTest::keyClick(dlg->windowHandle(), keys.key(), keys.keyboardModifiers());
+        Settle();
+        EXPECT_EQ(dlg->TabCtrl()->currentIndex(), tab);
+    }
+    EXPECT_EQ(list->currentIndex(), value);
+    EXPECT_TRUE(Sets().empty());
+    EXPECT_EQ(Wire().size(), 8u) << "each change of tab reads, as a click would";
+
+    // Round from the last tab to the first, and nothing at all in the disconnected view.
+    UserSelectsTab(6);
+    QTest::keyClick(dlg->windowHandle(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dlg->TabCtrl()->currentIndex(), 0);
+    controller.FirstUnit().Unplug();
+    ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));
+    MarkWire();
+    QTest::keyClick(dlg->windowHandle(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_TRUE(Wire().empty());
+}
+
 }  // namespace

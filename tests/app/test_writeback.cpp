@@ -1,5 +1,6 @@
 // Every change goes out at once: one report per user change, text entries only after their rules pass.
 #include "settings/catalogue.h"
+#include "tests/app/box_answerer.h"
 #include "tests/app/dialog_fixture.h"
 
 #include <QAbstractItemView>
@@ -335,6 +336,8 @@ TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
     TypeAndLeave(2004, "55");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Input/output error");  // the system's text
+    EXPECT_EQ(errorDetails[0], "The controller did not take DTMF Password, so it is not saved. The window now shows "
+                               "what the controller holds.");
     EXPECT_EQ(Edit(2004)->text(), "1234") << "the controller's value, read again";
     const auto wire = Wire();
     ASSERT_EQ(wire.size(), 3u);
@@ -414,6 +417,23 @@ TEST_F(Writeback, TheRealErrorBoxGivesTheFocusBack)
     EXPECT_EQ(buttons, 1);
     EXPECT_EQ(QApplication::focusWidget(), Edit(2004));
     EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(Writeback, TheRealBoxOfAFailedWriteNamesTheSettingShowsItsCaptionAndTakesAClick)
+{
+    Start(DialogHooks{});  // the real boxes
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    BoxAnswerer boxes;
+    UserSelectsTab(2);
+    controller.FirstUnit().FailNthTransfer(1, EPIPE);
+    Combo(2014)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(dlg->windowHandle(), Qt::Key_Down);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.seen.empty() && OpenBoxes().empty(); }));
+    EXPECT_EQ(boxes.seen[0], "Error: Broken pipe");
+    EXPECT_EQ(boxes.details[0], "The controller did not take Speaker Volume, so it is not saved. The window now shows "
+                                "what the controller holds.");
+    EXPECT_GE(boxes.widths[0], 300) << "room for the caption beside a title bar's buttons";
 }
 
 }  // namespace
