@@ -236,8 +236,9 @@ TEST_F(RealBackendCli, FlashWithItsWireLogOnAClosedPipeFinishesTheInstall)
     const std::string d = DPC_DOORPHONECTL;
     Result r = OnKernel({"--trace", File("whole.trace")}, {"flash", "--yes"});
     ASSERT_EQ(r.status, 0) << r.err;
+    // The emulator's children inherit SIGPIPE ignored; at a terminal it is not.
     r = ShellOnKernel({"--trace", File("cut.trace")},
-                      d + " set door.open-code 5 && { " + d + " --wire-log /dev/stdout flash --yes 2>" + File("err") +
+                      d + " set door.open-code 5 && { env --default-signal=PIPE " + d + " --wire-log /dev/stdout flash --yes 2>" + File("err") +
                           "; echo $? >" + File("status") + "; } | head -5 >" + File("head") + "; " + d +
                           " get door.open-code && " + d + " show");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -360,7 +361,8 @@ TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     close(pipeFds[0]);
-    const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", DPC_DOORPHONECTL, "--wire-log", File("wire.log"),
+    const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", "env", "--default-signal=PIPE", DPC_DOORPHONECTL,
+                                 "--wire-log", File("wire.log"),
                                  "provision", File("profile.json"), "--log", File("record.log")},
                                 dir.string(), {"", pipeFds[1]});
     close(pipeFds[1]);
