@@ -80,14 +80,15 @@ unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadP
 
     // Only posts that move the bar are made: about a hundred instead of one per byte.
     int lastPosition = -1;
-    const bool ok = param->session->RunInstall(stream, [dialog, &lastPosition](uint32_t consumed, uint32_t total) {
+    auto progress = [dialog, &lastPosition](uint32_t consumed, uint32_t total) {
         const int position = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
         if (position != lastPosition) {
             lastPosition = position;
             QMetaObject::invokeMethod(
                 dialog, [dialog, consumed, total] { dialog->OnUpdateProgress(consumed, total); }, Qt::QueuedConnection);
         }
-    });
+    };
+    const bool ok = param->session->RunInstall(stream, progress) == ControllerSession::Streamed::AllLines;
     if (!stream.StopRequested()) {
         QMetaObject::invokeMethod(
             dialog, [dialog, ok] { ok ? dialog->OnUpdateDone() : dialog->OnUpdateFailed(); }, Qt::QueuedConnection);

@@ -3,6 +3,7 @@
 #include "app/doorphoneconfigdlg.h"
 #include "app/virtual_controller_panel.h"
 #include "device/device_link.h"
+#include "device/process_io.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
 #include "backend/backend.h"
@@ -89,7 +90,7 @@ int CDoorphoneConfigApp::InitInstance()
     }
 
     std::string error;
-    std::optional<Backend> backend = Backend::Open({m_options.simulate, {}, nullptr}, error);
+    std::optional<Backend> backend = Backend::Open({m_options.simulate, {}, nullptr, {}}, error);
     if (!backend) {
         std::fprintf(stderr, "doorphoneconfig: %s\n", error.c_str());
         return 2;
@@ -115,6 +116,10 @@ int CDoorphoneConfigApp::InitInstance()
 
 int main(int argc, char** argv)
 {
+    // Before the window system's connection or a log can take the number of a closed standard descriptor
+    // (and get the command reader's reads or the firmware trace's writes).
+    OpenNullOnClosedStandardDescriptors();
+    IgnoreBrokenPipe();  // the firmware trace on a closed pipe must not end the program mid-install
     QCoreApplication::setApplicationName("doorphoneconfig");
     QCoreApplication::setApplicationVersion(kToolVersion);
     // --help and --version need no display: answer them before the window system is opened.

@@ -17,7 +17,7 @@ std::optional<Backend> Backend::Open(const BackendOptions& options, std::string&
         b.controller_ = b.owned_.get();
     }
     if (!options.statePath.empty()) {
-        b.state_ = sim::StateFile::Open(options.statePath, error);
+        b.state_ = sim::StateFile::Open(options.statePath, error, options.waitingForState);
         if (!b.state_) {
             return std::nullopt;
         }

@@ -8,6 +8,7 @@
 #include "sim/state_file.h"
 #include "sim/virtual_controller.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@ struct BackendOptions {
     bool simulate = false;
     std::string statePath;                  // with simulate: the memory between runs
     sim::VirtualController* controller = nullptr;  // with simulate: this one instead of a new one (tests)
+    std::function<void()> waitingForState;  // called once when another run holds the state file's lock
 };
 
 class Backend {

@@ -1,6 +1,7 @@
 // doorphonectl's command line: its options and commands, and the table that runs each command.
 #include "cli/doorphonectl.h"
 
+#include "cli/checked_output.h"
 #include "cli/run.h"
 #include "resources/strings.h"
 
@@ -87,9 +88,20 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
     }
 }
 
-}  // namespace
+// Standard output written to its end: false, having said why on standard error, when a write failed (a
+// closed pipe, a full disk), so that the run never looks done while its output is lost.
+bool OutputKept(CliIo& io)
+{
+    io.out.flush();
+    if (io.out) {
+        return true;
+    }
+    const std::string why = io.outSink && !io.outSink->Failure().empty() ? io.outSink->Failure() : "the write failed";
+    io.err << "doorphonectl: cannot write to standard output: " << why << "; the output is incomplete\n";
+    return false;
+}
 
-int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const CliTestHooks* hooks)
+int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliTestHooks* hooks)
 {
     static const CliTestHooks kDefaultHooks;
     const CliTestHooks& h = hooks ? *hooks : kDefaultHooks;
@@ -109,11 +121,13 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
     CLI::App app{"doorphonectl: read and change the settings of a Tavrel 7410 door-phone controller, keep them in "
                  "profiles, and install the firmware the tool carries. The same rules and reports as the window.",
                  "doorphonectl"};
-    app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value "
-               "(provision: any controller failed or was interrupted, a record line could not be written, or --once ended "
-               "before one was done); "
+    app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
+               "change stopped by Ctrl+C, SIGTERM or SIGHUP; standard output, the record or the wire log could not be "
+               "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
-               "one.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
+               "one.\nSet, import, restore-defaults, flash and provision take Ctrl+C, SIGTERM and SIGHUP as a stop: "
+               "the transfer under way finishes, nothing more is sent, and the message says what state the controller "
+               "is in.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
                "in any case.");
     bool simulate = false;
     std::string wireLog;
@@ -122,7 +136,7 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
                  "the file STATE between runs (made with the defaults when missing)");
     app.add_option("--wire-log", wireLog, "append one line per feature-report transfer to FILE")->type_name("FILE");
     std::string device;
-    app.add_option("--device", device,
+    CLI::Option* deviceOption = app.add_option("--device", device,
                    "the controller at PATH, as list prints it; without it the first one found (set, restore-defaults, "
                    "flash and import refuse when several are attached)")
         ->type_name("PATH");
@@ -146,6 +160,11 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
         return code == 0 ? kExitDone : kExitUsage;
     }
 
+    if (deviceOption->count() > 0 && device.empty()) {
+        io.err << "doorphonectl: --device needs the PATH of a controller, as doorphonectl list prints it\n";
+        return kExitUsage;  // never the first controller found in place of the one meant
+    }
+
     const std::string name = app.get_subcommands().front()->get_name();
     const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
                                           [&](const Command& c) { return name == c.name; });
@@ -162,8 +181,21 @@ int DoorphonectlMain(const std::vector<std::string>& argsIn, CliIo& io, const Cl
         return kExitUsage;
     }
     const int code = command->run(run, commandArgs);
-    if (!run.Finish() && code == kExitDone) {
+    const bool saved = run.Finish();
+    const bool logged = run.WireLogKept();
+    if ((!saved || !logged) && code == kExitDone) {
         return kExitDevice;  // the run did its work, but its result is lost: never a failure that looks like success
+    }
+    return code;
+}
+
+}  // namespace
+
+int DoorphonectlMain(const std::vector<std::string>& args, CliIo& io, const CliTestHooks* hooks)
+{
+    const int code = RunCommandLine(args, io, hooks);
+    if (!OutputKept(io) && code == kExitDone) {
+        return kExitDevice;
     }
     return code;
 }

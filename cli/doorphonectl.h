@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class CheckedOutput;
 class StopRequest;
 namespace sim {
 class VirtualController;
@@ -23,11 +24,13 @@ struct CliIo {
     bool inIsTerminal = false;
     bool errIsTerminal = false;
     int inFd = -1;  // standard input's descriptor, for what is read while waiting (provision's demo commands)
+    const CheckedOutput* outSink = nullptr;  // behind `out`, when it is standard output: why a write failed
 };
 
 // Exit codes.
 constexpr int kExitDone = 0;
-constexpr int kExitDevice = 1;  // the controller is absent, refuses a transfer, or did not take a value
+constexpr int kExitDevice = 1;  // the controller is absent, refuses a transfer, or did not take a value; a
+                                // stop by a signal; output, record or wire log that could not be written
 constexpr int kExitUsage = 2;   // a usage or entry error
 
 // For tests: a virtual controller to use with --simulate, and shorter waits.
@@ -36,7 +39,7 @@ struct CliTestHooks {
     std::chrono::milliseconds settle = controller::kArrivalSettleTime;  // after the controller arrives
     std::chrono::milliseconds leaveTimeout{30000};  // for the controller to leave after programming
     std::chrono::milliseconds returnTimeout{60000}; // for it to come back after its reboot
-    StopRequest* stop = nullptr;                      // provision: this instead of Ctrl+C
+    StopRequest* stop = nullptr;                      // commands that change: this instead of the signals
     std::function<void(int unitsDone)> waiting;       // provision: called each time it waits for a controller
 };
 

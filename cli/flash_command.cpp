@@ -4,6 +4,7 @@
 #include "session/stop_request.h"
 #include "cli/unit_record.h"
 #include "device/firmware_stream.h"
+#include "device/firmware_stream.h"
 #include "resources/strings.h"
 
 #include <cstdio>
@@ -61,9 +62,13 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(std::fopen("/dev/null", "w"), &std::fclose);
     FirmwareStream stream(run.Link(), [&chunkError](const std::string& text) { chunkError = text; }, trace.get());
     ControllerSession& session = run.Session();
+    if (stop && stop->Requested()) {
+        return stopped("stopped before programming; nothing was sent, and the controller keeps its firmware");
+    }
     session.BeginInstall(&before);
     int shown = -1;
-    const bool ok = session.RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
+    // The boot report puts the controller in download mode; when it is refused no chunk is sent.
+    const ControllerSession::Streamed streamed = session.RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
         if (stop && stop->Requested()) {
             stream.RequestStop();  // the chunk in flight finishes; no other starts
         }
@@ -72,7 +77,13 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
             shown = percent;
             ShowProgress(run.io, percent);
         }
-    });
+    }, /*needBootReport=*/true);
+    if (streamed == ControllerSession::Streamed::BootRefused) {
+        return fail("the controller refused the boot report that starts programming: " + DeviceLink::LastError() +
+                    "; no firmware was sent, and it keeps its old one (if it no longer answers, pull it out and plug "
+                    "it in again)");
+    }
+    const bool ok = streamed == ControllerSession::Streamed::AllLines;
     if (run.io.errIsTerminal) {
         if (ok) {
             ShowProgress(run.io, 100);
@@ -170,16 +181,32 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
             return run.Fail(kExitUsage, "cannot open the record " + args.log + ": " + error);
         }
     }
+    // Every way the command ends from here on leaves its line in the record.
+    auto recorded = [&](const UnitResult& unit) {
+        std::string error;
+        if (log && !log->Append(std::string("flash ") + FirmwareImageVersion(), unit, error)) {
+            run.Fail(kExitDevice, "cannot write the record " + args.log + ": " + error);
+            return false;
+        }
+        return true;
+    };
+    // Asked, so a stop from here on ends the run at a safe point rather than halfway.
+    const StopRequest& stop = run.CatchStopSignals();
+    UnitResult unit;
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {
+        unit.path = run.Link().HasDevice() ? run.Link().DevicePath()
+                    : run.ChosenDevice().empty() ? std::string("no controller") : run.ChosenDevice();
+        unit.outcome = UnitResult::Outcome::Failed;
+        unit.reason = run.LastFailure();
+        recorded(unit);
         return kExitDevice;
     }
-    UnitResult unit;
     unit.path = run.Link().DevicePath();
     unit.before = s.Firmware();
     // Watch from before the first chunk, so the controller's leaving is never missed.
     std::unique_ptr<HotplugMonitor> monitor = run.Backend().CreateMonitor();
-    const FirmwareInstall install = InstallFirmware(run, s, monitor.get(), nullptr);
+    const FirmwareInstall install = InstallFirmware(run, s, monitor.get(), &stop);
     unit.flashed = install.code == kExitDone || install.programmed;
     if (install.code == kExitDone) {
         unit.after = install.now;
@@ -187,16 +214,12 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
         // A controller that took every line and restarted runs the carried firmware, even when another one
         // came back in its place.
         unit.after = install.programmed ? std::optional(CarriedFirmwareVersion()) : std::nullopt;
-        unit.outcome = UnitResult::Outcome::Failed;
+        unit.outcome = install.interrupted ? UnitResult::Outcome::Interrupted : UnitResult::Outcome::Failed;
         unit.reason = install.failure;
         run.Fail(install.code, install.failure);
     }
-    if (log) {
-        std::string error;
-        if (!log->Append(std::string("flash ") + FirmwareImageVersion(), unit, error)) {
-            run.Fail(kExitDevice, "cannot write the record " + args.log + ": " + error);
-            return kExitDevice;
-        }
+    if (!recorded(unit)) {
+        return kExitDevice;
     }
     if (install.code != kExitDone) {
         return install.code;

@@ -1,4 +1,6 @@
+#include "cli/checked_output.h"
 #include "cli/doorphonectl.h"
+#include "device/process_io.h"
 
 #include <unistd.h>
 
@@ -6,6 +8,10 @@
 
 int main(int argc, char** argv)
 {
-    CliIo io{std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, STDIN_FILENO};
+    OpenNullOnClosedStandardDescriptors();  // before anything opens a file that could take their numbers
+    IgnoreBrokenPipe();                     // a closed pipe is an error to report, never the end mid-transfer
+    CheckedOutput outSink(STDOUT_FILENO);
+    std::ostream out(&outSink);
+    CliIo io{std::cin, out, std::cerr, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, STDIN_FILENO, &outSink};
     return DoorphonectlMain(std::vector<std::string>(argv, argv + argc), io);
 }

@@ -40,13 +40,19 @@ ProfileContents ReadProfile(const nlohmann::json& profile)
         return contents;
     }
     const nlohmann::json& settings = profile["settings"];
+    int unknown = 0;
     for (auto it = settings.begin(); it != settings.end(); ++it) {
         const CatalogueEntry* entry = FindEntryByKey(it.key());
         if (entry == nullptr) {
-            contents.errors.push_back("unknown key " + Excerpt(it.key()));
+            if (++unknown <= kUnknownKeysNamed) {
+                contents.errors.push_back("unknown key " + Excerpt(it.key()));
+            }
         } else if (!it.value().is_string()) {
             contents.errors.push_back(it.key() + ": the value must be a text");
         }
+    }
+    if (unknown > kUnknownKeysNamed) {
+        contents.errors.push_back("and " + std::to_string(unknown - kUnknownKeysNamed) + " more unknown keys");
     }
     for (const CatalogueEntry& entry : ParameterCatalogue()) {
         auto it = settings.find(entry.key);
@@ -89,6 +95,11 @@ ProfileContents ReadProfileText(const std::string& text)
         return true;
     };
     ProfileContents contents;
+    // The parser takes a NUL byte for the end of its input and would read no further.
+    if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
+        contents.errors.push_back("not JSON text: a NUL byte at byte " + std::to_string(nul));
+        return contents;
+    }
     nlohmann::json profile;
     try {
         profile = nlohmann::json::parse(text, noteKeys);

@@ -23,5 +23,7 @@ struct ProfileContents {
 ProfileContents ReadProfile(const nlohmann::json& profile);
 // From a profile's text: not JSON, or a key that stands twice in one object, is an error too.
 ProfileContents ReadProfileText(const std::string& text);
+// Unknown keys named one by one; the rest are counted in one line.
+constexpr int kUnknownKeysNamed = 10;
 // The largest profile read; a real one is about 2 KiB.
 constexpr std::size_t kLargestProfile = 1024 * 1024;

@@ -2,10 +2,10 @@
 // given the profile, and reported in one line (and in the record), until Ctrl+C or --once.
 #include "cli/profile.h"
 #include "cli/run.h"
-#include "cli/stop_on_signals.h"
 #include "cli/unit_record.h"
 #include "device/carried_firmware.h"
 #include "device/file_io.h"
+#include "session/stop_request.h"
 #include "sim/controller_commands.h"
 #include "sim/line_reader.h"
 
@@ -94,6 +94,12 @@ public:
             settled_.insert(path);
             const UnitResult unit = Provision(path);
             if (!Report(unit)) {
+                return kExitDevice;
+            }
+            if (!run_.io.out) {
+                // Its result line is lost (a closed pipe, a full disk): the unit is done and in the record, and
+                // no further one is started that nobody would see the result of. The end of the run says why.
+                run_.io.err << "doorphonectl: provision stops: its result lines cannot be written\n";
                 return kExitDevice;
             }
             if (args_.once || unit.outcome == UnitResult::Outcome::Interrupted) {
@@ -283,12 +289,7 @@ int ProvisionCommand(CliRun& run, const CommandArgs& args)
     if (!monitor) {
         return run.Fail(kExitDevice, "cannot watch for controllers being plugged in");
     }
-    StopRequest ownStop;
-    StopRequest& stop = run.hooks.stop ? *run.hooks.stop : ownStop;
-    std::optional<StopOnSignals> signals;
-    if (!run.hooks.stop) {
-        signals.emplace(stop);
-    }
+    StopRequest& stop = run.CatchStopSignals();
     run.SayFailures(false);  // each unit's failure is said in its result line
     Provisioner provisioner(run, args, profile, log.get(), stop, *monitor, run.ChosenDevice());
     const int code = provisioner.Run();

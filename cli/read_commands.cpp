@@ -196,6 +196,12 @@ int KeysCommand(CliRun& run, const CommandArgs& args)
 
 int ExportCommand(CliRun& run, const CommandArgs& args)
 {
+    if (args.file != "-") {
+        if (const std::string why = NotARegularFile(args.file); !why.empty()) {
+            return run.Fail(kExitUsage, "will not write the profile to " + args.file + ": " + why +
+                                            "; export replaces regular files only (- for standard output)");
+        }
+    }
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {
         return kExitDevice;

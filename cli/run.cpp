@@ -1,15 +1,27 @@
 #include "cli/run.h"
 
+#include "cli/stop_on_signals.h"
 #include "session/stop_request.h"
 #include "device/wire_log.h"
 #include "settings/text_encoding.h"
 
 #include <algorithm>
 
+CliRun::CliRun(CliIo& io, const CliTestHooks& hooks) : io(io), hooks(hooks) {}
+
+CliRun::~CliRun()
+{
+    Finish();
+}
+
 bool CliRun::Open(bool simulate, const std::string& state, const std::string& wireLog)
 {
     std::string error;
-    backend_ = Backend::Open({simulate, state, hooks.controller}, error);
+    BackendOptions options{simulate, state, hooks.controller, {}};
+    options.waitingForState = [this, state] {
+        io.err << "doorphonectl: another run uses the state file " << state << "; waiting for it to end\n";
+    };
+    backend_ = Backend::Open(options, error);
     if (!backend_) {
         return Fail(kExitUsage, "cannot use the state file " + state + ": " + error), false;
     }
@@ -21,8 +33,34 @@ bool CliRun::Open(bool simulate, const std::string& state, const std::string& wi
             return Fail(kExitUsage, "cannot open the wire log " + wireLog + ": " + error), false;
         }
         link_->SetWireLog(log);
+        wireLog_ = log;
     }
     return true;
+}
+
+bool CliRun::WireLogKept()
+{
+    if (!wireLog_) {
+        return true;
+    }
+    const std::string failure = wireLog_->Failure();
+    if (failure.empty()) {
+        return true;
+    }
+    io.err << "doorphonectl: the wire log " << wireLog_->Path() << " is incomplete: " << failure << "\n";
+    return false;
+}
+
+StopRequest& CliRun::CatchStopSignals()
+{
+    if (hooks.stop) {
+        return *hooks.stop;
+    }
+    if (!ownStop_) {
+        ownStop_ = std::make_unique<StopRequest>();
+        signals_ = std::make_unique<StopOnSignals>(*ownStop_);
+    }
+    return *ownStop_;
 }
 
 bool CliRun::Finish()

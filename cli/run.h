@@ -15,13 +15,15 @@
 #include <string>
 #include <vector>
 
+class StopOnSignals;
 class StopRequest;
 struct ProfileContents;
+class WireLog;
 
 class CliRun {
 public:
-    CliRun(CliIo& io, const CliTestHooks& hooks) : io(io), hooks(hooks) {}
-    ~CliRun() { Finish(); }
+    CliRun(CliIo& io, const CliTestHooks& hooks);
+    ~CliRun();
     CliRun(const CliRun&) = delete;
     CliRun& operator=(const CliRun&) = delete;
 
@@ -29,6 +31,12 @@ public:
     bool Open(bool simulate, const std::string& state, const std::string& wireLog);
     // Keeps the virtual controller's memory for the next run; false, having said why, when it cannot.
     bool Finish();
+    // Whether every line of the wire log was written; false, having said why, when one was not.
+    bool WireLogKept();
+
+    // For a command that changes a controller: from now to the run's end SIGINT, SIGTERM and SIGHUP request
+    // this stop instead of ending the process (in tests: the hooks' request).
+    StopRequest& CatchStopSignals();
 
     // Says `message` on standard error (unless quiet) and returns `code`; LastFailure() keeps it.
     int Fail(int code, const std::string& message);
@@ -63,6 +71,9 @@ private:
     std::string lastFailure_;
     bool sayFailures_ = true;
     std::optional<::Backend> backend_;
+    std::shared_ptr<WireLog> wireLog_;
+    std::unique_ptr<StopRequest> ownStop_;
+    std::unique_ptr<StopOnSignals> signals_;  // after ownStop_, so that it goes first
     std::unique_ptr<DeviceLink> link_;
     std::unique_ptr<ControllerSession> session_;
 };

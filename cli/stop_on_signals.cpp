@@ -2,12 +2,15 @@
 
 #include <signal.h>
 
+#include <iterator>
+
 namespace {
 
 // A signal handler reaches no object but through the process: the one request the signals go to now.
 std::atomic<StopRequest*> signalTarget{nullptr};
-struct sigaction previousInt;
-struct sigaction previousTerm;
+// Ctrl+C, kill's default, and the hang-up a dropped SSH session sends.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[std::size(kStopSignals)];
 
 void OnSignal(int)
 {
@@ -25,13 +28,15 @@ StopOnSignals::StopOnSignals(StopRequest& stop)
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &previousInt);
-    sigaction(SIGTERM, &action, &previousTerm);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        sigaction(kStopSignals[i], &action, &previous[i]);
+    }
 }
 
 StopOnSignals::~StopOnSignals()
 {
-    sigaction(SIGINT, &previousInt, nullptr);
-    sigaction(SIGTERM, &previousTerm, nullptr);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        sigaction(kStopSignals[i], &previous[i], nullptr);
+    }
     signalTarget.store(nullptr);
 }

@@ -1,10 +1,11 @@
-// Ctrl+C and SIGTERM as a request to stop a long run at its next safe point, instead of ending the process.
+// Ctrl+C, SIGTERM and SIGHUP as a request to stop a run that changes a controller at its next safe point,
+// instead of ending the process halfway.
 #pragma once
 
 #include "session/stop_request.h"
 
-// While it exists, SIGINT and SIGTERM request `stop` instead of ending the process; the handlers from
-// before come back when it goes.
+// While it exists, SIGINT, SIGTERM and SIGHUP request `stop` instead of ending the process; the handlers
+// from before come back when it goes.
 class StopOnSignals {
 public:
     explicit StopOnSignals(StopRequest& stop);

@@ -24,6 +24,7 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     if (auto error = ParseSettingValue(*entry, args.value, true, value)) {
         return run.Fail(kExitUsage, WithKeysHint(*entry, *error));
     }
+    const StopRequest& stop = run.CatchStopSignals();
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {
         return kExitDevice;
@@ -31,11 +32,18 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     if (!s.Allows(*entry)) {
         return run.Fail(kExitUsage, RuleText(*DependencyOf(*entry)));
     }
+    if (stop.Requested()) {
+        return run.Fail(kExitDevice, std::string("stopped before ") + entry->key + " was sent; nothing was written");
+    }
+    const std::string written = std::string(entry->key) + " = \"" + Printable(value.Display()) + "\"";
     if (!run.Session().Write(value)) {
         return run.Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
                                          DeviceLink::LastError());
     }
-    if (!run.ReadBack(s, std::string(entry->key) + " = \"" + Printable(value.Display()) + "\"")) {
+    if (stop.Requested()) {
+        return run.Fail(kExitDevice, "stopped after the controller took " + written + "; it was not read back");
+    }
+    if (!run.ReadBack(s, written)) {
         return kExitDevice;
     }
     if (!Holds(s, value)) {
@@ -47,8 +55,12 @@ int SetCommand(CliRun& run, const CommandArgs& args)
 
 int RestoreDefaultsCommand(CliRun& run, const CommandArgs&)
 {
+    const StopRequest& stop = run.CatchStopSignals();
     if (!run.Connect()) {
         return kExitDevice;
+    }
+    if (stop.Requested()) {
+        return run.Fail(kExitDevice, "stopped before the restore was sent; the controller keeps its settings");
     }
     if (!run.Session().RestoreDefaults()) {
         return run.Fail(kExitDevice, "the controller refused the restore-defaults report: " + DeviceLink::LastError());
@@ -93,7 +105,8 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
                                          "; not written: " + notWritten(i));
         }
         detail << (dryRun ? "would set " : "set ") << v.entry->key << ": \"" << Printable(held.ValueText(*v.entry))
-               << "\" -> \"" << Printable(v.Display()) << "\"\n";
+               << "\" -> \"" << Printable(v.Display()) << "\"\n"
+               << std::flush;  // each line out before its transfer, whatever ends the run
         if (dryRun) {
             continue;
         }
@@ -108,6 +121,10 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
     }
     if (dryRun || order.values.empty()) {
         return result;
+    }
+    if (stop && stop->Requested()) {
+        result.interrupted = true;
+        return fail(kExitDevice, "stopped after the last setting; already written: " + written + "; not read back");
     }
     SettingsSnapshot after;
     if (!run.Session().ReadSettings(after)) {
@@ -138,11 +155,12 @@ int ImportCommand(CliRun& run, const CommandArgs& args)
     if (!contents.errors.empty()) {
         return kExitUsage;
     }
+    const StopRequest* stop = args.dryRun ? nullptr : &run.CatchStopSignals();
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {
         return kExitDevice;
     }
-    const ProfileApplied applied = ApplyProfile(run, contents, s, args.dryRun, run.io.out);
+    const ProfileApplied applied = ApplyProfile(run, contents, s, args.dryRun, run.io.out, stop);
     for (const std::string& failure : applied.failures) {
         run.Fail(applied.code, applied.code == kExitUsage ? file + ": " + failure : failure);
     }

@@ -103,17 +103,27 @@ bool DeviceLink::Transfer(bool isSet, uint8_t* data, std::size_t length, std::st
     std::shared_ptr<HidDevice> device = deviceHandle_.load();  // kept alive for the whole transfer
     std::string text;
     bool ok = false;
+    std::size_t logged = length;
     if (device) {
+        const uint8_t asked = data[0];
         const int n = isSet ? device->SetFeature(data, length, text) : device->GetFeature(data, length, text);
         ok = n == static_cast<int>(length);  // a short transfer is a failed one
         if (!ok && text.empty()) {
             text = isSet ? "Short write to the device" : "Short read from the device";
         }
+        if (!isSet && n >= 0 && static_cast<std::size_t>(n) < length) {
+            logged = static_cast<std::size_t>(n);  // the rest of the buffer is what an earlier read left there
+        }
+        if (ok && !isSet && data[0] != asked) {
+            ok = false;  // another report's bytes are never taken for the one asked for
+            text = "the device answered with report " + std::to_string(data[0]) + " where report " +
+                   std::to_string(asked) + " was asked for";
+        }
     } else {
         text = std::strerror(ENODEV);
     }
     if (wireLog_) {
-        wireLog_->Record(isSet, data, length, ok);
+        wireLog_->Record(isSet, data, logged, ok);
     }
     if (!ok) {
         lastError = text;

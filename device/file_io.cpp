@@ -89,8 +89,36 @@ std::string FinalPath(const std::string& path)
     return current;
 }
 
+std::string NotARegularFile(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? std::string() : std::string(std::strerror(errno));
+    }
+    if (S_ISREG(st.st_mode)) {
+        return {};
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "it is a folder";
+    }
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+        return "it is a device";
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        return "it is a FIFO";
+    }
+    if (S_ISSOCK(st.st_mode)) {
+        return "it is a socket";
+    }
+    return "not a regular file";
+}
+
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& error)
 {
+    if (std::string why = NotARegularFile(path); !why.empty()) {
+        error = why;
+        return false;
+    }
     const std::string target = FinalPath(path);
     const std::string folder = Folder(target);
     std::string temporary = folder + "/.doorphoneconfig-XXXXXX";

@@ -9,8 +9,13 @@
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit, std::string& error);
 
 // Replaces the file (the target of a symlink, which stays a link) with `text`: a new file beside it, its
-// data synced, renamed over the old one, the folder synced. The old file's mode is kept.
+// data synced, renamed over the old one, the folder synced. The old file's mode is kept. Anything but a
+// regular file at `path` (a device node, a FIFO, a folder) is refused and left as it is.
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& error);
+
+// Why `path` may not be read or replaced as a file: empty when nothing is there (yet) or it is a regular file,
+// itself or through symlinks; else "it is a folder", "it is a device", "it is a FIFO", ... or the system's text.
+std::string NotARegularFile(const std::string& path);
 
 // The file a path ends at once every symlink is followed; the path itself when it is no link.
 std::string FinalPath(const std::string& path);

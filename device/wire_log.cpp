@@ -43,16 +43,22 @@ std::string WireLog::FormatLine(bool isSet, const uint8_t* data, std::size_t len
     return line;
 }
 
+std::string WireLog::Failure() const
+{
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
 void WireLog::Record(bool isSet, const uint8_t* data, std::size_t length, bool ok)
 {
     const std::string line = FormatLine(isSet, data, length, ok);
     std::lock_guard lock(mutex_);
     const bool written = std::fputs(line.c_str(), stream_) >= 0 && std::fflush(stream_) == 0;
-    if (!written && !failed_) {
-        // Said once; the transfers themselves go on.
-        failed_ = true;
+    if (!written && failure_.empty()) {
+        // Said once; the transfers themselves go on, and the program reports the gap when it ends.
+        failure_ = std::strerror(errno);
         std::fprintf(stderr, "cannot write the wire log %s: %s; transfers go on unlogged\n",
-                     path_.empty() ? "stream" : path_.c_str(), std::strerror(errno));
+                     path_.empty() ? "stream" : path_.c_str(), failure_.c_str());
     }
     if (!written) {
         std::clearerr(stream_);

@@ -12,7 +12,7 @@
 class WireLog {
 public:
     // Appends to `path`; null with the system's text in `error` when the file cannot be opened. A write that
-    // fails later is said once on standard error, and the transfers go on.
+    // fails later is said once on standard error, and the transfers go on; Failure() keeps it for the end.
     static std::unique_ptr<WireLog> Open(const std::string& path, std::string& error);
     // Writes to a stream the caller keeps open (tests, standard error).
     explicit WireLog(std::FILE* stream);
@@ -20,6 +20,10 @@ public:
     void Record(bool isSet, const uint8_t* data, std::size_t length, bool ok);
 
     static std::string FormatLine(bool isSet, const uint8_t* data, std::size_t length, bool ok);
+
+    // The system's text for the first write to the log that failed; empty while none has.
+    std::string Failure() const;
+    const std::string& Path() const { return path_; }
 
 private:
     struct FileCloser {
@@ -29,7 +33,7 @@ private:
 
     std::unique_ptr<std::FILE, FileCloser> owned_;
     std::FILE* stream_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::string path_;
-    bool failed_ = false;  // a write failed, and that was said
+    std::string failure_;  // the first write that failed, said when it happened
 };

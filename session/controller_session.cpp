@@ -79,12 +79,16 @@ void ControllerSession::BeginInstall(const SettingsSnapshot* before)
     programmed_.before = before ? std::optional<SettingsSnapshot>(*before) : std::nullopt;
 }
 
-bool ControllerSession::RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress)
+ControllerSession::Streamed ControllerSession::RunInstall(FirmwareStream& stream,
+                                                          const FirmwareStream::ProgressHook& progress,
+                                                          bool needBootReport)
 {
-    stream.SendBootReport();  // not examined: the first chunk meets whatever state the controller is in
+    if (!stream.SendBootReport() && needBootReport) {
+        return Streamed::BootRefused;
+    }
     const bool ok = stream.StreamFirmwareImage(progress);
     allLinesSent_ = ok;
-    return ok;
+    return ok ? Streamed::AllLines : Streamed::Failed;
 }
 
 bool ControllerSession::OtherLocation() const

@@ -60,8 +60,11 @@ public:
     bool UpdatePending() const { return updatePending_; }
     void SetUpdatePending(bool pending) { updatePending_ = pending; }
     // The boot report, then the carried image through `stream`, on the calling thread (the window's worker
-    // or the command line). True when every line was sent.
-    bool RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress);
+    // or the command line). With `needBootReport`, a refused boot report ends the install before any chunk;
+    // without, the first chunk meets whatever state the controller is in, as in the window.
+    enum class Streamed { AllLines, Failed, BootRefused };
+    Streamed RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress,
+                        bool needBootReport = false);
     // Whether the controller open now, which a read just returned as `now`, is the one being programmed, as
     // far as can be seen (the controller has no serial number): it is plugged in where that one was, holds
     // the settings read before programming, and runs the carried firmware, or, unless every line was sent,

@@ -134,8 +134,13 @@ std::string FormatState(const Memory& memory)
     return state.dump(2) + "\n";
 }
 
-std::unique_ptr<StateFile> StateFile::Open(const std::string& path, std::string& error)
+std::unique_ptr<StateFile> StateFile::Open(const std::string& path, std::string& error,
+                                           const std::function<void()>& waiting)
 {
+    if (std::string why = NotARegularFile(path); !why.empty()) {
+        error = why;
+        return nullptr;
+    }
     // The lock lives in a file of its own beside the state, since replacing the state file makes a new one.
     // In a folder this user may not write, the state file itself carries the lock: the run can read it,
     // and a change it cannot save is reported then.
@@ -148,6 +153,9 @@ std::unique_ptr<StateFile> StateFile::Open(const std::string& path, std::string&
             error = "cannot make its lock " + lockPath + ": " + std::strerror(lockErrno);
             return nullptr;
         }
+    }
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && waiting) {
+        waiting();  // another run holds it: say so before waiting in silence
     }
     while (flock(lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) {

@@ -5,6 +5,7 @@
 
 #include "sim/memory.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,9 +19,11 @@ std::string FormatState(const Memory& memory);
 
 class StateFile {
 public:
-    // Takes the lock (waiting for another run to finish) and reads the memory; a missing file gives the
-    // factory memory. Null, with the reason, when the file cannot be used.
-    static std::unique_ptr<StateFile> Open(const std::string& path, std::string& error);
+    // Takes the lock (waiting for another run to finish, after calling `waiting` once) and reads the memory;
+    // a missing file gives the factory memory. Null, with the reason, when the file cannot be used; a path
+    // that is not a regular file (a folder, a device) is refused before any lock is made beside it.
+    static std::unique_ptr<StateFile> Open(const std::string& path, std::string& error,
+                                           const std::function<void()>& waiting = {});
     ~StateFile();
     StateFile(const StateFile&) = delete;
     StateFile& operator=(const StateFile&) = delete;

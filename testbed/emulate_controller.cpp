@@ -272,7 +272,7 @@ int Run(const Options& o)
 {
     Emulator e;
     std::string stateError;
-    e.backend = Backend::Open({true, o.state, &e.controller}, stateError);
+    e.backend = Backend::Open({true, o.state, &e.controller, {}}, stateError);
     if (!e.backend) {
         std::fprintf(stderr, "emulate-controller: cannot use the state file %s: %s\n", o.state.c_str(),
                      stateError.c_str());

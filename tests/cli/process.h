@@ -42,8 +42,16 @@ inline std::vector<char*> Argv(std::vector<std::string>& args)
     return argv;
 }
 
-// Its outputs go through files in `scratch`; standard input is empty.
-inline Result RunProgram(std::vector<std::string> args, const std::string& scratch)
+// Where a program's standard output goes other than to a file the test reads.
+struct StandardOutput {
+    std::string path;     // opened for writing instead (/dev/full)
+    int fd = -1;          // this descriptor instead (a pipe's end)
+    bool closed = false;  // none at all
+};
+
+// Its outputs go through files in `scratch` (standard output elsewhere when `output` says so); standard input
+// is empty.
+inline Result RunProgram(std::vector<std::string> args, const std::string& scratch, const StandardOutput& output = {})
 {
     static std::atomic<int> serial{0};
     const std::string tag = std::to_string(getpid()) + "-" + std::to_string(++serial);
@@ -51,7 +59,14 @@ inline Result RunProgram(std::vector<std::string> args, const std::string& scrat
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (output.closed) {
+        posix_spawn_file_actions_addclose(&actions, 1);
+    } else if (output.fd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output.fd, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, output.path.empty() ? out.c_str() : output.path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char*> argv = Argv(args);
     pid_t pid = -1;

@@ -180,9 +180,11 @@ TEST_F(Hostile, AChangeThatCannotBeSavedIsAFailure)
 TEST_F(Hostile, AWireLogThatCannotBeWrittenIsSaidOnceAndOneThatWouldBlockIsRefused)
 {
     Result r = Ctl({"--simulate", "--wire-log", "/dev/full", "show"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr("cannot write the wire log /dev/full"));
-    EXPECT_EQ(r.err.find("wire log"), r.err.rfind("wire log")) << "said once";
+    EXPECT_EQ(r.status, 1);
+    const std::string said = "cannot write the wire log /dev/full";
+    EXPECT_THAT(r.err, HasSubstr(said));
+    EXPECT_EQ(r.err.find(said), r.err.rfind(said)) << "said once";
+    EXPECT_THAT(r.err, HasSubstr("the wire log /dev/full is incomplete"));
 
     ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
     r = Ctl({"--simulate", "--wire-log", Path("fifo"), "show"});

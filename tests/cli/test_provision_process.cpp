@@ -88,6 +88,23 @@ TEST_F(ProvisionProcess, CtrlCDuringAUnitFinishesTheTransferAndSaysWhatWasWritte
     EXPECT_THAT(record, HasSubstr(second));
 }
 
+// The hang-up a dropped SSH session sends stops the unit as Ctrl+C does, rather than ending the run halfway.
+TEST_F(ProvisionProcess, AHangUpDuringAUnitIsAStopToo)
+{
+    RunningProgram p(Provision(), dir.string());
+    ASSERT_TRUE(p.Started());
+    ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
+    p.Say("latency 150");
+    p.Say("next");
+    ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") == 5; }));
+    p.Signal(SIGHUP);
+    const Result r = p.Finish();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("virtual:7410/1: firmware 1.05.2 -> 1.05.2, 2 settings written, INTERRUPTED: stopped before"));
+    EXPECT_THAT(r.out, HasSubstr("Provisioned 2 controllers: 1 OK, 0 failed, 1 interrupted."));
+    EXPECT_EQ(Count(ReadFile(File("record.log")), "\n"), 2);
+}
+
 TEST_F(ProvisionProcess, CommandsThatAreWrongAreSaidAndTheRunGoesOn)
 {
     RunningProgram p(Provision(), dir.string());

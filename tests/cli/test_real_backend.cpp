@@ -9,8 +9,10 @@
 #include "tests/cli/process.h"
 #include "tests/cli/scratch_test.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -212,6 +214,164 @@ TEST_F(RealBackendCli, ProvisionTakesTheNextControllerOnTheNodeTheLastOneLeft)
     EXPECT_EQ(r.out, "/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK\n"
                      "/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK\n"
                      "Provisioned 2 controllers: 2 OK, 0 failed, 0 interrupted.\n");
+}
+
+}  // namespace
+
+namespace {
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// doorphonectl --wire-log /dev/stdout flash --yes | head -5: the reader goes after five lines; the install
+// goes on to its end, restores the defaults once, and only then says that its output was lost.
+TEST_F(RealBackendCli, FlashWithItsWireLogOnAClosedPipeFinishesTheInstall)
+{
+    const std::string d = DPC_DOORPHONECTL;
+    Result r = OnKernel({"--trace", File("whole.trace")}, {"flash", "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The emulator's children inherit SIGPIPE ignored; at a terminal it is not.
+    r = ShellOnKernel({"--trace", File("cut.trace")},
+                      d + " set door.open-code 5 && { env --default-signal=PIPE " + d + " --wire-log /dev/stdout flash --yes 2>" + File("err") +
+                          "; echo $? >" + File("status") + "; } | head -5 >" + File("head") + "; " + d +
+                          " get door.open-code && " + d + " show");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(File("status")), "1\n");
+    const std::string err = ReadFile(File("err"));
+    EXPECT_THAT(err, HasSubstr("cannot write the wire log /dev/stdout: Broken pipe"));
+    EXPECT_THAT(err, HasSubstr("the wire log /dev/stdout is incomplete: Broken pipe"));
+    EXPECT_THAT(err, HasSubstr("cannot write to standard output: Broken pipe"));
+    EXPECT_EQ(Count(ReadFile(File("head")), "\n"), 5);
+    // Back to its default (9) and on the carried firmware.
+    EXPECT_THAT(r.out, ::testing::StartsWith("9\n"));
+    EXPECT_THAT(r.out, HasSubstr("Firmware     2.01.0"));
+    // Every chunk and one restore, as in the whole install, plus the set before it.
+    EXPECT_EQ(Count(ReadFile(File("cut.trace")), "set feature"), Count(ReadFile(File("whole.trace")), "set feature") + 1);
+}
+
+// Ctrl+C, SIGTERM, or the hang-up of a dropped SSH session in the middle of the image: the chunk under way
+// finishes, none follows, the message says where the controller is, and the record has the line.
+TEST_F(RealBackendCli, ASignalMidFlashStopsTheStreamAndSaysWhereTheControllerIs)
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        std::filesystem::remove(File("wire.log"));
+        std::filesystem::remove(File("record.log"));
+        std::filesystem::remove(File("pid"));
+        RunningProgram p({DPC_EMULATOR, "--apply", "latency 30", "--", "/bin/sh", "-c",
+                          "echo $$ >" + File("pid") + "; exec " + DPC_DOORPHONECTL + " --wire-log " + File("wire.log") +
+                              " flash --yes --log " + File("record.log")},
+                         dir.string());
+        ASSERT_TRUE(p.Started());
+        ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 05") >= 10; }));
+        kill(std::stoi(ReadFile(File("pid"))), sig);
+        const Result r = p.Finish();
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("stopped during programming"));
+        EXPECT_THAT(r.err, HasSubstr("may still wait in download mode"));
+        const std::string wire = ReadFile(File("wire.log"));
+        EXPECT_LT(Count(wire, "SET 05"), 1000) << "the stream ended, far from the image's end";
+        EXPECT_EQ(Count(wire, " ok\n"), Count(wire, "\n")) << "nothing half sent";
+        const std::string record = ReadFile(File("record.log"));
+        EXPECT_EQ(Count(record, "\n"), 1);
+        EXPECT_THAT(record, HasSubstr("/dev/hidraw0: firmware 1.05.2 -> unknown, 0 settings written, INTERRUPTED: "
+                                      "stopped during programming"));
+    }
+}
+
+// The same in the middle of an import: what was written and what was not is said, and each detail line was
+// out before its transfer, even when the run is killed outright.
+TEST_F(RealBackendCli, ASignalMidImportSaysWhatWasWritten)
+{
+    std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "audio.speaker-volume": "7", "door.open-code": "42", "door.relay-time": "10 Seconds",
+        "maintenance.dtmf-password": "4321", "audio.dsp": "Full Duplex without Noise Reduction"}})";
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(strsignal(sig));
+        std::filesystem::remove(File("wire.log"));
+        std::filesystem::remove(File("pid"));
+        RunningProgram p({DPC_EMULATOR, "--apply", "latency 200", "--", "/bin/sh", "-c",
+                          "echo $$ >" + File("pid") + "; exec " + DPC_DOORPHONECTL + " --wire-log " + File("wire.log") +
+                              " import " + File("profile.json")},
+                         dir.string());
+        ASSERT_TRUE(p.Started());
+        ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") >= 2; }));
+        kill(std::stoi(ReadFile(File("pid"))), sig);
+        const Result r = p.Finish();
+        const int written = Count(ReadFile(File("wire.log")), "SET 03");
+        EXPECT_LT(written, 5) << "stopped before the end";
+        // Each line said before its transfer went out.
+        EXPECT_GE(Count(r.out, "set "), written);
+        if (sig == SIGKILL) {
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_THAT(r.err, ::testing::MatchesRegex("doorphonectl: stopped before [a-z.-]+; already written: .*; "
+                                                   "not written: [a-z., -]+\n"));
+        EXPECT_EQ(Count(r.out, "set "), written) << r.out;
+        EXPECT_EQ(Count(r.err, "= \""), written) << "each written setting named";
+    }
+}
+
+TEST_F(RealBackendCli, ARefusedBootReportEndsTheInstallBeforeAnyChunk)
+{
+    // Status, settings and string pool are read first; the fourth transfer is the boot report.
+    const Result r = OnKernel({"--apply", "fail 4 epipe"},
+                              {"--wire-log", File("wire.log"), "flash", "--yes", "--log", File("record.log")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("the controller refused the boot report that starts programming: "));
+    EXPECT_THAT(r.err, HasSubstr("Broken pipe; no firmware was sent, and it keeps its old one"));
+    const std::string wire = ReadFile(File("wire.log"));
+    EXPECT_THAT(wire, HasSubstr("SET 02 41"));
+    EXPECT_EQ(Count(wire, "SET 05"), 0);
+    EXPECT_THAT(ReadFile(File("record.log")), HasSubstr("FAILED: the controller refused the boot report"));
+}
+
+TEST_F(RealBackendCli, ASettingsAnswerOfAnotherReportIsAFailedRead)
+{
+    std::string answer = "answer 4 05";
+    for (int i = 1; i < 63; ++i) {
+        answer += " 00";
+    }
+    const Result r = OnKernel({"--apply", answer}, {"show"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("did not answer the settings read: the device answered with report 5 where report 4 "
+                                 "was asked for"));
+}
+
+TEST_F(RealBackendCli, AShortReadIsLoggedAsTheBytesThatCameBack)
+{
+    const Result r = OnKernel({"--apply", "answer 4 04 20 10"}, {"--wire-log", File("wire.log"), "show"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(ReadFile(File("wire.log")), HasSubstr("\nGET 04 20 10 fail\n"));
+}
+
+// Two units on the bench and nobody reading the result lines: the first is finished and recorded, and the
+// second is not started.
+TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
+{
+    std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "door.open-code": "42"}})";
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    close(pipeFds[0]);
+    const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", "env", "--default-signal=PIPE", DPC_DOORPHONECTL,
+                                 "--wire-log", File("wire.log"),
+                                 "provision", File("profile.json"), "--log", File("record.log")},
+                                dir.string(), {"", pipeFds[1]});
+    close(pipeFds[1]);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("cannot write to standard output: Broken pipe"));
+    const std::string record = ReadFile(File("record.log"));
+    EXPECT_EQ(Count(record, "\n"), 1);
+    EXPECT_THAT(record, HasSubstr("/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK"));
+    EXPECT_EQ(Count(ReadFile(File("wire.log")), "SET 03"), 1);
 }
 
 }  // namespace
