@@ -24,8 +24,7 @@ constexpr const char* kDescription =
 
 constexpr const char* kControllerCommands =
     "\nWith --simulate the virtual controller's commands are read from standard input, one per line:\n"
-    "  plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, latency MS,\n"
-    "  fail N [eio|epipe|etimedout], answer ID HEX...\n"
+    "  " DPC_CONTROLLER_COMMANDS "\n"
     "next puts a new unit in place of the one the commands act on, attach one beside it; select PATH\n"
     "chooses the unit the other commands act on, else the one that came last.\n"
     "Qt's own options (-platform NAME, -style NAME, -session ID, ...) are accepted as Qt documents them.\n";

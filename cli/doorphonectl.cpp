@@ -74,8 +74,7 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
                      "written, result (ok, failed or interrupted), reason}");
         sub.add_option("--log", a.log, "append one line per controller to the record FILE")->type_name("FILE");
         sub.footer("With --simulate, the virtual controller's commands are read from standard input while it waits, "
-                   "one per line: plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, "
-                   "latency MS, fail N [eio|epipe|etimedout], answer ID HEX...");
+                   "one per line: " DPC_CONTROLLER_COMMANDS);
     } else if (name == "export") {
         sub.add_option("FILE", a.file, "the profile to write, - for standard output")->required();
     } else if (name == "import") {

@@ -5,6 +5,7 @@
 // unit that came last (by next or attach), or the one chosen with select.
 #pragma once
 
+#include "resources/version.h"
 #include "sim/virtual_controller.h"
 
 #include <optional>
@@ -14,9 +15,7 @@
 namespace sim {
 
 // Every command with its arguments, as the help texts and the error for an unknown command list them.
-inline constexpr const char* kControllerCommandList =
-    "plug, unplug, next [VERSION], attach [VERSION], select PATH, station HEX, level N, latency MS, "
-    "fail N [eio|epipe|etimedout], answer ID HEX...";
+inline constexpr const char* kControllerCommandList = DPC_CONTROLLER_COMMANDS;
 
 // One reader of the commands for one bench: it keeps the unit its commands act on. Not shared between threads.
 class ControllerCommands {

@@ -6,6 +6,7 @@
 #include "backend/backend.h"
 
 #include "device/device_link.h"
+#include "resources/version.h"
 
 #include <fcntl.h>
 #include <glib-unix.h>
@@ -42,15 +43,15 @@ constexpr const char* kUsage =
     "  --state FILE      keep the controller's memory in FILE between runs\n"
     "  --apply LINE      apply a control command (below) before COMMAND starts; may be repeated\n"
     "  --control FIFO    read commands from FIFO, one per line (made when missing): the virtual\n"
-    "                    controller's commands plug, unplug, next [VERSION], attach [VERSION],\n"
-    "                    select PATH, station HEX, level N, latency MS, fail N [eio|epipe|etimedout],\n"
-    "                    answer ID HEX..., and node-mode MODE (the node's access mode in octal, applied\n"
-    "                    now). Without it a FIFO is made in the testbed. COMMAND finds its path in\n"
-    "                    $EMULATE_CONTROLLER_CONTROL.\n"
+    "                    controller's commands (below), and node-mode MODE (the node's access mode in\n"
+    "                    octal, applied now). Without it a FIFO is made in the testbed. COMMAND finds\n"
+    "                    its path in $EMULATE_CONTROLLER_CONTROL.\n"
     "  --node-mode MODE  the access mode of the /dev node, in octal (default 0666)\n"
     "  --crowded         also a second product of the vendor, a device of another vendor, and a second\n"
     "                    HID interface on the controller\n"
-    "  --trace FILE      one line per open, close and ioctl of every node\n";
+    "  --trace FILE      one line per open, close and ioctl of every node\n"
+    "\n"
+    "The virtual controller's commands: " DPC_CONTROLLER_COMMANDS "\n";
 
 struct Options {
     std::string state;
