@@ -199,6 +199,7 @@ void CDoorphoneConfigDlg::CreateControls()
             m_progressCtrl = new QProgressBar(this);
             m_progressCtrl->setRange(0, 100);
             m_progressCtrl->setTextVisible(false);
+            m_progressCtrl->setAccessibleName("Firmware install progress");
             m_progressCtrl->setGeometry(Rect(400, 140, 570, 164));
             m_progressCtrl->hide();
             RegisterItem(dlg::kProgressBarId, m_progressCtrl);
