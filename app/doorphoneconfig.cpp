@@ -105,8 +105,7 @@ int CDoorphoneConfigApp::InitInstance()
         panel = std::make_unique<CVirtualControllerPanel>(*controller);
         panel->ReadCommandsFrom(STDIN_FILENO);
         QObject::connect(&dialog, &CDoorphoneConfigDlg::Shown, panel.get(), [&dialog, &panel] {
-            panel->show();
-            panel->move(dialog.frameGeometry().right() + 12, dialog.frameGeometry().top());
+            panel->ShowBeside(&dialog, dialog.TabCtrl()->mapToGlobal(dialog.TabCtrl()->rect().bottomLeft()).y());
         });
     }
     dialog.DoModal();

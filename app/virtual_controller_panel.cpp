@@ -1,5 +1,7 @@
 #include "app/virtual_controller_panel.h"
 
+#include <QScreen>
+
 #include "device/reports.h"
 
 #include <QComboBox>
@@ -85,6 +87,11 @@ CVirtualControllerPanel::CVirtualControllerPanel(sim::VirtualController& control
     form->addRow("Station", stationRow);
     form->addRow("Line level byte", levelRow);
     form->addRow("Latency per transfer", m_latency);
+    // The rows hold several controls each, so each carries its own name for assistive technology.
+    m_model->setAccessibleName("Station model");
+    m_version->setAccessibleName("Station version");
+    m_level->setAccessibleName("Line level byte");
+    m_latency->setAccessibleName("Latency per transfer");
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(fail);
@@ -176,4 +183,36 @@ void CVirtualControllerPanel::OnCommandsReadable()
         return;
     }
     m_lines.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+QRect PanelPlace(const QRect& beside, int tabsBottom, const QSize& panel, const QRect& screen)
+{
+    constexpr int kGap = 12;
+    const QRect candidates[] = {
+        QRect(QPoint(beside.right() + 1 + kGap, beside.top()), panel),
+        QRect(QPoint(beside.left() - kGap - panel.width(), beside.top()), panel),
+        QRect(QPoint(beside.left(), beside.bottom() + 1 + kGap), panel),
+        QRect(QPoint(beside.left(), beside.top() - kGap - panel.height()), panel),
+    };
+    for (const QRect& place : candidates) {
+        if (screen.contains(place)) {
+            return place;
+        }
+    }
+    // No room beside it: over the dialog's lower part, never over its tabs where the screen allows.
+    QRect place(QPoint(screen.right() - panel.width() + 1, std::max(tabsBottom + kGap, screen.top())), panel);
+    if (place.bottom() > screen.bottom()) {
+        place.moveBottom(screen.bottom());
+    }
+    place.moveLeft(std::max(place.left(), screen.left()));
+    return place;
+}
+
+void CVirtualControllerPanel::ShowBeside(QWidget* dialog, int tabsBottom)
+{
+    show();
+    const QRect screen = dialog->screen() ? dialog->screen()->availableGeometry() : QRect();
+    const QRect frame = frameGeometry();
+    const QRect place = PanelPlace(dialog->frameGeometry(), tabsBottom, frame.size(), screen);
+    move(place.topLeft() + (pos() - frame.topLeft()));  // move() places the window, the frame goes around it
 }

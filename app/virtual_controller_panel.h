@@ -19,6 +19,11 @@ class QPushButton;
 class QSocketNotifier;
 class QSpinBox;
 
+// Where the panel goes beside the dialog `beside` (frames, in screen coordinates), whole on `screen`: to
+// its right, else its left, else below or above it, else in the screen's lower corner, below the dialog's
+// tabs (`tabsBottom`) where there is room.
+QRect PanelPlace(const QRect& beside, int tabsBottom, const QSize& panel, const QRect& screen);
+
 class CVirtualControllerPanel : public QWidget {
     Q_OBJECT
 public:
@@ -32,6 +37,8 @@ public:
     void RunCommand(const std::string& line);
 
     void Refresh();
+    // Shows the panel at its place beside the dialog.
+    void ShowBeside(QWidget* dialog, int tabsBottom);
 
     // The unit the window shows and changes: the one the commands act on.
     sim::VirtualUnit Unit() const { return m_commands.Unit(); }

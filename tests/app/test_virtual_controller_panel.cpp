@@ -77,3 +77,24 @@ TEST_F(Panel, ChangesTheUnitThatCameLastAndTheOneChosenWithSelect)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PanelPlace, BesideTheDialogWholeOnTheScreenAndNeverOverItsTabs)
+{
+    const QSize panel(354, 179);
+    const QRect dialog(298, 222, 670, 530);  // centred on a 1280 x 1024 screen
+    const int tabsBottom = 222 + 475;
+    // Room on the right of a wide screen.
+    EXPECT_EQ(PanelPlace(dialog, tabsBottom, panel, QRect(0, 0, 1920, 1080)).topLeft(), QPoint(980, 222));
+    // A 1280-pixel screen has room on neither side: below the dialog.
+    const QRect below = PanelPlace(dialog, tabsBottom, panel, QRect(0, 0, 1280, 1024));
+    EXPECT_EQ(below.topLeft(), QPoint(298, 764));
+    // A small screen with no room around the dialog: whole on it, below the tabs.
+    const QRect screen(0, 0, 1024, 768);
+    const QRect tight = PanelPlace(QRect(177, 50, 670, 530), 50 + 475, panel, screen);
+    EXPECT_TRUE(screen.contains(tight));
+    EXPECT_GE(tight.top(), 50 + 475);
+}
+
+}  // namespace
