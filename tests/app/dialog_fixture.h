@@ -25,6 +25,7 @@
 #include <memory>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -219,6 +220,16 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
     }
 };
+
+// One command to the bench of the emulate-controller this test runs in, e.g. "unplug", through its FIFO.
+inline void CommandToEmulatedBench(const std::string& command)
+{
+    const int fd = open(std::getenv("EMULATE_CONTROLLER_CONTROL"), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::string line = command + "\n";
+    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
+}
 
 // Whether `line` starts with `prefix`.
 inline bool StartsWith(const std::string& line, const std::string& prefix)

@@ -30,15 +30,7 @@ using ::testing::HasSubstr;
 struct BackendHolder {
     HidapiPlatform platform;
     static std::unique_ptr<HotplugMonitor> Monitor() { return UdevHotplugMonitor::Create(); }
-    // One command to the emulated bench, through the emulator's control FIFO.
-    static void Bench(const std::string& command)
-    {
-        const int fd = open(std::getenv("EMULATE_CONTROLLER_CONTROL"), O_WRONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        const std::string line = command + "\n";
-        ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-        close(fd);
-    }
+    static void Bench(const std::string& command) { CommandToEmulatedBench(command); }
 };
 #else
 struct BackendHolder {

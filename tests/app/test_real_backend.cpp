@@ -39,15 +39,7 @@ protected:
         }
     }
 
-    // One command to the emulated bench, e.g. "unplug".
-    static void Bench(const std::string& command)
-    {
-        const int fd = open(std::getenv("EMULATE_CONTROLLER_CONTROL"), O_WRONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        const std::string line = command + "\n";
-        ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-        close(fd);
-    }
+    static void Bench(const std::string& command) { CommandToEmulatedBench(command); }
 
     void Start(std::chrono::milliseconds settle = std::chrono::milliseconds(0))
     {
