@@ -1,5 +1,8 @@
 #include "ui/stabctrl.h"
 
+#include <QPainter>
+#include <QTabBar>
+
 #include "ui/internal_check.h"
 
 #include <QEvent>
@@ -73,8 +76,32 @@ const CTabControlList* CTabControlMap::List(int nTab) const
     return it == m_lists.end() ? nullptr : it->second.get();
 }
 
+namespace {
+
+// A tab bar whose keyboard focus shows plainly: a frame in the highlight colour inside the current tab.
+// Some styles mark it with a tint hardly to be told from the tab's own colour.
+class FocusFramedTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QTabBar::paintEvent(event);
+        if (!hasFocus() || currentIndex() < 0) {
+            return;
+        }
+        QPainter painter(this);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRect(tabRect(currentIndex()).adjusted(3, 3, -3, -3));
+    }
+};
+
+}  // namespace
+
 CSTabCtrl::CSTabCtrl(QWidget* parent) : QTabWidget(parent)
 {
+    setTabBar(new FocusFramedTabBar(this));
     // Every title stays whole: no scroll arrows, no eliding.
     setUsesScrollButtons(false);
     setElideMode(Qt::ElideNone);

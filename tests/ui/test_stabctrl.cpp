@@ -224,3 +224,32 @@ TEST_F(TabCtrl, ADestroyedControlIsSkipped)
 }
 
 }  // namespace
+
+namespace {
+
+// The keyboard focus on the tab bar shows: the highlight colour frames the current tab.
+TEST_F(TabCtrl, TheFocusOnTheTabBarIsFramedInTheHighlightColour)
+{
+    dialog.resize(640, 400);
+    tabs->setGeometry(10, 10, 600, 300);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    const QColor highlight = tabs->tabBar()->palette().color(QPalette::Highlight);
+    auto framedPixels = [&] {
+        const QImage image = tabs->tabBar()->grab().toImage();
+        const QRect tab = tabs->tabBar()->tabRect(tabs->currentIndex());
+        int n = 0;
+        for (int x = tab.left(); x <= tab.right(); ++x) {
+            n += image.pixelColor(x, tab.top() + 3) == highlight;
+        }
+        return n;
+    };
+    tabs->setFocus(Qt::OtherFocusReason);
+    tabs->tabBar()->clearFocus();
+    const int unfocused = framedPixels();
+    tabs->tabBar()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(tabs->tabBar()->hasFocus());
+    EXPECT_GT(framedPixels(), unfocused + tabs->tabBar()->tabRect(0).width() / 2);
+}
+
+}  // namespace
