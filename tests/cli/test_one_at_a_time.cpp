@@ -16,7 +16,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class OneAtATime : public ScratchTest {
+class RealBackendOneAtATime : public ScratchTest {
 protected:
     // A shell script inside one emulated bench, run in the scratch folder, with $D the real doorphonectl and
     // `waitfor FILE TEXT` waiting (30 s at most, a ceiling for slow machines only) until FILE holds TEXT.
@@ -41,7 +41,7 @@ protected:
 
 constexpr const char* kRestore = "SET 03 02 35 35";
 
-TEST_F(OneAtATime, ASecondFlashIsRefusedAtOnceAndTheFirstEndsWithOneRestore)
+TEST_F(RealBackendOneAtATime, ASecondFlashIsRefusedAtOnceAndTheFirstEndsWithOneRestore)
 {
     const Result r = OnBench(R"(
 $D --wire-log first.log flash --yes > first.out 2> first.err & first=$!
@@ -59,7 +59,7 @@ wait $first; echo $? > first.rc
     EXPECT_EQ(Count("first.log", "fail"), 0);
 }
 
-TEST_F(OneAtATime, ASetAndAnImportDuringAFlashAreRefused)
+TEST_F(RealBackendOneAtATime, ASetAndAnImportDuringAFlashAreRefused)
 {
     std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1,
         "settings": {"audio.dsp": "Full Duplex without Noise Reduction"}})";
@@ -83,7 +83,7 @@ $D get door.open-code > after.out
     EXPECT_THAT(Text("after.out"), Not(HasSubstr("42")));
 }
 
-TEST_F(OneAtATime, AControllerSwappedInDuringTheRestartGetsNothingAndFlashSaysWhy)
+TEST_F(RealBackendOneAtATime, AControllerSwappedInDuringTheRestartGetsNothingAndFlashSaysWhy)
 {
     const Result r = OnBench(R"(
 $D --wire-log flash.log flash --yes --log record.log > flash.out 2> flash.err & flash=$!
@@ -104,7 +104,7 @@ $D show > now.out 2>&1
     EXPECT_THAT(Text("record.log"), HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, FAILED: the controller that came back"));
 }
 
-TEST_F(OneAtATime, ProvisionRecordsTheProgrammedControllerAndLeavesTheSwappedOneAlone)
+TEST_F(RealBackendOneAtATime, ProvisionRecordsTheProgrammedControllerAndLeavesTheSwappedOneAlone)
 {
     std::ofstream(File("site.json")) << R"({"format": "doorphoneconfig-profile", "version": 1,
         "settings": {"door.open-code": "42"}})";
