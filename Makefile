@@ -9,7 +9,7 @@ PACKAGE_DIR  ?= build-package
 JOBS         ?= $(shell nproc)
 CMAKE_TYPE   ?= RelWithDebInfo
 
-.PHONY: all deps build test sanitize tsan fuzz run bench package clean
+.PHONY: all deps build test sanitize tsan fuzz run bench package check-package clean
 
 all: build
 
@@ -67,6 +67,10 @@ package: deps
 	cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	cd $(PACKAGE_DIR) && cpack
 	dpkg-deb -c $(PACKAGE_DIR)/package/*.deb
+
+# The package installed on this machine with apt, run, removed and purged again (as root; CI runs it).
+check-package: package
+	scripts/check-package
 
 run: build
 	$(BUILD_DIR)/doorphoneconfig --simulate
