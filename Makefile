@@ -9,7 +9,7 @@ PACKAGE_DIR  ?= build-package
 JOBS         ?= $(shell nproc)
 CMAKE_TYPE   ?= RelWithDebInfo
 
-.PHONY: all deps build test sanitize tsan fuzz run bench package clean
+.PHONY: all deps build test sanitize tsan fuzz run bench package check-package clean
 
 all: build
 
@@ -54,11 +54,23 @@ bench: build
 	bench/cli_start.sh $(BUILD_DIR)/doorphonectl
 
 # A Debian package of a release build for /usr, without the tests: $(PACKAGE_DIR)/package/*.deb
+# Built with Debian's own flags and every hardening feature (stack protector, fortified functions, PIE,
+# relocations read-only and bound at start), as dpkg-buildflags gives them; CMake reads no CPPFLAGS, so they
+# go in front of the compiler's flags. No -g: CPack strips the programs and no debug package is made.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CFLAGS_MAINT_STRIP=-g DEB_CXXFLAGS_MAINT_STRIP=-g \
+  dpkg-buildflags --get
 package: deps
-	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF -DDPC_WERROR=ON
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF -DDPC_WERROR=ON \
+	  -DCMAKE_C_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)"
 	cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	cd $(PACKAGE_DIR) && cpack
 	dpkg-deb -c $(PACKAGE_DIR)/package/*.deb
+
+# The package installed on this machine with apt, run, removed and purged again (as root; CI runs it).
+check-package: package
+	scripts/check-package
 
 run: build
 	$(BUILD_DIR)/doorphoneconfig --simulate

@@ -57,7 +57,13 @@ std::optional<std::string> ParseSettingValue(const CatalogueEntry& entry, const 
     case EntryKind::Choice: {
         std::optional<int> position = ParseChoice(*entry.list, value, allowPosition);
         if (!position) {
-            return "\"" + Excerpt(value) + "\" is not a value of " + entry.key;
+            // Appended piece by piece: GCC 12 at -O3 takes "literal" + std::string for overlapping copies
+            // (a false -Wrestrict).
+            std::string message = "\"";
+            message += Excerpt(value);
+            message += "\" is not a value of ";
+            message += entry.key;
+            return message;
         }
         out.position = *position;
         return std::nullopt;
