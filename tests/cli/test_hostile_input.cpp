@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -192,6 +194,53 @@ TEST_F(Hostile, AWireLogThatCannotBeWrittenIsSaidOnceAndOneThatWouldBlockIsRefus
     EXPECT_THAT(r.err, HasSubstr("a FIFO that nobody reads"));
     r = Ctl({"--simulate", "--wire-log", dir.string(), "show"});
     EXPECT_EQ(r.status, 2);
+}
+
+// The real program in a terminal 80 or 50 columns wide (COLUMNS), and with its output to a file and no
+// COLUMNS (80): no line of the help, of any command's help or of keys is longer; its words stay whole.
+TEST_F(Hostile, HelpAndKeysFitTheWidthTheyAreGiven)
+{
+    const char* before = std::getenv("COLUMNS");
+    const std::string saved = before ? before : "";
+    for (const char* width : {"80", "50", ""}) {
+        if (*width) {
+            setenv("COLUMNS", width, 1);
+        } else {
+            unsetenv("COLUMNS");
+        }
+        const std::size_t most = *width ? std::stoul(width) : 80;
+        std::vector<std::vector<std::string>> runs = {{"--help"}, {"keys"}};
+        for (const char* command : {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import",
+                                    "provision", "keys"}) {
+            runs.push_back({command, "--help"});
+        }
+        for (const std::vector<std::string>& args : runs) {
+            const Result r = Ctl(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            std::istringstream lines(r.out);
+            for (std::string line; std::getline(lines, line);) {
+                EXPECT_LE(line.size(), most) << args.front() << " at " << most << ": " << line;
+            }
+        }
+    }
+    before ? setenv("COLUMNS", saved.c_str(), 1) : unsetenv("COLUMNS");
+}
+
+// What the parser itself says starts with the program's name, as every other message does.
+TEST_F(Hostile, TheParsersMessagesStartWithTheProgramsName)
+{
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"shwo"}, {"get"}, {"show", "--bogus"}, {"keys", "extra"}}) {
+        const Result r = Ctl(args);
+        EXPECT_EQ(r.status, 2);
+        ASSERT_FALSE(r.err.empty());
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_EQ(line.rfind("doorphonectl: ", 0), 0u) << line;
+        }
+    }
+    const Result r = Ctl({"shwo"});
+    EXPECT_EQ(r.err, "doorphonectl: unknown command \"shwo\"; did you mean \"show\"?\n");
 }
 
 }  // namespace
