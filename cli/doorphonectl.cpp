@@ -45,7 +45,8 @@ const Command kCommands[] = {
      "for each controller plugged in, one after another: read it, install the carried firmware when --flash is given "
      "and it runs an older one, import the profile, and print one result line; Ctrl+C ends with a summary",
      Reach::Bench, ProvisionCommand},
-    {"keys", "every KEY with its tab, label, kind and allowed values", Reach::None, KeysCommand},
+    {"keys", "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
+     Reach::None, KeysCommand},
 };
 
 // The options of each command, added to its subcommand.
