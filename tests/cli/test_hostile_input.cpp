@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,6 +226,49 @@ TEST_F(Hostile, HelpAndKeysFitTheWidthTheyAreGiven)
         }
     }
     before ? setenv("COLUMNS", saved.c_str(), 1) : unsetenv("COLUMNS");
+}
+
+// With no COLUMNS and standard output on a terminal, the terminal's own width (its size as the kernel
+// keeps it): a pseudo-terminal 46 columns wide.
+TEST_F(Hostile, WithoutColumnsTheTerminalsOwnWidthIsUsed)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 46;
+    ASSERT_EQ(ioctl(slave, TIOCSWINSZ, &size), 0);
+    std::string shown;
+    std::thread reader([&] {  // the terminal's side, read as it is written so that the program never waits
+        char buffer[4096];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+            shown.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    const char* before = std::getenv("COLUMNS");
+    const std::string saved = before ? before : "";
+    unsetenv("COLUMNS");
+    StandardOutput terminal;
+    terminal.fd = slave;
+    const Result r = RunProgram({DPC_DOORPHONECTL, "--help"}, dir.string(), terminal);
+    before ? setenv("COLUMNS", saved.c_str(), 1) : unsetenv("COLUMNS");
+    close(slave);  // the reader ends once no one holds the terminal's other side
+    reader.join();
+    close(master);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(shown);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        EXPECT_LE(line.size(), 46u) << line;
+    }
+    EXPECT_GT(count, 20u) << shown;
 }
 
 // What the parser itself says starts with the program's name, as every other message does.
