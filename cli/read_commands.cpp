@@ -97,7 +97,12 @@ void PrintKeys(std::ostream& out, int width)
             out << start << WrapText(values, width, column, column).substr(valuesColumn);
             continue;
         }
-        out << WrapText(e.key + ("  " + tab + ", " + KindName(e.kind)), width, 0, 4);
+        const std::string where = tab + ", " + KindName(e.kind);
+        if (std::string_view(e.key).size() + kGap + where.size() <= static_cast<std::size_t>(width)) {
+            out << e.key << std::string(kGap, ' ') << where << "\n";
+        } else {
+            out << e.key << "\n" << WrapText(where, width, 4, 4);  // the tab and kind on a line of their own
+        }
         out << WrapText(values, width, 4, 4);
     }
 }

@@ -168,6 +168,21 @@ TEST_F(Cli, KeysStandInAlignedColumnsWithTheValuesUnderTheirOwn)
             EXPECT_EQ(line.find_first_not_of(' '), valuesAt) << line;
         }
     }
+    {
+        // Too narrow for the columns: each key at the start of its line, with what it is; the rest below it.
+        const Columns narrow("50");
+        ASSERT_EQ(Run({"keys"}), 0);
+        std::size_t keys = 0;
+        for (const std::string& line : LinesOf(out)) {
+            if (line.front() != ' ') {
+                ++keys;
+                EXPECT_THAT(line, ContainsRegex("^[a-z]+\\.[a-z-]+(  [A-Z][A-Za-z /]+, (choice|text|status))?$"));
+            }
+        }
+        EXPECT_EQ(keys, 39u);
+        EXPECT_THAT(out, HasSubstr("\ndial.outgoing-call-mode  Dial, choice\n    0=No Outgoing Calls; 1=Hotline"));
+        EXPECT_THAT(out, HasSubstr("\ndisconnect.call-button-ends-call\n    Disconnect Options, choice\n    0=No; 1=Yes;"));
+    }
     ASSERT_EQ(Run({"keys", "--json"}), 0);
     EXPECT_THAT(out, StartsWith("[\n  {\n    \"key\": \"maintenance.firmware-detected\""));
 }
