@@ -3,12 +3,14 @@
 
 #include "cli/checked_output.h"
 #include "cli/run.h"
+#include "cli/terminal_text.h"
 #include "resources/strings.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -43,7 +45,8 @@ const Command kCommands[] = {
      "for each controller plugged in, one after another: read it, install the carried firmware when --flash is given "
      "and it runs an older one, import the profile, and print one result line; Ctrl+C ends with a summary",
      Reach::Bench, ProvisionCommand},
-    {"keys", "every KEY with its tab, label, kind and allowed values", Reach::None, KeysCommand},
+    {"keys", "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
+     Reach::None, KeysCommand},
 };
 
 // The options of each command, added to its subcommand.
@@ -100,6 +103,57 @@ bool OutputKept(CliIo& io)
     return false;
 }
 
+// The first word that is neither an option nor an option's value, when it names no command: says so on
+// standard error, with the nearest commands, and returns true.
+bool UnknownCommand(const std::vector<std::string>& args, CliIo& io)
+{
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--wire-log" || a == "--device") {
+            ++i;  // its value
+            continue;
+        }
+        if (a.empty() || a.front() == '-') {
+            continue;
+        }
+        std::vector<std::string> names;
+        for (const Command& c : kCommands) {
+            if (a == c.name) {
+                return false;
+            }
+            names.push_back(c.name);
+        }
+        std::string message = "doorphonectl: unknown command \"" + a + "\"";
+        const std::vector<std::string> near = NearestNames(a, names, 2);
+        if (near.empty()) {
+            std::string all;
+            for (const std::string& n : names) {
+                all += (all.empty() ? "" : ", ") + n;
+            }
+            message += "; the commands are " + all + " (see: doorphonectl --help)";
+        } else {
+            message += "; did you mean \"" + near[0] + (near.size() > 1 ? "\" or \"" + near[1] : "") + "\"?";
+        }
+        io.err << message << "\n";
+        return true;
+    }
+    return false;
+}
+
+// What the parser says: help and the version on standard output, fitted to the terminal's width; its
+// errors on standard error, each line after "doorphonectl: ".
+int ParserExit(const CLI::App& app, const CLI::ParseError& e, CliIo& io)
+{
+    std::ostringstream out, err;
+    const int code = app.exit(e, out, err);
+    io.out << FitHelp(out.str(), TerminalColumns(io.outFd));
+    std::istringstream said(err.str());
+    for (std::string line; std::getline(said, line);) {
+        io.err << (line.rfind("doorphonectl:", 0) == 0 ? "" : "doorphonectl: ") << line << "\n";
+    }
+    return code == 0 ? kExitDone : kExitUsage;
+}
+
 int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliTestHooks* hooks)
 {
     static const CliTestHooks kDefaultHooks;
@@ -152,11 +206,13 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
     }
+    if (UnknownCommand(args, io)) {
+        return kExitUsage;
+    }
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e, io.out, io.err);
-        return code == 0 ? kExitDone : kExitUsage;
+        return ParserExit(app, e, io);
     }
 
     if (deviceOption->count() > 0 && device.empty()) {

@@ -25,6 +25,9 @@ struct CliIo {
     bool errIsTerminal = false;
     int inFd = -1;  // standard input's descriptor, for what is read while waiting (provision's demo commands)
     const CheckedOutput* outSink = nullptr;  // behind `out`, when it is standard output: why a write failed
+    bool outIsTerminal = false;
+    int outFd = -1;  // standard output's and standard error's descriptors, for the terminal's width
+    int errFd = -1;
 };
 
 // Exit codes.

@@ -2,22 +2,33 @@
 // restores its defaults.
 #include "cli/run.h"
 #include "session/stop_request.h"
+#include "cli/terminal_text.h"
 #include "cli/unit_record.h"
 #include "device/firmware_stream.h"
 #include "device/firmware_stream.h"
 #include "resources/strings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 namespace {
 
+// One line that fits the terminal, one column spare so that it never wraps: the bar is as wide as there
+// is room for, up to 40, and a narrow terminal gets a shorter caption.
 void ShowProgress(CliIo& io, int percent)
 {
-    constexpr int kWidth = 40;
-    const int filled = percent * kWidth / 100;
-    io.err << "\rInstalling firmware " << FirmwareImageVersion() << " [" << std::string(filled, '#')
-           << std::string(kWidth - filled, '.') << "] " << percent << " %" << std::flush;
+    const int columns = TerminalColumns(io.errFd) - 1;
+    std::string caption = std::string("Installing firmware ") + FirmwareImageVersion() + " [";
+    const std::string tail = "] " + std::to_string(percent) + " %";
+    constexpr int kLongest = 40, kShortest = 10;
+    if (columns - static_cast<int>(caption.size() + 7) < kShortest) {  // 7: "] 100 %"
+        caption = "[";
+    }
+    const int width = std::clamp(columns - static_cast<int>(caption.size()) - 7, 1, kLongest);
+    const int filled = percent * width / 100;
+    io.err << "\r" << caption << std::string(static_cast<std::size_t>(filled), '#')
+           << std::string(static_cast<std::size_t>(width - filled), '.') << tail << std::flush;
 }
 
 // Asks before installing, at a terminal only. True to go on.
@@ -79,7 +90,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         }
     }, /*needBootReport=*/true);
     if (streamed == ControllerSession::Streamed::BootRefused) {
-        return fail("the controller refused the boot report that starts programming: " + DeviceLink::LastError() +
+        return fail("the controller refused the boot report that starts programming: " + LinkError() +
                     "; no firmware was sent, and it keeps its old one (if it no longer answers, pull it out and plug "
                     "it in again)");
     }
@@ -130,14 +141,14 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
                        "run: doorphonectl --device " + back + " restore-defaults");
     }
     if (!session.FindDevice(back)) {
-        return fail("the controller came back at " + back + " but cannot be opened: " + DeviceLink::LastError() +
+        return fail("the controller came back at " + back + " but cannot be opened: " + LinkError() +
                     "; run: doorphonectl restore-defaults");
     }
     // As the window does on the controller's return: read it, then restore the defaults once, and only to
     // the controller that was programmed.
     SettingsSnapshot s;
     const bool read = session.ReadSettings(s);
-    const std::string readError = read ? std::string() : DeviceLink::LastError();
+    const std::string readError = read ? std::string() : LinkError();
     switch (session.RestoreOwedDefaults(read ? &s : nullptr)) {
     case ControllerSession::OwedRestore::OtherController: {
         result.otherController = back;
@@ -152,7 +163,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     }
     case ControllerSession::OwedRestore::Refused:
         return fail("the controller came back with its new firmware but refused the restore-defaults report: " +
-                    DeviceLink::LastError() + "; run: doorphonectl restore-defaults");
+                    LinkError() + "; run: doorphonectl restore-defaults");
     case ControllerSession::OwedRestore::Sent:
     case ControllerSession::OwedRestore::None:
         break;

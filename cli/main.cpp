@@ -12,6 +12,7 @@ int main(int argc, char** argv)
     IgnoreBrokenPipe();                     // a closed pipe is an error to report, never the end mid-transfer
     CheckedOutput outSink(STDOUT_FILENO);
     std::ostream out(&outSink);
-    CliIo io{std::cin, out, std::cerr, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, STDIN_FILENO, &outSink};
+    CliIo io{std::cin, out, std::cerr, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, STDIN_FILENO, &outSink,
+             isatty(STDOUT_FILENO) == 1, STDOUT_FILENO, STDERR_FILENO};
     return DoorphonectlMain(std::vector<std::string>(argv, argv + argc), io);
 }

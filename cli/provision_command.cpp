@@ -245,6 +245,10 @@ private:
     void Summary()
     {
         std::ostream& to = args_.json ? run_.io.err : run_.io.out;
+        // A stop from the terminal left "^C" where the cursor was: the summary starts a line of its own.
+        if (stop_.Requested() && (args_.json ? run_.io.errIsTerminal : run_.io.outIsTerminal)) {
+            to << "\n";
+        }
         to << "Provisioned " << Plural(tally_.Done(), "controller", "controllers") << ": " << tally_.ok << " OK, "
            << tally_.failed << " failed, " << tally_.interrupted << " interrupted.\n"
            << std::flush;

@@ -1,13 +1,16 @@
 // The commands that only read: list, show, get, keys and export.
 #include "cli/profile.h"
 #include "cli/run.h"
+#include "cli/terminal_text.h"
 #include "device/file_io.h"
 #include "device/firmware_stream.h"
 #include "settings/text_encoding.h"
 #include "settings/catalogue.h"
+#include "settings/setting_value.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -24,6 +27,10 @@ std::string Describe(const CatalogueEntry& e)
     case EntryKind::Status:
         return "read-only";
     case EntryKind::Choice: {
+        if (EntriesAreNumbers(*e.list)) {  // a plain number is the text here; #N the position
+            const int last = e.list->Size() - 1;
+            return e.list->Entry(0) + " to " + e.list->Entry(last) + " (positions #0 to #" + std::to_string(last) + ")";
+        }
         std::string values;
         for (int i = 0; i < e.list->Size(); ++i) {
             values += (i ? "; " : "") + std::to_string(i) + "=" + e.list->Entry(i);
@@ -59,15 +66,58 @@ const char* KindName(EntryKind kind)
     return kind == EntryKind::Status ? "status" : kind == EntryKind::Choice ? "choice" : "text";
 }
 
+
+std::string Padded(std::string text, std::size_t width)
+{
+    text.resize(std::max(text.size(), width), ' ');
+    return text;
+}
+
+// keys for a person: key, tab and kind in aligned columns, then the allowed values wrapped under their own
+// column; on a terminal too narrow for that, the values under each key's line. (The labels: keys --json.)
+void PrintKeys(std::ostream& out, int width)
+{
+    constexpr std::size_t kGap = 2;
+    constexpr std::size_t kNarrowestValues = 16;
+    std::size_t keyWidth = 0, tabWidth = 0, kindWidth = 0;
+    for (const CatalogueEntry& e : ParameterCatalogue()) {
+        keyWidth = std::max(keyWidth, std::string_view(e.key).size());
+        tabWidth = std::max(tabWidth, std::string_view(kTabNames[static_cast<std::size_t>(e.tab)]).size());
+        kindWidth = std::max(kindWidth, std::string_view(KindName(e.kind)).size());
+    }
+    const std::size_t valuesColumn = keyWidth + tabWidth + kindWidth + 3 * kGap;
+    const bool oneRow = valuesColumn + kNarrowestValues <= static_cast<std::size_t>(width);
+    for (const CatalogueEntry& e : ParameterCatalogue()) {
+        const std::string values = (e.stationOnly ? "7407 station only; " : "") + Describe(e);
+        const std::string tab = kTabNames[static_cast<std::size_t>(e.tab)];
+        if (oneRow) {
+            const std::string start = Padded(e.key, keyWidth + kGap) + Padded(tab, tabWidth + kGap) +
+                                      Padded(KindName(e.kind), kindWidth + kGap);
+            const int column = static_cast<int>(valuesColumn);
+            out << start << WrapText(values, width, column, column).substr(valuesColumn);
+            continue;
+        }
+        const std::string where = tab + ", " + KindName(e.kind);
+        if (std::string_view(e.key).size() + kGap + where.size() <= static_cast<std::size_t>(width)) {
+            out << e.key << std::string(kGap, ' ') << where << "\n";
+        } else {
+            out << e.key << "\n" << WrapText(where, width, 4, 4);  // the tab and kind on a line of their own
+        }
+        out << WrapText(values, width, 4, 4);
+    }
+}
+
 }  // namespace
 
 int ListCommand(CliRun& run, const CommandArgs& args)
 {
     nlohmann::json items = nlohmann::json::array();
+    bool found = false;
     for (const HidDeviceInfo& info : run.Backend().Platform().Enumerate(controller::kVendorId)) {
         if (!controller::IsControllerProduct(info.productId)) {
             continue;
         }
+        found = true;
         char product[8];
         std::snprintf(product, sizeof product, "0x%04x", info.productId);
         if (args.json) {
@@ -79,6 +129,9 @@ int ListCommand(CliRun& run, const CommandArgs& args)
     }
     if (args.json) {
         run.io.out << items.dump(2) << "\n";
+    }
+    if (!found) {
+        run.io.err << "doorphonectl: no controller found\n";
     }
     return kExitDone;
 }
@@ -168,13 +221,12 @@ int GetCommand(CliRun& run, const CommandArgs& args)
 
 int KeysCommand(CliRun& run, const CommandArgs& args)
 {
+    if (!args.json) {
+        PrintKeys(run.io.out, TerminalColumns(run.io.outFd));
+        return kExitDone;
+    }
     nlohmann::json items = nlohmann::json::array();
     for (const CatalogueEntry& e : ParameterCatalogue()) {
-        if (!args.json) {
-            run.io.out << e.key << "\t" << kTabNames[static_cast<std::size_t>(e.tab)] << "\t" << e.label << "\t"
-                       << KindName(e.kind) << (e.stationOnly ? " (7407 station)" : "") << "\t" << Describe(e) << "\n";
-            continue;
-        }
         nlohmann::json item = {{"key", e.key},
                                {"tab", kTabNames[static_cast<std::size_t>(e.tab)]},
                                {"label", e.label},
@@ -188,9 +240,7 @@ int KeysCommand(CliRun& run, const CommandArgs& args)
         }
         items.push_back(item);
     }
-    if (args.json) {
-        run.io.out << items.dump(2) << "\n";
-    }
+    run.io.out << items.dump(2) << "\n";
     return kExitDone;
 }
 

@@ -4,6 +4,8 @@
 #include "session/stop_request.h"
 #include "device/wire_log.h"
 #include "settings/text_encoding.h"
+#include "settings/catalogue.h"
+#include "cli/terminal_text.h"
 
 #include <algorithm>
 
@@ -80,9 +82,9 @@ bool CliRun::Finish()
 
 int CliRun::Fail(int code, const std::string& message)
 {
-    lastFailure_ = message;
+    lastFailure_ = SystemWords(message);
     if (sayFailures_) {
-        io.err << "doorphonectl: " << message << "\n";
+        io.err << "doorphonectl: " << lastFailure_ << "\n";
     }
     return code;
 }
@@ -130,7 +132,7 @@ bool CliRun::Connect()
     }
     if (link_->HasDevice()) {
         Fail(kExitDevice,
-             "the controller at " + link_->DevicePath() + " does not answer the status read: " + DeviceLink::LastError());
+             "the controller at " + link_->DevicePath() + " does not answer the status read: " + LinkError());
         return false;
     }
     if (!devicePath_.empty()) {
@@ -146,7 +148,7 @@ bool CliRun::Read(SettingsSnapshot& snapshot)
     if (session_->ReadSettings(snapshot)) {
         return true;
     }
-    Fail(kExitDevice, "the controller did not answer the settings read: " + DeviceLink::LastError());
+    Fail(kExitDevice, "the controller did not answer the settings read: " + LinkError());
     return false;
 }
 
@@ -161,10 +163,46 @@ bool CliRun::ReadBack(SettingsSnapshot& snapshot, const std::string& written)
 
 std::string ReadBackFailure(const std::string& written)
 {
-    return "the controller took " + written + ", but reading it back failed: " + DeviceLink::LastError();
+    return "the controller took " + written + ", but reading it back failed: " + LinkError();
+}
+
+std::vector<std::string> NearestKeys(const std::string& typed)
+{
+    // The part after the last dot: "outgoing-call-mode" for "dial.outgoing-call-mode".
+    auto lastPart = [](std::string_view key) {
+        const std::size_t dot = key.rfind('.');
+        return dot == std::string_view::npos ? key : key.substr(dot + 1);
+    };
+    const std::string_view typedPart = lastPart(typed);
+    const int within = typedPart.size() >= 9 ? 3 : 2;
+    std::vector<std::pair<int, std::string>> near;
+    for (const CatalogueEntry& e : ParameterCatalogue()) {
+        const std::string_view part = lastPart(e.key);
+        // A key whose last part is the one typed is at 0: the first suggestion.
+        const int distance = std::min(EditDistance(typed, e.key), EditDistance(typedPart, part));
+        if (distance <= within) {
+            near.emplace_back(distance, e.key);
+        }
+    }
+    std::stable_sort(near.begin(), near.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < near.size() && i < 3; ++i) {
+        keys.push_back(near[i].second);
+    }
+    return keys;
 }
 
 std::string UnknownSetting(const std::string& key)
 {
-    return "unknown setting \"" + Excerpt(key) + "\" (see: doorphonectl keys)";
+    std::string message = "unknown setting \"" + Excerpt(key) + "\"";
+    const std::vector<std::string> near = NearestKeys(key);
+    for (std::size_t i = 0; i < near.size(); ++i) {
+        message += (i == 0 ? "; did you mean \"" : i + 1 == near.size() ? "\" or \"" : "\", \"") + near[i];
+    }
+    return message + (near.empty() ? "" : "\"?") + " (see: doorphonectl keys)";
+}
+
+std::string LinkError()
+{
+    return SystemWords(DeviceLink::LastError());
 }

@@ -135,5 +135,9 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
 // "the controller took WRITTEN, but reading it back failed: why", for the read after a write that failed.
 std::string ReadBackFailure(const std::string& written);
 
-// "unknown setting "x" (see: doorphonectl keys)"
+// "unknown setting "x"; did you mean "y"? (see: doorphonectl keys)", naming up to three keys nearest to it.
 std::string UnknownSetting(const std::string& key);
+std::vector<std::string> NearestKeys(const std::string& typed);
+
+// The device link's last error in the system's words (without the HID library's "ioctl (...): ").
+std::string LinkError();

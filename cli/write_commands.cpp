@@ -11,7 +11,15 @@
 
 static std::string WithKeysHint(const CatalogueEntry& entry, const std::string& error)
 {
-    return entry.kind == EntryKind::Choice ? error + " (see: doorphonectl keys)" : error;
+    if (entry.kind != EntryKind::Choice) {
+        return error;
+    }
+    if (EntriesAreNumbers(*entry.list)) {
+        const int last = entry.list->Size() - 1;
+        return error + ": the values are " + entry.list->Entry(0) + " to " + entry.list->Entry(last) +
+               " (or a position, #0 to #" + std::to_string(last) + ")";
+    }
+    return error + " (see: doorphonectl keys)";
 }
 
 int SetCommand(CliRun& run, const CommandArgs& args)
@@ -38,7 +46,7 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     const std::string written = std::string(entry->key) + " = \"" + Printable(value.Display()) + "\"";
     if (!run.Session().Write(value)) {
         return run.Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
-                                         DeviceLink::LastError());
+                                         LinkError());
     }
     if (stop.Requested()) {
         return run.Fail(kExitDevice, "stopped after the controller took " + written + "; it was not read back");
@@ -50,6 +58,7 @@ int SetCommand(CliRun& run, const CommandArgs& args)
         return run.Fail(kExitDevice, std::string("the controller did not take the value of ") + entry->key +
                                          ": it holds \"" + s.ValueText(*entry) + "\"");
     }
+    run.io.out << written << "\n";
     return kExitDone;
 }
 
@@ -63,7 +72,7 @@ int RestoreDefaultsCommand(CliRun& run, const CommandArgs&)
         return run.Fail(kExitDevice, "stopped before the restore was sent; the controller keeps its settings");
     }
     if (!run.Session().RestoreDefaults()) {
-        return run.Fail(kExitDevice, "the controller refused the restore-defaults report: " + DeviceLink::LastError());
+        return run.Fail(kExitDevice, "the controller refused the restore-defaults report: " + LinkError());
     }
     return kExitDone;
 }
@@ -112,7 +121,7 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
         }
         if (!run.Session().Write(v)) {
             return fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
-                                         DeviceLink::LastError() + "; " +
+                                         LinkError() + "; " +
                                          (written.empty() ? "nothing was written before it"
                                                           : "already written: " + written));
         }

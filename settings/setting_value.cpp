@@ -22,6 +22,16 @@ std::optional<int> Number(std::string_view text)
 
 }  // namespace
 
+bool EntriesAreNumbers(const ChoiceList& list)
+{
+    for (int i = 0; i < list.Size(); ++i) {
+        if (!Number(list.Entry(i))) {
+            return false;
+        }
+    }
+    return list.Size() > 0;
+}
+
 std::string SettingValue::Display() const
 {
     return entry->kind == EntryKind::Choice ? entry->list->Entry(position) : text;
@@ -39,6 +49,8 @@ std::optional<int> ParseChoice(const ChoiceList& list, std::string_view value, b
     }
     if (!value.empty() && value.front() == '#') {
         value.remove_prefix(1);
+    } else if (EntriesAreNumbers(list)) {
+        return std::nullopt;  // where the entries are numbers, a plain number is a text, never a position
     }
     std::optional<int> position = Number(value);
     if (position && *position >= 0 && *position < list.Size()) {

@@ -22,7 +22,9 @@ struct SettingValue {
 };
 
 // A choice value: an entry's text (in any case) or, when no text matches and `allowPosition`, "#N" or a
-// plain number N for position N. Nothing when it is neither.
+// plain number N for position N (only "#N" where the entries are numbers themselves: there a plain number
+// is a text). Nothing when it is neither.
+bool EntriesAreNumbers(const ChoiceList& list);
 std::optional<int> ParseChoice(const ChoiceList& list, std::string_view value, bool allowPosition = true);
 
 // Checks VALUE for a setting. Returns the error, with the window's message for a text that breaks its rule.

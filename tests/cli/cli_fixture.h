@@ -20,7 +20,9 @@ struct Cli : ::testing::Test {
     CliTestHooks hooks;
     std::filesystem::path dir;
     std::string out, err, input;
-    bool terminal = false;
+    bool terminal = false;     // standard input is a terminal
+    bool outTerminal = false;  // standard output is one
+    bool errTerminal = false;  // standard error is one
 
     void SetUp() override
     {
@@ -40,7 +42,8 @@ struct Cli : ::testing::Test {
         args.insert(args.begin(), {"doorphonectl", "--simulate", "--wire-log", Path("wire.log")});
         std::istringstream in(input);
         std::ostringstream o, e;
-        CliIo io{in, o, e, terminal, false};
+        CliIo io{in, o, e, terminal, errTerminal};
+        io.outIsTerminal = outTerminal;
         const int code = DoorphonectlMain(args, io, &hooks);
         out = o.str();
         err = e.str();

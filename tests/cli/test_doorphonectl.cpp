@@ -264,7 +264,7 @@ TEST_F(Cli, StateFileKeepsTheMemoryBetweenRuns)
     CliIo io{in, o, e, false, false};
     ASSERT_EQ(DoorphonectlMain({"doorphonectl", state, "set", "door.open-code", "*77#"}, io, &hooks), 0) << e.str();
     ASSERT_EQ(DoorphonectlMain({"doorphonectl", state, "get", "door.open-code"}, io, &hooks), 0);
-    EXPECT_EQ(o.str(), "*77#\n");
+    EXPECT_EQ(o.str(), "door.open-code = \"*77#\"\n*77#\n");
     WriteFile("state.json", "{}");
     EXPECT_EQ(DoorphonectlMain({"doorphonectl", state, "show"}, io, &hooks), 2);
     EXPECT_THAT(e.str(), HasSubstr("cannot use the state file"));
@@ -272,12 +272,8 @@ TEST_F(Cli, StateFileKeepsTheMemoryBetweenRuns)
 
 TEST_F(Cli, KeysHelpAndUsage)
 {
-    ASSERT_EQ(Run({"keys"}), 0);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 39);
-    EXPECT_THAT(out, HasSubstr("dial.outgoing-call-mode\tDial\tOutgoing Call Mode\tchoice\t0=No Outgoing Calls; "
-                               "1=Hotline Dial;"));
-    EXPECT_THAT(out, HasSubstr("door.open-code\tDoor Control\tOpen Code\ttext\ttelephone-pad characters (0-9, #, *), "
-                               "at most 4"));
+    ASSERT_EQ(Run({"keys"}), 0);  // its columns: test_terminal_words.cpp
+    EXPECT_THAT(out, HasSubstr("door.open-code"));
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_THAT(out, HasSubstr("import"));
     EXPECT_EQ(Run({"import", "--help"}), 0);

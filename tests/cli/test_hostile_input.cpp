@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -192,6 +196,96 @@ TEST_F(Hostile, AWireLogThatCannotBeWrittenIsSaidOnceAndOneThatWouldBlockIsRefus
     EXPECT_THAT(r.err, HasSubstr("a FIFO that nobody reads"));
     r = Ctl({"--simulate", "--wire-log", dir.string(), "show"});
     EXPECT_EQ(r.status, 2);
+}
+
+// The real program in a terminal 80 or 50 columns wide (COLUMNS), and with its output to a file and no
+// COLUMNS (80): no line of the help, of any command's help or of keys is longer; its words stay whole.
+TEST_F(Hostile, HelpAndKeysFitTheWidthTheyAreGiven)
+{
+    const char* before = std::getenv("COLUMNS");
+    const std::string saved = before ? before : "";
+    for (const char* width : {"80", "50", ""}) {
+        if (*width) {
+            setenv("COLUMNS", width, 1);
+        } else {
+            unsetenv("COLUMNS");
+        }
+        const std::size_t most = *width ? std::stoul(width) : 80;
+        std::vector<std::vector<std::string>> runs = {{"--help"}, {"keys"}};
+        for (const char* command : {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import",
+                                    "provision", "keys"}) {
+            runs.push_back({command, "--help"});
+        }
+        for (const std::vector<std::string>& args : runs) {
+            const Result r = Ctl(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            std::istringstream lines(r.out);
+            for (std::string line; std::getline(lines, line);) {
+                EXPECT_LE(line.size(), most) << args.front() << " at " << most << ": " << line;
+            }
+        }
+    }
+    before ? setenv("COLUMNS", saved.c_str(), 1) : unsetenv("COLUMNS");
+}
+
+// With no COLUMNS and standard output on a terminal, the terminal's own width (its size as the kernel
+// keeps it): a pseudo-terminal 46 columns wide.
+TEST_F(Hostile, WithoutColumnsTheTerminalsOwnWidthIsUsed)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 46;
+    ASSERT_EQ(ioctl(slave, TIOCSWINSZ, &size), 0);
+    std::string shown;
+    std::thread reader([&] {  // the terminal's side, read as it is written so that the program never waits
+        char buffer[4096];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+            shown.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    const char* before = std::getenv("COLUMNS");
+    const std::string saved = before ? before : "";
+    unsetenv("COLUMNS");
+    StandardOutput terminal;
+    terminal.fd = slave;
+    const Result r = RunProgram({DPC_DOORPHONECTL, "--help"}, dir.string(), terminal);
+    before ? setenv("COLUMNS", saved.c_str(), 1) : unsetenv("COLUMNS");
+    close(slave);  // the reader ends once no one holds the terminal's other side
+    reader.join();
+    close(master);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(shown);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        EXPECT_LE(line.size(), 46u) << line;
+    }
+    EXPECT_GT(count, 20u) << shown;
+}
+
+// What the parser itself says starts with the program's name, as every other message does.
+TEST_F(Hostile, TheParsersMessagesStartWithTheProgramsName)
+{
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"shwo"}, {"get"}, {"show", "--bogus"}, {"keys", "extra"}}) {
+        const Result r = Ctl(args);
+        EXPECT_EQ(r.status, 2);
+        ASSERT_FALSE(r.err.empty());
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_EQ(line.rfind("doorphonectl: ", 0), 0u) << line;
+        }
+    }
+    const Result r = Ctl({"shwo"});
+    EXPECT_EQ(r.err, "doorphonectl: unknown command \"shwo\"; did you mean \"show\"?\n");
 }
 
 }  // namespace

@@ -122,11 +122,13 @@ TEST_F(RealBackendCli, TheKernelsErrorsReachTheUserInTheSystemsWords)
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr("refused the report for audio.dsp"));
     EXPECT_THAT(r.err, HasSubstr("Broken pipe"));
+    EXPECT_THAT(r.err, Not(HasSubstr("ioctl (")));  // the system's words, not the HID library's prefix
 
     r = OnKernel({"--apply", "fail 1 etimedout"}, {"show"});
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr("/dev/hidraw0 does not answer the status read"));
     EXPECT_THAT(r.err, HasSubstr("timed out"));
+    EXPECT_THAT(r.err, Not(HasSubstr("ioctl (")));
 
     // A settings report cut short by the device is a failed read, not a short answer taken as whole.
     r = OnKernel({"--apply", "answer 4 04 20 10"}, {"show"});

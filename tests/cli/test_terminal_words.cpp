@@ -1,0 +1,294 @@
+// doorphonectl for a person at a terminal: the nearest commands and keys to a mistyped one, every message
+// after "doorphonectl:", help and keys that fit the terminal's width, a line that confirms a change, a
+// plain number that is a list's text, and the system's own words for a failed transfer.
+#include "tests/cli/cli_fixture.h"
+#include "cli/run.h"
+#include "cli/terminal_text.h"
+#include "session/stop_request.h"
+#include "sim/virtual_controller.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// COLUMNS set for one test, and put back as it was.
+class Columns {
+public:
+    explicit Columns(const char* value)
+    {
+        if (const char* now = std::getenv("COLUMNS")) {
+            before_ = now;
+        }
+        setenv("COLUMNS", value, 1);
+    }
+    ~Columns()
+    {
+        if (before_) {
+            setenv("COLUMNS", before_->c_str(), 1);
+        } else {
+            unsetenv("COLUMNS");
+        }
+    }
+
+private:
+    std::optional<std::string> before_;
+};
+
+std::size_t Longest(const std::string& text)
+{
+    std::size_t longest = 0;
+    for (const std::string& line : LinesOf(text)) {
+        longest = std::max(longest, line.size());
+    }
+    return longest;
+}
+
+TEST_F(Cli, AMistypedCommandIsNamedWithTheNearestOnes)
+{
+    EXPECT_EQ(Run({"shwo"}), 2);
+    EXPECT_EQ(err, "doorphonectl: unknown command \"shwo\"; did you mean \"show\"?\n");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Run({"--device", "virtual:7410/0", "gte", "door.relay-time"}), 2);  // an option's value is no command
+    EXPECT_EQ(err, "doorphonectl: unknown command \"gte\"; did you mean \"get\" or \"set\"?\n");
+    EXPECT_EQ(Run({"frobnicate"}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown command \"frobnicate\"; the commands are list, show, get, set, "
+                                "restore-defaults, flash, export, import, provision, keys"));
+    EXPECT_TRUE(Sets().empty());
+    EXPECT_EQ(Run({"--device", "virtual:7410/0", "show"}), 0) << err;  // a command after an option's value
+}
+
+TEST_F(Cli, AMistypedKeyIsNamedWithTheNearestKeys)
+{
+    EXPECT_EQ(Run({"set", "dial.outgoing-call-mod", "1"}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown setting \"dial.outgoing-call-mod\"; did you mean "
+                                "\"dial.outgoing-call-mode\""));
+    // The part after the dot alone: the key whose last part it is comes first.
+    EXPECT_EQ(Run({"set", "outgoing-call-mode", "1"}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown setting \"outgoing-call-mode\"; did you mean "
+                                "\"dial.outgoing-call-mode\""));
+    EXPECT_EQ(Run({"get", "door.relay-tim"}), 2);
+    EXPECT_THAT(err, HasSubstr("did you mean \"door.relay-time\""));
+    EXPECT_EQ(Run({"get", "audio.nothing-like-it"}), 2);
+    EXPECT_THAT(err, AllOf(HasSubstr("unknown setting"), Not(HasSubstr("did you mean"))));
+    EXPECT_TRUE(Sets().empty());
+}
+
+TEST_F(Cli, NearestKeysPutAnExactLastPartFirst)
+{
+    const std::vector<std::string> near = NearestKeys("audio.relay-time");
+    ASSERT_FALSE(near.empty());
+    EXPECT_EQ(near.front(), "door.relay-time");
+    EXPECT_TRUE(NearestKeys("zzzzzzzzzzzzzzzz").empty());
+}
+
+TEST_F(Cli, EveryMessageOnStandardErrorStartsWithTheProgramsName)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"get"}, {"set", "door.relay-time"}, {"show", "--bogus"}, {"shwo"}, {"keys", "extra"},
+        {"import", "/nonexistent/profile.json"}, {"set", "nothing.here", "1"}};
+    for (const std::vector<std::string>& args : cases) {
+        EXPECT_EQ(Run(args), 2);
+        ASSERT_FALSE(err.empty());
+        for (const std::string& line : LinesOf(err)) {
+            EXPECT_THAT(line, StartsWith("doorphonectl: ")) << "in: " << err;
+        }
+    }
+}
+
+TEST_F(Cli, HelpAndKeysFitTheTerminalsWidth)
+{
+    for (const char* width : {"80", "50"}) {
+        const Columns columns(width);
+        const std::size_t most = static_cast<std::size_t>(std::atoi(width));
+        std::vector<std::vector<std::string>> runs = {{"--help"}, {"keys"}};
+        for (const char* command : {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import",
+                                    "provision", "keys"}) {
+            runs.push_back({command, "--help"});
+        }
+        for (const std::vector<std::string>& args : runs) {
+            ASSERT_EQ(Run(args), 0) << err;
+            EXPECT_LE(Longest(out), most) << args.front() << " at " << width << ":\n" << out;
+            EXPECT_THAT(out, Not(HasSubstr("\n\n\n")));
+        }
+    }
+    // Wrapped at spaces: every word of the help is there whole.
+    const Columns columns("50");
+    ASSERT_EQ(Run({"--help"}), 0);
+    EXPECT_THAT(out, HasSubstr("restore-defaults"));
+    EXPECT_THAT(out, ContainsRegex("--simulate +use the built-in"));
+    EXPECT_THAT(out, HasSubstr("\n                              virtual controller;\n"));
+}
+
+TEST_F(Cli, KeysStandInAlignedColumnsWithTheValuesUnderTheirOwn)
+{
+    {
+        const Columns wide("600");
+        ASSERT_EQ(Run({"keys"}), 0);
+        const std::vector<std::string> lines = LinesOf(out);
+        ASSERT_EQ(lines.size(), 39u);  // one line a key where there is room
+        EXPECT_THAT(out, ContainsRegex("\ndial.outgoing-call-mode +Dial +choice +0=No Outgoing Calls; 1=Hotline Dial;"));
+        EXPECT_THAT(out, ContainsRegex("\ndoor.open-code +Door Control +text +telephone-pad characters \\(0-9, #, \\*\\), "
+                                       "at most 4\n"));
+        const std::size_t valuesAt = lines[0].find("read-only");
+        for (const std::string& line : lines) {
+            EXPECT_GT(line.size(), valuesAt);
+            EXPECT_NE(line[valuesAt], ' ') << line;
+            EXPECT_EQ(line[valuesAt - 1], ' ') << line;
+        }
+    }
+    const Columns columns("80");
+    ASSERT_EQ(Run({"keys"}), 0);
+    const std::vector<std::string> lines = LinesOf(out);
+    ASSERT_GT(lines.size(), 39u);
+    // A value that goes on below its key starts under the values' column, never under the key.
+    const std::size_t valuesAt = lines[0].find("read-only");
+    for (const std::string& line : lines) {
+        if (line.front() == ' ') {
+            EXPECT_EQ(line.find_first_not_of(' '), valuesAt) << line;
+        }
+    }
+    {
+        // Too narrow for the columns: each key at the start of its line, with what it is; the rest below it.
+        const Columns narrow("50");
+        ASSERT_EQ(Run({"keys"}), 0);
+        std::size_t keys = 0;
+        for (const std::string& line : LinesOf(out)) {
+            if (line.front() != ' ') {
+                ++keys;
+                EXPECT_THAT(line, ContainsRegex("^[a-z]+\\.[a-z-]+(  [A-Z][A-Za-z /]+, (choice|text|status))?$"));
+            }
+        }
+        EXPECT_EQ(keys, 39u);
+        EXPECT_THAT(out, HasSubstr("\ndial.outgoing-call-mode  Dial, choice\n    0=No Outgoing Calls; 1=Hotline"));
+        EXPECT_THAT(out, HasSubstr("\ndisconnect.call-button-ends-call\n    Disconnect Options, choice\n    0=No; 1=Yes;"));
+    }
+    ASSERT_EQ(Run({"keys", "--json"}), 0);
+    EXPECT_THAT(out, StartsWith("[\n  {\n    \"key\": \"maintenance.firmware-detected\""));
+}
+
+TEST_F(Cli, ASetSaysWhatItWrote)
+{
+    ASSERT_EQ(Run({"set", "door.relay-time", "30"}), 0) << err;
+    EXPECT_EQ(out, "door.relay-time = \"30 Seconds\"\n");
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(Run({"set", "Outgoing Dial Number", ""}), 0) << err;
+    EXPECT_EQ(out, "dial.outgoing-dial-number = \"\"\n");
+    EXPECT_EQ(Run({"set", "door.open-code", "12345"}), 2);
+    EXPECT_EQ(out, "");  // nothing written, nothing confirmed
+}
+
+TEST_F(Cli, APlainNumberForAListOfNumbersIsItsText)
+{
+    EXPECT_EQ(Run({"set", "dial.keypad-dial-string-length", "0"}), 2);
+    EXPECT_EQ(err, "doorphonectl: \"0\" is not a value of dial.keypad-dial-string-length: the values are 1 to 16 "
+                   "(or a position, #0 to #15)\n");
+    EXPECT_EQ(Run({"set", "dial.keypad-dial-string-length", "17"}), 2);
+    EXPECT_TRUE(Sets().empty());
+    ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "16"}), 0) << err;
+    EXPECT_EQ(out, "dial.keypad-dial-string-length = \"16\"\n");
+    ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "#0"}), 0) << err;  // #N stays the position
+    EXPECT_EQ(out, "dial.keypad-dial-string-length = \"1\"\n");
+    // Where the entries are texts, a plain number is still the position.
+    ASSERT_EQ(Run({"set", "disconnect.type", "1"}), 0) << err;
+    EXPECT_EQ(out, "disconnect.type = \"Polarity Reversal\"\n");
+}
+
+TEST_F(Cli, ListWithNothingAttachedSaysSo)
+{
+    controller.FirstUnit().Unplug();
+    ASSERT_EQ(Run({"list"}), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "doorphonectl: no controller found\n");
+    ASSERT_EQ(Run({"list", "--json"}), 0);
+    EXPECT_EQ(out, "[]\n");
+    EXPECT_EQ(err, "doorphonectl: no controller found\n");
+    controller.FirstUnit().Plug();
+    ASSERT_EQ(Run({"list"}), 0);
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Cli, TheFlashProgressLineFitsTheTerminal)
+{
+    errTerminal = true;
+    for (const char* width : {"80", "50", "30"}) {
+        const Columns columns(width);
+        ASSERT_EQ(Run({"flash", "--yes"}), 0) << err;
+        std::size_t longest = 0, bars = 0;
+        std::string piece;
+        for (char c : err) {
+            if (c == '\r' || c == '\n') {
+                longest = std::max(longest, piece.find(" %") != std::string::npos ? piece.size() : 0);
+                bars += piece.find("100 %") != std::string::npos;
+                piece.clear();
+            } else {
+                piece += c;
+            }
+        }
+        EXPECT_LT(longest, static_cast<std::size_t>(std::atoi(width))) << err;
+        EXPECT_GE(bars, 1u) << err;
+    }
+}
+
+TEST(SystemWords, TheHidLibrarysPrefixIsLeftOut)
+{
+    EXPECT_EQ(SystemWords("ioctl (GFEATURE): Broken pipe"), "Broken pipe");
+    EXPECT_EQ(SystemWords("the controller refused: ioctl (SFEATURE): Connection timed out; already written: x"),
+              "the controller refused: Connection timed out; already written: x");
+    EXPECT_EQ(SystemWords("Input/output error"), "Input/output error");
+}
+
+TEST_F(Cli, AFailureSaysTheSystemsWordsOnly)
+{
+    std::istringstream in;
+    std::ostringstream o, e;
+    CliIo io{in, o, e, false, false};
+    CliRun run(io, hooks);
+    EXPECT_EQ(run.Fail(kExitDevice, "the controller did not answer the settings read: ioctl (GFEATURE): Broken pipe"),
+              kExitDevice);
+    EXPECT_EQ(e.str(), "doorphonectl: the controller did not answer the settings read: Broken pipe\n");
+    EXPECT_EQ(run.LastFailure(), "the controller did not answer the settings read: Broken pipe");
+}
+
+TEST_F(Cli, AStoppedProvisionStartsItsSummaryOnALineOfItsOwnAtATerminal)
+{
+    StopRequest first, second;  // each run its own, as each process has
+    hooks.stop = &first;
+    hooks.waiting = [&](int done) {
+        if (done >= 1) {
+            hooks.stop->Request();  // as Ctrl+C while it waits for the next unit
+        }
+    };
+    WriteFile("profile.json", R"({"format": "doorphoneconfig-profile", "version": 1,
+                                  "settings": {"audio.dsp": "Full Duplex without Noise Reduction"}})");
+    outTerminal = true;
+    Run({"provision", Path("profile.json")});
+    EXPECT_THAT(out, HasSubstr(", OK\n\nProvisioned 1 controller: 1 OK, 0 failed, 0 interrupted.\n")) << err;
+    outTerminal = false;
+    hooks.stop = &second;
+    Run({"provision", Path("profile.json")});
+    EXPECT_THAT(out, HasSubstr("\nProvisioned 1 controller")) << err;
+    EXPECT_THAT(out, Not(HasSubstr("\n\nProvisioned"))) << out;  // into a file or a pipe: no empty line
+}
+
+}  // namespace
