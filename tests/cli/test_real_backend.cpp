@@ -175,7 +175,7 @@ TEST_F(RealBackendCli, ABenchOfControllersIsChosenAmongByNode)
                           " get door.open-code --device /dev/hidraw1 && " + d + " --device /dev/hidraw0 get door.open-code && " +
                           d + " --device /dev/hidraw1 show");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(r.out, ::testing::StartsWith("5\n9\n"));
+    EXPECT_THAT(r.out, ::testing::StartsWith("door.open-code = \"5\"\n5\n9\n"));
     EXPECT_THAT(r.out, HasSubstr("Firmware     2.01.0"));
 
     r = OnKernel({"--crowded"}, {"set", "door.open-code", "5"});
@@ -251,7 +251,7 @@ TEST_F(RealBackendCli, FlashWithItsWireLogOnAClosedPipeFinishesTheInstall)
     EXPECT_THAT(err, HasSubstr("cannot write to standard output: Broken pipe"));
     EXPECT_EQ(Count(ReadFile(File("head")), "\n"), 5);
     // Back to its default (9) and on the carried firmware.
-    EXPECT_THAT(r.out, ::testing::StartsWith("9\n"));
+    EXPECT_THAT(r.out, ::testing::StartsWith("door.open-code = \"5\"\n9\n"));
     EXPECT_THAT(r.out, HasSubstr("Firmware     2.01.0"));
     // Every chunk and one restore, as in the whole install, plus the set before it.
     EXPECT_EQ(Count(ReadFile(File("cut.trace")), "set feature"), Count(ReadFile(File("whole.trace")), "set feature") + 1);
