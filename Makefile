@@ -34,7 +34,7 @@ tsan: deps
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DDPC_TSAN=ON -DDPC_WERROR=ON
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
-	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -E 'RealBackend|emulate'
+	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -E 'RealBackend|emulate|maintainer_scripts'
 
 # libFuzzer on each target for FUZZ_SECONDS, starting from the committed corpus; new finds stay in
 # $(FUZZ_DIR)/corpus (copy the ones worth keeping into fuzz/corpus).
