@@ -26,6 +26,14 @@ int CChoiceList::RowsThatFit() const
     return std::max(1, (room - frame) / row);
 }
 
+void CChoiceList::changeEvent(QEvent* event)
+{
+    QComboBox::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        setGeometry(m_room.left(), m_room.top(), m_room.width(), sizeHint().height());
+    }
+}
+
 void CChoiceList::keyPressEvent(QKeyEvent* event)
 {
     if (!isVisibleTo(window()) || !isEnabled()) {

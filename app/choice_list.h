@@ -19,6 +19,8 @@ public:
 protected:
     // A list that is not on screen takes no key: it changes nothing and opens nothing.
     void keyPressEvent(QKeyEvent* event) override;
+    // The closed field keeps the platform's height for its font.
+    void changeEvent(QEvent* event) override;
 
 private:
     QRect m_room;

@@ -6,6 +6,7 @@
 #include "settings/catalogue.h"
 #include "ui/internal_check.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QSocketNotifier>
 #include <QLineEdit>
@@ -268,6 +269,47 @@ void CDoorphoneConfigDlg::FillChoiceLists()
         combo->setCurrentIndex(-1);  // nothing selected before the first read
     }
     --m_programmaticSelection;
+    FitValueFont();
+}
+
+void CDoorphoneConfigDlg::FitValueFont()
+{
+    // The value controls keep the platform's control font, made smaller only as far as the fixed rectangles
+    // need to hold every value whole (a large desktop font would otherwise cut them).
+    constexpr int kEditHeight = 24;
+    constexpr int kEditChrome = 6;    // frame and margins around an edit's line
+    constexpr int kChoiceChrome = 40; // frame, margins and the arrow of a closed choice list
+    QFont font = GetDlgItem(dlg::kRestoreDefaultsId)->font();
+    auto fits = [this](const QFont& candidate) {
+        const QFontMetrics metrics(candidate);
+        if (metrics.height() > kEditHeight - kEditChrome) {
+            return false;
+        }
+        for (const CatalogueEntry& entry : ParameterCatalogue()) {
+            if (entry.kind != EntryKind::Choice) {
+                continue;
+            }
+            const int room = GetDlgItem(entry.controlId)->width() - kChoiceChrome;
+            for (const std::string& text : entry.list->Entries()) {
+                if (metrics.horizontalAdvance(QString::fromStdString(text)) > room) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    const QFont platform = font;
+    while (!fits(font) && font.pointSizeF() > 6) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    if (font == platform) {
+        return;
+    }
+    for (const QPointer<QWidget>& control : ControlRegistry) {
+        if (control) {
+            control->setFont(font);
+        }
+    }
 }
 
 void CDoorphoneConfigDlg::DestroyRegisteredControls()

@@ -174,6 +174,7 @@ private:
     void CreateControls();
     void NameSettingControls();
     void FillChoiceLists();
+    void FitValueFont();
     void DestroyRegisteredControls();
     void OnDestroy();
     void OnHotplugEvents();

@@ -3,6 +3,8 @@
 #include "tests/app/dialog_fixture.h"
 
 #include <QProgressBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 namespace {
 
@@ -339,6 +341,47 @@ TEST_F(Layout, EverySettingControlIsFoundByItsKeyAndReadByItsLabel)
         EXPECT_EQ(control, dlg->GetDlgItem(entry.controlId));
         EXPECT_EQ(control->accessibleName(), QString::fromUtf8(entry.label));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A desktop with the Fusion style and a 13-point font: every tab title and every value stays whole.
+TEST_F(Layout, UnderFusionAndALargeDesktopFontNothingIsCut)
+{
+    const QFont desktop = QApplication::font();
+    const QString style = QApplication::style()->name();  // setStyle deletes the style in use
+    QApplication::setStyle("Fusion");
+    QFont large = desktop;
+    large.setPointSize(13);
+    QApplication::setFont(large);
+    Start();
+    dlg->show();
+    for (const CatalogueEntry& entry : ParameterCatalogue()) {
+        if (entry.kind != EntryKind::Choice) {
+            continue;
+        }
+        QComboBox* combo = Combo(entry.controlId);
+        const QFontMetrics metrics(combo->font());
+        for (int i = 0; i < combo->count(); ++i) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            const QRect text = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                             QStyle::SC_ComboBoxEditField, combo);
+            EXPECT_LE(metrics.horizontalAdvance(combo->itemText(i)), text.width()) << entry.key << ": " << i;
+        }
+    }
+    const QFontMetrics values(Edit(2004)->font());
+    EXPECT_LE(values.height(), Edit(2004)->height() - 4);
+    for (int i = 0; i < kTabCount; ++i) {
+        const QTabBar* bar = dlg->TabCtrl()->tabBar();
+        EXPECT_LE(QFontMetrics(bar->font()).horizontalAdvance(bar->tabText(i)), bar->tabRect(i).width()) << i;
+        EXPECT_LE(bar->tabRect(i).right(), bar->width());
+    }
+    dlg.reset();
+    QApplication::setFont(desktop);
+    QApplication::setStyle(style);
 }
 
 }  // namespace
