@@ -8,6 +8,7 @@
 
 #include <QFontMetrics>
 #include <QLabel>
+#include <QTabBar>
 #include <QSocketNotifier>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -126,6 +127,14 @@ void CDoorphoneConfigDlg::CreateControls()
     m_tabCtrl->setFont(m_uiFont);
     for (int i = 0; i < kTabCount; ++i) {
         m_tabCtrl->InsertItem(i, kTabNames[static_cast<std::size_t>(i)]);
+    }
+    // Every title whole: a style with wider tabs (Adwaita's bold titles) gets the titles' font a little
+    // smaller, only as far as the row of tabs needs to fit the control.
+    QTabBar* bar = m_tabCtrl->tabBar();
+    QFont titles = m_uiFont;
+    while (bar->sizeHint().width() > m_tabCtrl->width() && titles.pointSizeF() > 6) {
+        titles.setPointSizeF(titles.pointSizeF() - 0.5);
+        bar->setFont(titles);
     }
     connect(m_tabCtrl, &CSTabCtrl::SelChange, this, &CDoorphoneConfigDlg::OnTabChanged);
 

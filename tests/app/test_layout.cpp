@@ -4,6 +4,7 @@
 
 #include <QProgressBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionComboBox>
 
 namespace {
@@ -347,12 +348,17 @@ TEST_F(Layout, EverySettingControlIsFoundByItsKeyAndReadByItsLabel)
 
 namespace {
 
-// A desktop with the Fusion style and a 13-point font: every tab title and every value stays whole.
-TEST_F(Layout, UnderFusionAndALargeDesktopFontNothingIsCut)
+// Desktops with the common styles and a 13-point font: every tab title and every value stays whole.
+class LayoutUnderStyle : public Layout, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LayoutUnderStyle, WithALargeDesktopFontNothingIsCut)
 {
+    if (!QStyleFactory::keys().contains(GetParam(), Qt::CaseInsensitive)) {
+        GTEST_SKIP() << GetParam() << " is not installed";
+    }
     const QFont desktop = QApplication::font();
     const QString style = QApplication::style()->name();  // setStyle deletes the style in use
-    QApplication::setStyle("Fusion");
+    QApplication::setStyle(GetParam());
     QFont large = desktop;
     large.setPointSize(13);
     QApplication::setFont(large);
@@ -383,5 +389,7 @@ TEST_F(Layout, UnderFusionAndALargeDesktopFontNothingIsCut)
     QApplication::setFont(desktop);
     QApplication::setStyle(style);
 }
+
+INSTANTIATE_TEST_SUITE_P(CommonStyles, LayoutUnderStyle, ::testing::Values("Fusion", "Adwaita", "Windows"));
 
 }  // namespace
