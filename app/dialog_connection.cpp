@@ -202,7 +202,9 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
         m_hooks.settleWait(m_arrivalSettleTime);
         // What arrived during the wait is taken with it, so a bouncing connector costs one wait and one
         // view: the controller's presence after all of them decides.
-        if (TakeQueuedNotifications() && !m_session.FindDevice()) {
+        // The controller found before the wait stays the one shown if it is still there.
+        const std::string found = m_session.Link().DevicePath();
+        if (TakeQueuedNotifications() && !m_session.FindDevice(found) && !m_session.FindDevice()) {
             LeaveController();
             m_connectionState = dlg::kDisconnected;
             ShowDisconnectedView();
