@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -19,12 +20,11 @@ namespace {
 void ShowProgress(CliIo& io, int percent)
 {
     const int columns = TerminalColumns(io.errFd) - 1;
-    std::string caption = std::string("Installing firmware ") + FirmwareImageVersion() + " [";
+    const std::string full = std::string("Installing firmware ") + FirmwareImageVersion() + " [";
     const std::string tail = "] " + std::to_string(percent) + " %";
     constexpr int kLongest = 40, kShortest = 10;
-    if (columns - static_cast<int>(caption.size() + 7) < kShortest) {  // 7: "] 100 %"
-        caption = "[";
-    }
+    const bool narrow = columns - static_cast<int>(full.size() + 7) < kShortest;  // 7: "] 100 %"
+    const std::string_view caption = narrow ? std::string_view("[") : std::string_view(full);
     const int width = std::clamp(columns - static_cast<int>(caption.size()) - 7, 1, kLongest);
     const int filled = percent * width / 100;
     io.err << "\r" << caption << std::string(static_cast<std::size_t>(filled), '#')
