@@ -39,6 +39,18 @@ protected:
         return {DPC_DOORPHONECTL, "--simulate", "--wire-log", File("wire.log"), "provision", File("profile.json"),
                 "--log", File("record.log")};
     }
+    // Provision with `signal` sent while the second unit, which answers slowly, takes its second write.
+    Result SignalDuringTheSecondUnit(int signal)
+    {
+        RunningProgram p(Provision(), dir.string());
+        EXPECT_TRUE(p.Started());
+        EXPECT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
+        p.Say("latency 150");
+        p.Say("next");
+        EXPECT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") == 5; }));
+        p.Signal(signal);
+        return p.Finish();
+    }
 };
 
 TEST_F(ProvisionProcess, CtrlCBetweenUnitsEndsWithASummary)
@@ -60,15 +72,8 @@ TEST_F(ProvisionProcess, CtrlCBetweenUnitsEndsWithASummary)
 
 TEST_F(ProvisionProcess, CtrlCDuringAUnitFinishesTheTransferAndSaysWhatWasWritten)
 {
-    RunningProgram p(Provision(), dir.string());
-    ASSERT_TRUE(p.Started());
-    ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
     // The next unit answers slowly: Ctrl+C lands while its second write is under way.
-    p.Say("latency 150");
-    p.Say("next");
-    ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") == 5; }));
-    p.Signal(SIGINT);
-    const Result r = p.Finish();
+    const Result r = SignalDuringTheSecondUnit(SIGINT);
     EXPECT_EQ(r.status, 1) << r.err;
     std::istringstream lines(r.out);
     std::string first, second, summary;
@@ -91,14 +96,7 @@ TEST_F(ProvisionProcess, CtrlCDuringAUnitFinishesTheTransferAndSaysWhatWasWritte
 // The hang-up a dropped SSH session sends stops the unit as Ctrl+C does, rather than ending the run halfway.
 TEST_F(ProvisionProcess, AHangUpDuringAUnitIsAStopToo)
 {
-    RunningProgram p(Provision(), dir.string());
-    ASSERT_TRUE(p.Started());
-    ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
-    p.Say("latency 150");
-    p.Say("next");
-    ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") == 5; }));
-    p.Signal(SIGHUP);
-    const Result r = p.Finish();
+    const Result r = SignalDuringTheSecondUnit(SIGHUP);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_THAT(r.out, HasSubstr("virtual:7410/1: firmware 1.05.2 -> 1.05.2, 2 settings written, INTERRUPTED: stopped before"));
     EXPECT_THAT(r.out, HasSubstr("Provisioned 2 controllers: 1 OK, 0 failed, 1 interrupted."));
