@@ -191,11 +191,10 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     bool otherInUse = false;
     if (present && !inUse.empty() && m_session.Link().DevicePath() != inUse) {
         const std::string other = m_session.Link().DevicePath();
-        if (devicePath != inUse && m_session.FindDevice(inUse)) {
-            present = true;
-        } else {
+        if (devicePath == inUse || !m_session.FindDevice(inUse)) {
+            // The one shown has left: the one found comes as if it had just arrived.
             present = m_session.FindDevice(other);
-            otherInUse = present;  // the one shown has left: the one found comes as if it had just arrived
+            otherInUse = present;
         }
     }
     auto connectAfterSettling = [this] {
