@@ -114,11 +114,11 @@ bool CDoorphoneConfigDlg::RegisterForDeviceNotifications()
         return false;
     }
     m_hDevNotify = m_monitorFactory();
-    if (!m_hDevNotify || m_hDevNotify->Fd() < 0) {
+    if (!m_hDevNotify || m_hDevNotify->Waitable() < 0) {
         m_hDevNotify.reset();
         return false;
     }
-    m_devNotifyWatch = std::make_unique<QSocketNotifier>(m_hDevNotify->Fd(), QSocketNotifier::Read);
+    m_devNotifyWatch = std::make_unique<QSocketNotifier>(m_hDevNotify->Waitable(), QSocketNotifier::Read);
     connect(m_devNotifyWatch.get(), &QSocketNotifier::activated, this, &CDoorphoneConfigDlg::OnHotplugEvents);
     return true;
 }

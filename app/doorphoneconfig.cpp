@@ -3,7 +3,7 @@
 #include "app/doorphoneconfigdlg.h"
 #include "app/virtual_controller_panel.h"
 #include "device/device_link.h"
-#include "device/process_io.h"
+#include "portable/process_io.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
 #include "backend/backend.h"

@@ -1,14 +1,14 @@
 #include "backend/backend.h"
 
-#include "device/udev_monitor.h"
+#include "device/system_hid.h"
 #include "sim/state_file.h"
 
 std::optional<Backend> Backend::Open(const BackendOptions& options, std::string& error)
 {
     Backend b;
     if (!options.simulate) {
-        b.hidapi_ = std::make_shared<HidapiPlatform>();
-        b.platform_ = b.hidapi_.get();
+        b.system_ = CreateSystemHidPlatform();
+        b.platform_ = b.system_.get();
         return b;
     }
     b.controller_ = options.controller;
@@ -33,7 +33,7 @@ std::unique_ptr<HotplugMonitor> Backend::CreateMonitor() const
     if (controller_) {
         return controller_->CreateMonitor();
     }
-    return UdevHotplugMonitor::Create();
+    return CreateSystemHotplugMonitor();
 }
 
 bool Backend::SaveState(std::string& error) const

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "device/hid_platform.h"
-#include "device/hidapi_platform.h"
 #include "device/hotplug.h"
 #include "sim/state_file.h"
 #include "sim/virtual_controller.h"
@@ -38,7 +37,7 @@ public:
 private:
     std::shared_ptr<sim::VirtualController> owned_;
     sim::VirtualController* controller_ = nullptr;
-    std::shared_ptr<HidapiPlatform> hidapi_;
+    std::shared_ptr<HidPlatform> system_;
     HidPlatform* platform_ = nullptr;
     std::shared_ptr<sim::StateFile> state_;  // held, with its lock, for the whole run
     std::string stateUnit_;                   // the unit whose memory the state file holds

@@ -1,6 +1,6 @@
 #include "cli/checked_output.h"
 #include "cli/doorphonectl.h"
-#include "device/process_io.h"
+#include "portable/process_io.h"
 
 #include <unistd.h>
 

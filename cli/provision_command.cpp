@@ -4,13 +4,11 @@
 #include "cli/run.h"
 #include "cli/unit_record.h"
 #include "device/carried_firmware.h"
-#include "device/file_io.h"
+#include "portable/file_io.h"
+#include "portable/wait.h"
 #include "session/stop_request.h"
 #include "sim/controller_commands.h"
 #include "sim/line_reader.h"
-
-#include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -49,6 +47,7 @@ public:
     {
         if (sim::VirtualController* vc = run.Backend().Controller(); vc && run.io.inFd >= 0) {
             commands_.emplace(*vc);
+            input_.emplace(run.io.inFd);
             reading_ = true;
             commandLines_.emplace(
                 [this](const std::string& line) {
@@ -136,11 +135,10 @@ private:
     // Until a plug or pull-out, a stop, or (on the virtual bench) a command for it.
     void Wait()
     {
-        pollfd p[3] = {{monitor_.Fd(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}, {reading_ ? run_.io.inFd : -1, POLLIN, 0}};
-        if (poll(p, 3, -1) <= 0) {
-            return;
-        }
-        if (p[0].revents & POLLIN) {
+        const portable::WaitHandle handles[] = {monitor_.Waitable(), stop_.Waitable(),
+                                                reading_ ? input_->Handle() : portable::kNoWaitHandle};
+        const int ready = portable::WaitForAny(handles, -1);
+        if (ready == 0) {
             // A node pulled out may come back at once with the next controller on it (the kernel reuses
             // the lowest free minor): it is a new unit even though the list shows the same path.
             for (const HotplugEvent& event : monitor_.ReadEvents()) {
@@ -150,12 +148,11 @@ private:
                 }
             }
         }
-        if (p[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[1024];
-            const ssize_t n = read(run_.io.inFd, buffer, sizeof buffer);
-            if (n > 0) {
-                commandLines_->Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-            } else {
+        if (ready == 2) {
+            bool ended = false;
+            const std::string text = input_->Read(ended);
+            commandLines_->Feed(text);
+            if (ended) {
                 commandLines_->Finish();
                 reading_ = false;  // the input ended; the bench stays as it is
             }
@@ -263,6 +260,7 @@ private:
     const std::string only_;  // --device: this controller only
     std::optional<sim::ControllerCommands> commands_;  // the virtual bench's, from standard input while waiting
     std::optional<sim::LineReader> commandLines_;
+    std::optional<portable::InputPump> input_;
     bool reading_ = false;  // standard input is still open
     std::set<std::string> handled_;  // provisioned and not pulled out since
     std::set<std::string> settled_;  // past their settle time

@@ -2,7 +2,7 @@
 #include "cli/profile.h"
 #include "cli/run.h"
 #include "cli/terminal_text.h"
-#include "device/file_io.h"
+#include "portable/file_io.h"
 #include "device/firmware_stream.h"
 #include "settings/text_encoding.h"
 #include "settings/catalogue.h"
@@ -262,7 +262,7 @@ int ExportCommand(CliRun& run, const CommandArgs& args)
         return kExitDone;
     }
     std::string error;
-    if (!ReplaceFile(args.file, text, error)) {
+    if (!ReplaceFileText(args.file, text, error)) {
         return run.Fail(kExitUsage, "cannot write " + args.file + ": " + error);
     }
     return kExitDone;

@@ -2,14 +2,18 @@
 // instead of ending the process halfway.
 #pragma once
 
+#include "portable/process_io.h"
 #include "session/stop_request.h"
 
-// While it exists, SIGINT, SIGTERM and SIGHUP request `stop` instead of ending the process; the handlers
-// from before come back when it goes.
+// While it exists, SIGINT, SIGTERM and SIGHUP (Ctrl+C, Ctrl+Break and a closing console on Windows) request
+// `stop` instead of ending the process; the handling from before comes back when it goes.
 class StopOnSignals {
 public:
     explicit StopOnSignals(StopRequest& stop);
     ~StopOnSignals();
     StopOnSignals(const StopOnSignals&) = delete;
     StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    StopSignals signals_;
 };

@@ -1,7 +1,6 @@
 #include "cli/terminal_text.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "portable/process_io.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,9 +16,8 @@ int TerminalColumns(int fd)
             return static_cast<int>(n);
         }
     }
-    winsize size{};
-    if (fd >= 0 && isatty(fd) == 1 && ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
+    if (const int width = TerminalWidth(fd); width > 0) {
+        return width;
     }
     return 80;
 }

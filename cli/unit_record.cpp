@@ -1,10 +1,7 @@
 #include "cli/unit_record.h"
 
+#include "portable/process_io.h"
 #include "settings/text_encoding.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,12 +34,7 @@ const char* OutcomeName(UnitResult::Outcome outcome)
 
 std::string LocalTime()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-    return text;
+    return LocalTimeStamp(std::time(nullptr));
 }
 
 // A reason may come in lines (the access advice); a result stays on one.
@@ -84,38 +76,11 @@ nlohmann::json ResultJson(const UnitResult& r)
 
 std::unique_ptr<UnitLog> UnitLog::Open(const std::string& path, std::string& error)
 {
-    // Non-blocking, so a FIFO nobody reads is refused rather than waited on.
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return nullptr;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        error = "not a regular file";
-        return nullptr;
-    }
-    return std::unique_ptr<UnitLog>(new UnitLog(path, fd));
-}
-
-UnitLog::~UnitLog()
-{
-    close(fd_);
+    std::unique_ptr<AppendOnlyFile> file = AppendOnlyFile::Open(path, error);
+    return file ? std::unique_ptr<UnitLog>(new UnitLog(path, std::move(file))) : nullptr;
 }
 
 bool UnitLog::Append(const std::string& what, const UnitResult& result, std::string& error)
 {
-    // One write of the whole line, so records of two runs on one file never interleave within a line.
-    const std::string line = LocalTime() + " " + what + " " + ResultLine(result) + "\n";
-    const ssize_t n = write(fd_, line.data(), line.size());
-    if (n != static_cast<ssize_t>(line.size())) {
-        error = n < 0 ? std::strerror(errno) : "the line was cut short";
-        return false;
-    }
-    if (fdatasync(fd_) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    return true;
+    return file_->Append(LocalTime() + " " + what + " " + ResultLine(result) + "\n", error);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/reports.h"
+#include "portable/file_io.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,7 +32,6 @@ class UnitLog {
 public:
     // Opens FILE for appending, made when missing. Null, with the reason, when it cannot be.
     static std::unique_ptr<UnitLog> Open(const std::string& path, std::string& error);
-    ~UnitLog();
     UnitLog(const UnitLog&) = delete;
     UnitLog& operator=(const UnitLog&) = delete;
 
@@ -41,7 +41,7 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
-    UnitLog(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    UnitLog(std::string path, std::unique_ptr<AppendOnlyFile> file) : path_(std::move(path)), file_(std::move(file)) {}
     std::string path_;
-    int fd_;
+    std::unique_ptr<AppendOnlyFile> file_;
 };

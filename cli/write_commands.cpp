@@ -2,7 +2,7 @@
 #include "cli/profile.h"
 #include "cli/run.h"
 #include "session/stop_request.h"
-#include "device/file_io.h"
+#include "portable/file_io.h"
 #include "settings/setting_value.h"
 #include "settings/text_encoding.h"
 

@@ -1,17 +1,9 @@
 #include "device/controller_hold.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
-namespace {
+namespace controller_hold {
 
-// A file name from any key: letters, digits, '-' and '.' kept, everything else '_'.
 std::string FileNameFor(const std::string& key)
 {
     std::string name = "doorphoneconfig-";
@@ -22,12 +14,9 @@ std::string FileNameFor(const std::string& key)
     return name + ".lock";
 }
 
-std::string ReadHolder(int fd)
+std::string HolderFromFile(std::string holder)
 {
-    char text[256];
-    const ssize_t n = pread(fd, text, sizeof text - 1, 0);
-    std::string holder = n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string();
-    while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\0')) {
+    while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r' || holder.back() == '\0')) {
         holder.pop_back();
     }
     for (char& c : holder) {
@@ -38,71 +27,19 @@ std::string ReadHolder(int fd)
     return holder.empty() ? "another program" : holder;
 }
 
-}  // namespace
+}  // namespace controller_hold
 
 std::string ControllerHold::Directory()
 {
     const char* dir = std::getenv("DOORPHONECONFIG_LOCK_DIR");
-    return dir != nullptr && dir[0] != '\0' ? dir : "/run/lock";
-}
-
-ControllerHold::Attempt ControllerHold::Take(const std::string& key, const std::string& me)
-{
-    Attempt attempt;
-    const std::string path = Directory() + "/" + FileNameFor(key);
-    // A holder removes the file as it lets go; one locked after that removal is no longer the lock at
-    // `path`, so the attempt starts again with a fresh file.
-    for (int tries = 0; tries < 8; ++tries) {
-        // No link is followed: in a folder every user writes, another user's link could aim anywhere.
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-        const bool writable = fd >= 0;
-        if (fd < 0 && errno == EACCES) {
-            fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // another user's: flock needs no write
-        }
-        if (fd < 0) {
-            attempt.error = "cannot make the lock " + path + ": " + std::strerror(errno);
-            return attempt;
-        }
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close(fd);
-            attempt.error = "the lock " + path + " is not a regular file";
-            return attempt;
-        }
-        if (writable && st.st_uid == geteuid()) {
-            fchmod(fd, 0666);  // the next holder may be another user; the umask would keep them out
-        }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            if (error == EWOULDBLOCK) {
-                attempt.heldBy = ReadHolder(fd);
-            } else {
-                attempt.error = "cannot lock " + path + ": " + std::strerror(error);
-            }
-            close(fd);
-            return attempt;
-        }
-        struct stat now {};
-        if (stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
-            close(fd);  // removed by the holder before us
-            continue;
-        }
-        if (writable) {
-            const std::string name = me + ", process " + std::to_string(getpid()) + "\n";
-            if (ftruncate(fd, 0) == 0) {
-                [[maybe_unused]] const ssize_t n = pwrite(fd, name.data(), name.size(), 0);
-            }
-        }
-        attempt.hold.reset(new ControllerHold(key, path, fd));
-        return attempt;
+    if (dir != nullptr && dir[0] != '\0') {
+        return dir;
     }
-    attempt.error = "cannot keep the lock " + path + ": it is removed again and again";
-    return attempt;
-}
-
-ControllerHold::~ControllerHold()
-{
-    // Removed while still locked, so whoever opened it meanwhile finds it gone once the lock is theirs.
-    unlink(path_.c_str());
-    close(fd_);
+#ifdef _WIN32
+    // Shared by every user of the machine, as /run/lock is on Linux; made on first use.
+    const char* data = std::getenv("ProgramData");
+    return std::string(data != nullptr && data[0] != '\0' ? data : "C:\\ProgramData") + "\\doorphoneconfig";
+#else
+    return "/run/lock";
+#endif
 }

@@ -1,7 +1,7 @@
 // One program at a time changes a controller: a hold taken on the controller, across processes, for the
 // whole of a change (and, for an install, through the controller's restart). It is a lock file named after
-// the controller's USB port (its device path where the port is unknown), locked with flock: the lock goes
-// with the holder's last descriptor, so a holder that crashes leaves no stale hold. The holder writes its
+// the controller's USB port (its device path where the port is unknown), locked with flock on Linux and
+// LockFileEx on Windows: the lock goes with the holder's last handle, so a holder that crashes leaves no stale hold. The holder writes its
 // name into the file for the program it refuses, and removes the file when it lets go.
 #pragma once
 
@@ -28,8 +28,21 @@ public:
     static std::string Directory();
 
 private:
-    ControllerHold(std::string key, std::string path, int fd) : key_(std::move(key)), path_(std::move(path)), fd_(fd) {}
+#ifdef _WIN32
+    using Lock = void*;  // the lock file's HANDLE
+#else
+    using Lock = int;  // the lock file's descriptor
+#endif
+    ControllerHold(std::string key, std::string path, Lock lock) : key_(std::move(key)), path_(std::move(path)), lock_(lock) {}
     std::string key_;
     std::string path_;
-    int fd_;
+    Lock lock_;
 };
+
+// What both platforms' holds share.
+namespace controller_hold {
+// A file name from any key: letters, digits, '-' and '.' kept, everything else '_'.
+std::string FileNameFor(const std::string& key);
+// The holder's name as read from its file, safe to print; "another program" when it wrote none.
+std::string HolderFromFile(std::string text);
+}  // namespace controller_hold

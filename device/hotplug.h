@@ -2,6 +2,8 @@
 // virtual controller implement it. A monitor exists for as long as the registration does.
 #pragma once
 
+#include "portable/wait.h"
+
 #include <string>
 #include <vector>
 
@@ -15,8 +17,9 @@ struct HotplugEvent {
 class HotplugMonitor {
 public:
     virtual ~HotplugMonitor() = default;
-    // A descriptor that becomes readable when events wait; the GUI watches it.
-    virtual int Fd() const = 0;
+    // Ready while events wait (a descriptor on Linux, an event on Windows); the window and the waits of the
+    // command line watch it. kNoWaitHandle when the monitor could not be set up.
+    virtual portable::WaitHandle Waitable() const = 0;
     // Every event that waits, in arrival order; never blocks.
     virtual std::vector<HotplugEvent> ReadEvents() = 0;
 };

@@ -33,7 +33,7 @@ UdevHotplugMonitor::~UdevHotplugMonitor()
     udev_unref(udev_);
 }
 
-int UdevHotplugMonitor::Fd() const
+portable::WaitHandle UdevHotplugMonitor::Waitable() const
 {
     return udev_monitor_get_fd(monitor_);
 }

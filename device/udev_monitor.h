@@ -17,7 +17,7 @@ public:
     UdevHotplugMonitor(const UdevHotplugMonitor&) = delete;
     UdevHotplugMonitor& operator=(const UdevHotplugMonitor&) = delete;
 
-    int Fd() const override;
+    portable::WaitHandle Waitable() const override;
     std::vector<HotplugEvent> ReadEvents() override;
 
 private:

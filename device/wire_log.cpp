@@ -1,23 +1,14 @@
 #include "device/wire_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "portable/file_io.h"
 
 #include <cerrno>
 #include <cstring>
 
 std::unique_ptr<WireLog> WireLog::Open(const std::string& path, std::string& error)
 {
-    // Never blocking: a FIFO nobody reads is refused now rather than hanging the program, here or later.
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno);
-        return nullptr;
-    }
-    std::unique_ptr<std::FILE, FileCloser> file(fdopen(fd, "a"));
+    std::unique_ptr<std::FILE, FileCloser> file(OpenForAppending(path, error));
     if (!file) {
-        error = std::strerror(errno);
-        close(fd);
         return nullptr;
     }
     auto log = std::unique_ptr<WireLog>(new WireLog(std::move(file)));

@@ -3,7 +3,7 @@
 #include "device/carried_firmware.h"
 #include "device/reports.h"
 
-#include <poll.h>
+#include "portable/wait.h"
 
 #include <algorithm>
 
@@ -145,8 +145,8 @@ bool AwaitEvents(HotplugMonitor& monitor, std::chrono::steady_clock::time_point 
         if (left.count() <= 0) {
             return false;
         }
-        pollfd p[2] = {{monitor.Fd(), POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
-        if (poll(p, 2, static_cast<int>(std::min<long long>(left.count(), 1000))) > 0 && (p[0].revents & POLLIN)) {
+        const portable::WaitHandle handles[] = {monitor.Waitable(), stop ? stop->Waitable() : portable::kNoWaitHandle};
+        if (portable::WaitForAny(handles, static_cast<int>(std::min<long long>(left.count(), 1000))) == 0) {
             return true;
         }
     }
@@ -199,14 +199,14 @@ std::string ControllerSession::AwaitArrival(HotplugMonitor& monitor, std::chrono
 
 bool ControllerSession::Pause(std::chrono::milliseconds time, const StopRequest* stop)
 {
-    pollfd p{stop ? stop->Fd() : -1, POLLIN, 0};  // poll skips a negative descriptor: a plain sleep
+    const portable::WaitHandle handles[] = {stop ? stop->Waitable() : portable::kNoWaitHandle};  // none: a plain sleep
     const auto deadline = std::chrono::steady_clock::now() + time;
     while (!(stop && stop->Requested())) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return true;
         }
-        poll(&p, 1, static_cast<int>(left.count()));
+        portable::WaitForAny(handles, static_cast<int>(left.count()));
     }
     return false;
 }

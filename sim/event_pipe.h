@@ -1,8 +1,9 @@
-// A queue of hot-plug events with a descriptor that becomes readable when events wait, so a window can
-// watch it as it watches a udev socket. Push from any thread.
+// A queue of hot-plug events that wakes a waiter when events wait, so a window watches it as it watches the
+// platform's monitor. Push from any thread.
 #pragma once
 
 #include "device/hotplug.h"
+#include "portable/wait.h"
 
 #include <deque>
 #include <mutex>
@@ -12,17 +13,12 @@ namespace sim {
 
 class EventPipe : public HotplugMonitor {
 public:
-    EventPipe();
-    ~EventPipe() override;
-    EventPipe(const EventPipe&) = delete;
-    EventPipe& operator=(const EventPipe&) = delete;
-
-    int Fd() const override { return fds_[0]; }
+    portable::WaitHandle Waitable() const override { return ready_.Handle(); }
     std::vector<HotplugEvent> ReadEvents() override;
     void Push(HotplugEvent event);
 
 private:
-    int fds_[2] = {-1, -1};
+    portable::Wakeup ready_;
     std::mutex mutex_;
     std::deque<HotplugEvent> queue_;
 };

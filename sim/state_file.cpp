@@ -1,13 +1,10 @@
 #include "sim/state_file.h"
 
-#include "device/file_io.h"
+#include "portable/file_io.h"
+#include "portable/file_lock.h"
 #include "settings/catalogue.h"
 #include "settings/entry_rules.h"
 #include "settings/text_encoding.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -145,54 +142,44 @@ std::unique_ptr<StateFile> StateFile::Open(const std::string& path, std::string&
     // In a folder this user may not write, the state file itself carries the lock: the run can read it,
     // and a change it cannot save is reported then.
     const std::string lockPath = FinalPath(path) + ".lock";
-    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0) {
-        const int lockErrno = errno;
-        lockFd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (lockFd < 0) {
-            error = "cannot make its lock " + lockPath + ": " + std::strerror(lockErrno);
-            return nullptr;
+    std::string lockError;
+    std::unique_ptr<portable::FileLock> lock = portable::FileLock::Take(lockPath, true, waiting, lockError);
+    if (!lock && lockError.starts_with("cannot open")) {
+        lock = portable::FileLock::Take(path, false, waiting, error);
+        if (!lock && error.starts_with("cannot open")) {
+            error = "cannot make its lock " + lockPath + lockError.substr(std::string("cannot open").size());
         }
+    } else if (!lock) {
+        error = lockError;
     }
-    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && waiting) {
-        waiting();  // another run holds it: say so before waiting in silence
-    }
-    while (flock(lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error = std::string("cannot lock it: ") + std::strerror(errno);
-            close(lockFd);
-            return nullptr;
-        }
+    if (!lock) {
+        return nullptr;
     }
     Memory memory = FactoryMemory();
-    if (access(path.c_str(), F_OK) == 0 || errno != ENOENT) {
+    if (!Missing(path)) {
         std::optional<std::string> text = ReadWholeFile(path, kLargestState, error);
         std::optional<Memory> parsed = text ? ParseState(*text, error) : std::nullopt;
         if (!parsed) {
-            close(lockFd);
             return nullptr;
         }
         memory = *parsed;
     }
-    return std::unique_ptr<StateFile>(new StateFile(path, lockFd, memory));
+    return std::unique_ptr<StateFile>(new StateFile(path, std::move(lock), memory));
 }
 
-StateFile::StateFile(std::string path, int lockFd, Memory loaded)
-    : path_(std::move(path)), lockFd_(lockFd), loaded_(std::move(loaded))
+StateFile::StateFile(std::string path, std::unique_ptr<portable::FileLock> lock, Memory loaded)
+    : path_(std::move(path)), lock_(std::move(lock)), loaded_(std::move(loaded))
 {
 }
 
-StateFile::~StateFile()
-{
-    close(lockFd_);  // releases the lock
-}
+StateFile::~StateFile() = default;
 
 bool StateFile::Save(const Memory& now, std::string& error)
 {
-    if (now == loaded_ && access(path_.c_str(), F_OK) == 0) {
+    if (now == loaded_ && !Missing(path_)) {
         return true;
     }
-    if (!ReplaceFile(path_, FormatState(now), error)) {
+    if (!ReplaceFileText(path_, FormatState(now), error)) {
         return false;
     }
     loaded_ = now;

@@ -3,6 +3,7 @@
 // change; the file is replaced whole, and only when the memory changed.
 #pragma once
 
+#include "portable/file_lock.h"
 #include "sim/memory.h"
 
 #include <functional>
@@ -34,9 +35,9 @@ public:
     bool Save(const Memory& now, std::string& error);
 
 private:
-    StateFile(std::string path, int lockFd, Memory loaded);
+    StateFile(std::string path, std::unique_ptr<portable::FileLock> lock, Memory loaded);
     std::string path_;
-    int lockFd_;
+    std::unique_ptr<portable::FileLock> lock_;
     Memory loaded_;
 };
 

@@ -315,7 +315,7 @@ int Run(const Options& o)
             g_source_attach(source, context);
             g_source_unref(source);
         };
-        GSource* events = g_unix_fd_source_new(e.monitor->Fd(), G_IO_IN);
+        GSource* events = g_unix_fd_source_new(e.monitor->Waitable(), G_IO_IN);
         g_source_set_callback(events, AsSourceFunc(OnControllerEvents), &e, nullptr);
         attach(events);
         // The holds on controllers of this bench live in it, apart from those of other benches and of real

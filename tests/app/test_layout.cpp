@@ -303,15 +303,10 @@ TEST_F(Layout, TheRegistrationIsReleasedBeforeTheControlsAreDestroyed)
     struct Watching : HotplugMonitor {
         QPointer<QWidget> control;
         bool* controlAliveAtRelease;
-        int fds[2];
-        Watching(bool* flag) : controlAliveAtRelease(flag) { EXPECT_EQ(pipe(fds), 0); }
-        ~Watching() override
-        {
-            *controlAliveAtRelease = !control.isNull();
-            close(fds[0]);
-            close(fds[1]);
-        }
-        int Fd() const override { return fds[0]; }
+        portable::Wakeup ready;
+        Watching(bool* flag) : controlAliveAtRelease(flag) {}
+        ~Watching() override { *controlAliveAtRelease = !control.isNull(); }
+        portable::WaitHandle Waitable() const override { return ready.Handle(); }
         std::vector<HotplugEvent> ReadEvents() override { return {}; }
     };
     bool aliveAtRelease = false;

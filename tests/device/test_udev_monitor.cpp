@@ -13,8 +13,8 @@ TEST(UdevMonitor, ReadingWithNothingWaitingReturnsAtOnce)
     if (!monitor) {
         GTEST_SKIP() << "no netlink socket for udev events here";
     }
-    ASSERT_GE(monitor->Fd(), 0);
-    EXPECT_TRUE(fcntl(monitor->Fd(), F_GETFL) & O_NONBLOCK);
+    ASSERT_GE(monitor->Waitable(), 0);
+    EXPECT_TRUE(fcntl(monitor->Waitable(), F_GETFL) & O_NONBLOCK);
     EXPECT_TRUE(monitor->ReadEvents().empty());
 }
 

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <poll.h>
+#include "portable/wait.h"
 
 #include <thread>
 
@@ -43,8 +43,8 @@ struct Download : ::testing::Test {
     {
         std::vector<HotplugEvent> events;
         for (int i = 0; i < 200 && events.size() < count; ++i) {
-            pollfd p{monitor.Fd(), POLLIN, 0};
-            poll(&p, 1, 10);
+            const portable::WaitHandle handles[] = {monitor.Waitable()};
+            portable::WaitForAny(handles, 10);
             for (auto& e : monitor.ReadEvents()) {
                 events.push_back(e);
             }

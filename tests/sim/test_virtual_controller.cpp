@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <poll.h>
+#include "portable/wait.h"
 
 #include <chrono>
 #include <thread>
@@ -236,14 +236,14 @@ TEST_F(Sim, MonitorsHearPlugAndPullOut)
     controller.FirstUnit().Unplug();
     controller.FirstUnit().Unplug();  // already out: no second event
     controller.FirstUnit().Plug();
-    pollfd p{monitor->Fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 0), 1);
+    const portable::WaitHandle handles[] = {monitor->Waitable()};
+    ASSERT_EQ(portable::WaitForAny(handles, 0), 0);
     auto events = monitor->ReadEvents();
     ASSERT_THAT(events, SizeIs(2));
     EXPECT_EQ(events[0].action, HotplugAction::Remove);
     EXPECT_EQ(events[1].action, HotplugAction::Add);
     EXPECT_EQ(events[1].devicePath, controller.FirstUnit().Path());
-    EXPECT_EQ(poll(&p, 1, 0), 0);
+    EXPECT_EQ(portable::WaitForAny(handles, 0), -1);
     EXPECT_THAT(monitor->ReadEvents(), IsEmpty());
 }
 

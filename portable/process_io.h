@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 
 // Opens the null device on each of standard input, output and error that is closed, so that nothing the
@@ -13,6 +14,23 @@ void OpenNullOnClosedStandardDescriptors();
 // A write to a pipe whose reader has gone fails with an error the program reports, instead of ending the
 // process at once (on Windows it always does).
 void IgnoreBrokenPipe();
+
+// The width of the terminal on `fd` in columns, or 0 when it is no terminal.
+int TerminalWidth(int fd);
+
+// While it exists, Ctrl+C and the other requests to end the process (SIGINT, SIGTERM and SIGHUP on Linux;
+// Ctrl+C, Ctrl+Break and the console closing on Windows) call `onStop` instead. It must be async-signal-safe.
+// The handling from before comes back when it goes. One at a time.
+class StopSignals {
+public:
+    explicit StopSignals(void (*onStop)());
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+};
+
+// "2026-12-10T01:44:36+0100": the local time of `when` with its offset from UTC.
+std::string LocalTimeStamp(std::time_t when);
 
 // Writes all of `size` bytes to the descriptor, going on after an interrupted call; false, with the system's
 // text, when it could not.

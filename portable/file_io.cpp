@@ -1,4 +1,4 @@
-#include "device/file_io.h"
+#include "portable/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,6 +74,61 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t li
     return text;
 }
 
+std::FILE* OpenForAppending(const std::string& path, std::string& error)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "a");
+    if (!file) {
+        error = std::strerror(errno);
+        close(fd);
+    }
+    return file;
+}
+
+std::unique_ptr<AppendOnlyFile> AppendOnlyFile::Open(const std::string& path, std::string& error)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        error = "not a regular file";
+        return nullptr;
+    }
+    return std::unique_ptr<AppendOnlyFile>(new AppendOnlyFile(fd));
+}
+
+AppendOnlyFile::~AppendOnlyFile()
+{
+    close(native_);
+}
+
+bool AppendOnlyFile::Append(const std::string& record, std::string& error)
+{
+    const ssize_t n = write(native_, record.data(), record.size());
+    if (n != static_cast<ssize_t>(record.size())) {
+        error = n < 0 ? std::strerror(errno) : "the line was cut short";
+        return false;
+    }
+    if (fdatasync(native_) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool Missing(const std::string& path)
+{
+    return access(path.c_str(), F_OK) != 0 && errno == ENOENT;
+}
+
 std::string FinalPath(const std::string& path)
 {
     std::string current = path;
@@ -113,7 +168,7 @@ std::string NotARegularFile(const std::string& path)
     return "not a regular file";
 }
 
-bool ReplaceFile(const std::string& path, const std::string& text, std::string& error)
+bool ReplaceFileText(const std::string& path, const std::string& text, std::string& error)
 {
     if (std::string why = NotARegularFile(path); !why.empty()) {
         error = why;

@@ -1,0 +1,38 @@
+# What the Windows build takes from Debian's packages, since none of them is built for MinGW there:
+# CLI11 and nlohmann-json are headers only, GoogleTest comes as source (package googletest).
+# The headers are seen through a folder of their own: adding /usr/include itself would put the Linux C
+# library's headers in front of MinGW's.
+set(DPC_HOST_HEADERS ${PROJECT_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${DPC_HOST_HEADERS})
+foreach(dir CLI nlohmann)
+  if(NOT EXISTS /usr/include/${dir})
+    message(FATAL_ERROR "/usr/include/${dir} is missing: run make deps (packages libcli11-dev, nlohmann-json3-dev)")
+  endif()
+  file(CREATE_LINK /usr/include/${dir} ${DPC_HOST_HEADERS}/${dir} SYMBOLIC)
+endforeach()
+add_library(dpc_cli11 INTERFACE)
+target_include_directories(dpc_cli11 SYSTEM INTERFACE ${DPC_HOST_HEADERS})
+add_library(CLI11::CLI11 ALIAS dpc_cli11)
+add_library(dpc_json INTERFACE)
+target_include_directories(dpc_json SYSTEM INTERFACE ${DPC_HOST_HEADERS})
+add_library(nlohmann_json::nlohmann_json ALIAS dpc_json)
+set(CLI11_FOUND TRUE)
+set(nlohmann_json_FOUND TRUE)
+
+# Windows 7's API level and above; no min/max macros from windows.h.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
+# The programs run alone: no MinGW runtime DLLs (libstdc++, libgcc, winpthread) beside them.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+if(BUILD_TESTING)
+  if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)
+    message(FATAL_ERROR "/usr/src/googletest is missing: run make deps (package googletest)")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+  add_library(GTest::gmock ALIAS gmock)
+  add_library(GTest::gmock_main ALIAS gmock_main)
+endif()

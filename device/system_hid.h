@@ -1,0 +1,12 @@
+// The operating system's own HID layer and plug notifications: hidapi and udev on Linux, the HID and
+// device-notification calls on Windows. Everything above chooses between these and the virtual controller only.
+#pragma once
+
+#include "device/hid_platform.h"
+#include "device/hotplug.h"
+
+#include <memory>
+
+std::unique_ptr<HidPlatform> CreateSystemHidPlatform();
+// Null when no notifications can be had.
+std::unique_ptr<HotplugMonitor> CreateSystemHotplugMonitor();

@@ -1,0 +1,32 @@
+// An exclusive lock between processes on a whole file: flock on Linux, LockFileEx on Windows. The system lets
+// go of it when the object goes or the process ends, however it ends.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace portable {
+
+class FileLock {
+public:
+    // Opens the file at `path` (made when `create` and missing) and locks it, waiting while another process
+    // holds it; `waiting` is called once before such a wait. Null, with the reason in `error`, when the file
+    // cannot be opened ("cannot open: ...") or locked ("cannot lock it: ...").
+    static std::unique_ptr<FileLock> Take(const std::string& path, bool create, const std::function<void()>& waiting,
+                                          std::string& error);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+#ifdef _WIN32
+    using Native = void*;
+#else
+    using Native = int;
+#endif
+    explicit FileLock(Native native) : native_(native) {}
+    Native native_;
+};
+
+}  // namespace portable

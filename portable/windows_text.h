@@ -1,0 +1,14 @@
+// Windows speaks UTF-16; the rest of the program speaks UTF-8. Windows only.
+#pragma once
+
+#include <string>
+
+namespace portable {
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& utf16);
+std::string Narrow(const wchar_t* utf16);
+// The system's text for an error code (GetLastError), in UTF-8, without a closing full stop or line break.
+std::string SystemErrorText(unsigned long code);
+
+}  // namespace portable
