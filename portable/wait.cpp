@@ -73,8 +73,22 @@ int WaitForAny(std::span<const WaitHandle> handles, int timeoutMs)
 // A thread reads ahead, since neither a pipe nor a console can be waited on for "readable". It stays blocked in
 // ReadFile at exit when the input never ends; it is detached, and the process's end takes it.
 struct InputPump::State {
-    explicit State(int fd) : input(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) {}
-    HANDLE input;
+    // A handle of the thread's own: the descriptor may be closed while it reads.
+    explicit State(int fd)
+    {
+        const HANDLE given = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+        if (given == INVALID_HANDLE_VALUE ||
+            !DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &input, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            input = INVALID_HANDLE_VALUE;
+        }
+    }
+    ~State()
+    {
+        if (input != INVALID_HANDLE_VALUE) {
+            CloseHandle(input);
+        }
+    }
+    HANDLE input = INVALID_HANDLE_VALUE;
     Wakeup ready;
     std::mutex mutex;
     std::string pending;

@@ -129,7 +129,8 @@ int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uin
             due = pacer;
         }
     }
-    if (due != std::chrono::steady_clock::time_point{}) {
+    // Some thread libraries (MinGW's) wake a little before the time asked for.
+    while (due != std::chrono::steady_clock::time_point{} && std::chrono::steady_clock::now() < due) {
         std::this_thread::sleep_until(due);
     }
 

@@ -4,6 +4,7 @@
 
 #include "cli/doorphonectl.h"
 #include "sim/virtual_controller.h"
+#include "tests/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +31,7 @@ struct Cli : ::testing::Test {
         hooks.settle = std::chrono::milliseconds(0);
         hooks.leaveTimeout = hooks.returnTimeout = std::chrono::seconds(10);
         controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
-        char name[] = "/tmp/doorphonectlXXXXXX";
-        dir = mkdtemp(name);
+        dir = MakeScratchDir("doorphonectl");
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 

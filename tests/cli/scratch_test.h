@@ -1,10 +1,10 @@
-// A test with a directory of its own under /tmp, open to every user (for the unprivileged cases) and
+// A test with a directory of its own in the temporary folder, open to every user (for the unprivileged cases) and
 // removed with all it holds afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
+#include "tests/scratch_dir.h"
 
 #include <filesystem>
 #include <string>
@@ -15,9 +15,7 @@ protected:
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/dpc-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = MakeScratchDir("dpc-test-");
         std::filesystem::permissions(dir, std::filesystem::perms::all);
     }
     void TearDown() override { std::filesystem::remove_all(dir); }

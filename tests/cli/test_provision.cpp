@@ -7,13 +7,14 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
-#include <unistd.h>
+#include "tests/std_regex.h"
+#include "tests/test_pipe.h"
 
 #include <thread>
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
+
 using ::testing::StartsWith;
 
 namespace {
@@ -85,7 +86,7 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
     ASSERT_EQ(record.size(), 3u);
     const std::vector<std::string> results = Lines(out);
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_THAT(record[i], MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{4} "
+        EXPECT_THAT(record[i], MatchesStdRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{4} "
                                             "provision .*profile.json .*"));
         EXPECT_THAT(record[i], testing::EndsWith(results[i]));
     }
@@ -225,7 +226,7 @@ TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
     stopper.join();
     const std::vector<std::string> lines = Lines(out);
     ASSERT_EQ(lines.size(), 2u) << out;
-    EXPECT_THAT(lines[0], MatchesRegex("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 1 setting written, INTERRUPTED: "
+    EXPECT_THAT(lines[0], MatchesStdRegex("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 1 setting written, INTERRUPTED: "
                                        "stopped before [a-z.-]+; already written: [a-z.-]+ = \"[^\"]+\"; not "
                                        "written: [a-z.-]+, [a-z.-]+"));
     EXPECT_EQ(lines[1], "Provisioned 1 controller: 0 OK, 0 failed, 1 interrupted.");
@@ -256,7 +257,7 @@ TEST_F(Provision, FlashKeepsARecordToo)
 {
     ASSERT_EQ(Run({"flash", "--yes", "--log", Path("record.log")}), 0) << err;
     EXPECT_THAT(ReadText("record.log"),
-                MatchesRegex("[-0-9T:+]+ flash 2.01.0 virtual:7410/0: firmware 1.05.2 -> 2.01.0, 0 settings "
+                MatchesStdRegex("[-0-9T:+]+ flash 2.01.0 virtual:7410/0: firmware 1.05.2 -> 2.01.0, 0 settings "
                              "written, OK\n"));
     controller.FirstUnit().PullOutAfterNthTransfer(500);
     EXPECT_EQ(Run({"flash", "--yes", "--log", Path("record.log")}), 1);
@@ -274,8 +275,8 @@ TEST_F(Provision, TheStateFileKeepsTheFirstUnitWhateverCameAfterIt)
     auto runOnState = [&](std::vector<std::string> args, const std::string& input) {
         args.insert(args.begin(), {"doorphonectl", state});
         int fds[2];
-        EXPECT_EQ(pipe(fds), 0);
-        EXPECT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        EXPECT_EQ(MakePipe(fds), 0);
+        EXPECT_EQ(write(fds[1], input.data(), static_cast<unsigned>(input.size())), static_cast<int>(input.size()));
         close(fds[1]);
         std::istringstream in;
         std::ostringstream o, e;

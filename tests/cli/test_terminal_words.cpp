@@ -4,6 +4,8 @@
 #include "tests/cli/cli_fixture.h"
 #include "cli/run.h"
 #include "cli/terminal_text.h"
+#include "tests/scoped_env.h"
+#include "tests/std_regex.h"
 #include "session/stop_request.h"
 #include "sim/virtual_controller.h"
 
@@ -15,7 +17,7 @@
 #include <sstream>
 
 using ::testing::AllOf;
-using ::testing::ContainsRegex;
+
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
@@ -33,26 +35,10 @@ std::vector<std::string> LinesOf(const std::string& text)
 }
 
 // COLUMNS set for one test, and put back as it was.
-class Columns {
+// COLUMNS as the user's shell would set it.
+class Columns : public ScopedEnv {
 public:
-    explicit Columns(const char* value)
-    {
-        if (const char* now = std::getenv("COLUMNS")) {
-            before_ = now;
-        }
-        setenv("COLUMNS", value, 1);
-    }
-    ~Columns()
-    {
-        if (before_) {
-            setenv("COLUMNS", before_->c_str(), 1);
-        } else {
-            unsetenv("COLUMNS");
-        }
-    }
-
-private:
-    std::optional<std::string> before_;
+    explicit Columns(const char* value) : ScopedEnv("COLUMNS", value) {}
 };
 
 std::size_t Longest(const std::string& text)
@@ -136,7 +122,7 @@ TEST_F(Cli, HelpAndKeysFitTheTerminalsWidth)
     const Columns columns("50");
     ASSERT_EQ(Run({"--help"}), 0);
     EXPECT_THAT(out, HasSubstr("restore-defaults"));
-    EXPECT_THAT(out, ContainsRegex("--simulate +use the built-in"));
+    EXPECT_THAT(out, ContainsStdRegex("--simulate +use the built-in"));
     EXPECT_THAT(out, HasSubstr("\n                              virtual controller;\n"));
 }
 
@@ -147,8 +133,8 @@ TEST_F(Cli, KeysStandInAlignedColumnsWithTheValuesUnderTheirOwn)
         ASSERT_EQ(Run({"keys"}), 0);
         const std::vector<std::string> lines = LinesOf(out);
         ASSERT_EQ(lines.size(), 39u);  // one line a key where there is room
-        EXPECT_THAT(out, ContainsRegex("\ndial.outgoing-call-mode +Dial +choice +0=No Outgoing Calls; 1=Hotline Dial;"));
-        EXPECT_THAT(out, ContainsRegex("\ndoor.open-code +Door Control +text +telephone-pad characters \\(0-9, #, \\*\\), "
+        EXPECT_THAT(out, ContainsStdRegex("\ndial.outgoing-call-mode +Dial +choice +0=No Outgoing Calls; 1=Hotline Dial;"));
+        EXPECT_THAT(out, ContainsStdRegex("\ndoor.open-code +Door Control +text +telephone-pad characters \\(0-9, #, \\*\\), "
                                        "at most 4\n"));
         const std::size_t valuesAt = lines[0].find("read-only");
         for (const std::string& line : lines) {
@@ -176,7 +162,7 @@ TEST_F(Cli, KeysStandInAlignedColumnsWithTheValuesUnderTheirOwn)
         for (const std::string& line : LinesOf(out)) {
             if (line.front() != ' ') {
                 ++keys;
-                EXPECT_THAT(line, ContainsRegex("^[a-z]+\\.[a-z-]+(  [A-Z][A-Za-z /]+, (choice|text|status))?$"));
+                EXPECT_THAT(line, ContainsStdRegex("^[a-z]+\\.[a-z-]+(  [A-Z][A-Za-z /]+, (choice|text|status))?$"));
             }
         }
         EXPECT_EQ(keys, 39u);

@@ -22,8 +22,6 @@ struct Stream : ::testing::Test {
     std::string imageText;
     bool imageMissing = false;
     std::FILE* trace = nullptr;
-    char* traceBuffer = nullptr;
-    std::size_t traceSize = 0;
     std::unique_ptr<FirmwareStream> stream;
 
     void SetUp() override
@@ -40,7 +38,7 @@ struct Stream : ::testing::Test {
             };
         };
         ASSERT_TRUE(link.FindDevice());
-        trace = open_memstream(&traceBuffer, &traceSize);
+        trace = std::tmpfile();  // removed when closed
         stream = std::make_unique<FirmwareStream>(
             link, [this](const std::string& text) { errorBoxes.push_back(text); }, trace,
             [this]() -> std::optional<std::span<const uint8_t>> {
@@ -53,13 +51,18 @@ struct Stream : ::testing::Test {
     void TearDown() override
     {
         std::fclose(trace);
-        std::free(traceBuffer);
     }
 
     std::string Trace()
     {
         std::fflush(trace);
-        return std::string(traceBuffer, traceSize);
+        std::string text;
+        std::rewind(trace);
+        for (int c; (c = std::fgetc(trace)) != EOF;) {
+            text.push_back(static_cast<char>(c));
+        }
+        std::fseek(trace, 0, SEEK_END);  // the stream goes on writing at its end
+        return text;
     }
 
     bool Run(const std::string& image)

@@ -2,14 +2,15 @@
 #include "device/device_link.h"
 #include "device/wire_log.h"
 #include "tests/device/fake_platform.h"
+#include "tests/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -23,10 +24,8 @@ std::string ReadFile(const std::string& path)
 
 TEST(WireLog, OneLinePerTransferInTheDocumentedFormat)
 {
-    char path[] = "/tmp/wirelogXXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const std::filesystem::path dir = MakeScratchDir("wirelog");
+    const std::string path = (dir / "wire.log").string();
 
     FakePlatform platform;
     platform.interfaces = {{"/dev/hidraw0", 0x2E5A, 0x7410}};
@@ -60,7 +59,9 @@ TEST(WireLog, OneLinePerTransferInTheDocumentedFormat)
     const std::string expectedGet = "GET 01 f1 f2 f3 f4 f5 f6 f7 ok\n";
     const std::string expectedFail = "SET 02 41 00 00 00 00 ab fail\n";
     EXPECT_EQ(ReadFile(path), expectedSet + expectedGet + expectedFail);
-    std::remove(path);
+    link.SetWireLog(nullptr);
+    log.reset();  // closed first: Windows removes no open file
+    std::filesystem::remove_all(dir);
 }
 
 TEST(WireLog, TransfersWithoutADeviceAreLoggedAsFailed)

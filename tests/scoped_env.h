@@ -1,0 +1,37 @@
+// An environment variable set for as long as the object lives, and put back as it was afterwards.
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+class ScopedEnv {
+public:
+    // A null value unsets it.
+    ScopedEnv(std::string name, const char* value) : name_(std::move(name))
+    {
+        if (const char* now = std::getenv(name_.c_str())) {
+            before_ = now;
+        }
+        Set(value);
+    }
+    ~ScopedEnv() { Set(before_ ? before_->c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void Set(const char* value)
+    {
+#ifdef _WIN32
+        _putenv_s(name_.c_str(), value ? value : "");  // an empty value removes it there
+#else
+        if (value) {
+            setenv(name_.c_str(), value, 1);
+        } else {
+            unsetenv(name_.c_str());
+        }
+#endif
+    }
+    std::string name_;
+    std::optional<std::string> before_;
+};
