@@ -70,8 +70,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     const std::string restoreAdvice = "once it is back, run: doorphonectl restore-defaults";
 
     std::string chunkError;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(std::fopen("/dev/null", "w"), &std::fclose);
-    FirmwareStream stream(run.Link(), [&chunkError](const std::string& text) { chunkError = text; }, trace.get());
+    FirmwareStream stream(run.Link(), [&chunkError](const std::string& text) { chunkError = text; }, nullptr);
     ControllerSession& session = run.Session();
     if (stop && stop->Requested()) {
         return stopped("stopped before programming; nothing was sent, and the controller keeps its firmware");

@@ -2,17 +2,16 @@
 #include "cli/doorphonectl.h"
 #include "portable/process_io.h"
 
-#include <unistd.h>
-
 #include <iostream>
 
 int main(int argc, char** argv)
 {
     OpenNullOnClosedStandardDescriptors();  // before anything opens a file that could take their numbers
     IgnoreBrokenPipe();                     // a closed pipe is an error to report, never the end mid-transfer
-    CheckedOutput outSink(STDOUT_FILENO);
+    const Utf8Console console;
+    constexpr int kIn = 0, kOut = 1, kErr = 2;
+    CheckedOutput outSink(kOut);
     std::ostream out(&outSink);
-    CliIo io{std::cin, out, std::cerr, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, STDIN_FILENO, &outSink,
-             isatty(STDOUT_FILENO) == 1, STDOUT_FILENO, STDERR_FILENO};
-    return DoorphonectlMain(std::vector<std::string>(argv, argv + argc), io);
+    CliIo io{std::cin, out, std::cerr, IsTerminal(kIn), IsTerminal(kErr), kIn, &outSink, IsTerminal(kOut), kOut, kErr};
+    return DoorphonectlMain(ProgramArguments(argc, argv), io);
 }

@@ -63,7 +63,7 @@ bool FirmwareStream::StreamFirmwareImage(const ProgressHook& progress)
             progress(consumed, size);
         }
         if (len >= LineBufferSize) {
-            std::fputs("unexpected error: line is longer than maximum\n", trace_);
+            Trace("unexpected error: line is longer than maximum\n");
             ok = false;
             break;
         }
@@ -72,14 +72,23 @@ bool FirmwareStream::StreamFirmwareImage(const ProgressHook& progress)
             line[len++] = '.';
             consumed += 2;  // the byte after the CR, the LF of the pair, is skipped unseen
             ok = SendWholeLine(line.data(), len);
-            std::fputs(ok ? "#" : "programming failed: SendWholeLine can't send\n", trace_);
+            Trace(ok ? "#" : "programming failed: SendWholeLine can't send\n");
             len = 0;
         } else {
             line[len++] = c;
             ++consumed;
         }
     }
-    std::fputs("\n", trace_);
-    std::fflush(trace_);
+    Trace("\n");
+    if (trace_) {
+        std::fflush(trace_);
+    }
     return ok;
+}
+
+void FirmwareStream::Trace(const char* text)
+{
+    if (trace_) {
+        std::fputs(text, trace_);
+    }
 }

@@ -44,7 +44,8 @@ public:
 private:
     DeviceLink& link_;
     ErrorHook onChunkError_;
-    std::FILE* trace_;
+    std::FILE* trace_;  // none: no trace
+    void Trace(const char* text);
     ImageSource image_;
     std::atomic<bool> stop_{false};
 };

@@ -8,7 +8,11 @@
 #include <iterator>
 
 #ifdef _WIN32
+#include "portable/windows_text.h"
+
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -85,7 +89,7 @@ int TerminalWidth(int fd)
     return info.srWindow.Right - info.srWindow.Left + 1;
 #else
     winsize size{};
-    if (fd >= 0 && isatty(fd) == 1 && ioctl(fd, TIOCGWINSZ, &size) == 0) {
+    if (fd >= 0 && IsTerminal(fd) && ioctl(fd, TIOCGWINSZ, &size) == 0) {
         return size.ws_col;
     }
     return 0;
@@ -188,3 +192,52 @@ std::string LocalTimeStamp(std::time_t when)
     std::snprintf(offset, sizeof offset, "%c%02d%02d", minutes < 0 ? '-' : '+', magnitude / 60 % 100, magnitude % 60);
     return std::string(text) + offset;
 }
+
+bool IsTerminal(int fd)
+{
+#ifdef _WIN32
+    DWORD mode = 0;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
+#else
+    return isatty(fd) == 1;
+#endif
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        std::vector<std::string> args;
+        for (int i = 0; i < count; ++i) {
+            args.push_back(portable::Narrow(wide[i]));
+        }
+        LocalFree(wide);
+        return args;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+#ifdef _WIN32
+Utf8Console::Utf8Console() : input_(GetConsoleCP()), output_(GetConsoleOutputCP())
+{
+    SetConsoleCP(CP_UTF8);
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+Utf8Console::~Utf8Console()
+{
+    if (input_ != 0) {
+        SetConsoleCP(input_);
+    }
+    if (output_ != 0) {
+        SetConsoleOutputCP(output_);
+    }
+}
+#else
+Utf8Console::Utf8Console() = default;
+Utf8Console::~Utf8Console() = default;
+#endif

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Opens the null device on each of standard input, output and error that is closed, so that nothing the
 // program opens later (a window system's connection, a log) takes its number and gets bytes meant for
@@ -35,3 +36,24 @@ std::string LocalTimeStamp(std::time_t when);
 // Writes all of `size` bytes to the descriptor, going on after an interrupted call; false, with the system's
 // text, when it could not.
 bool WriteToDescriptor(int fd, const char* data, std::size_t size, std::string& error);
+
+// Whether `fd` is a terminal the user types at and reads (a console on Windows, where the C runtime's isatty
+// also says yes for NUL).
+bool IsTerminal(int fd);
+
+// The program's arguments as UTF-8: on Windows from the wide command line, since argv is in the ANSI code page.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// While it lives, a Windows console shows and takes UTF-8, as the program writes it; the code pages from before
+// come back when it goes. Nothing on Linux.
+class Utf8Console {
+public:
+    Utf8Console();
+    ~Utf8Console();
+    Utf8Console(const Utf8Console&) = delete;
+    Utf8Console& operator=(const Utf8Console&) = delete;
+
+private:
+    unsigned input_ = 0;
+    unsigned output_ = 0;
+};
