@@ -321,6 +321,9 @@ int Hotplug()
     Check(WaitForSingleObject(monitor->Waitable(), 0) == WAIT_TIMEOUT, "once read, the handle is no longer ready");
     Check(SameDevicePath(removed, before->path), "the removed path is the listed one: " + removed);
     Check(!FindController(platform), "the controller is no longer listed");
+    Check(platform.Open(before->path) == nullptr, "its path no longer opens");
+    std::printf("  opening the removed path: %s\n", SystemErrorText(GetLastError()).c_str());
+    Check(platform.DeniedPaths().empty(), "a path that left is not taken for one refused");
     if (device) {
         std::vector<uint8_t> status(report::kStatusLength, 0);
         status[0] = report::kStatusId;
