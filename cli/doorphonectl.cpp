@@ -4,6 +4,7 @@
 #include "cli/checked_output.h"
 #include "cli/run.h"
 #include "cli/terminal_text.h"
+#include "device/device_path.h"
 #include "resources/strings.h"
 
 #include <CLI/CLI.hpp>
@@ -227,7 +228,7 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     if (command->reach != Reach::None && !run.Open(simulate, state, wireLog)) {
         return kExitUsage;
     }
-    run.UseDevice(device);
+    run.UseDevice(CanonicalDevicePath(device));  // as the platform spells it
     if (command->reach == Reach::Changes || command->reach == Reach::Bench) {
         run.ChangeAs("doorphonectl " + name);
     }

@@ -27,7 +27,7 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 if(BUILD_TESTING)
   # ctest runs each program under Wine, in a Wine prefix of the build's own.
   if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run ${PROJECT_BINARY_DIR}/wine)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-env ${PROJECT_BINARY_DIR} wine)
   endif()
   if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)
     message(FATAL_ERROR "/usr/src/googletest is missing: run make deps (package googletest)")

@@ -1,24 +1,19 @@
-// Whether two device paths name the same interface. Windows spells one path in different letter cases
-// (SetupAPI lists "\\?\hid#vid_2e5a...", a device notification says "\\?\HID#VID_2E5A..."), so there the
-// comparison ignores the case of ASCII letters; Linux paths are compared exactly.
+// The one spelling of a device path that the rest of the program compares, keeps in sets and shows. Windows
+// spells one interface in different letter cases (SetupAPI lists "\\?\hid#vid_2e5a...", a device notification
+// says "\\?\HID#VID_2E5A...") and treats them alike, so its backend hands out every path in lower case, and a
+// path the user types is put the same way; Linux paths stay exactly as they are.
 #pragma once
 
 #include <string>
 
-inline bool SameDevicePath(const std::string& a, const std::string& b)
+inline std::string CanonicalDevicePath(std::string path)
 {
 #ifdef _WIN32
-    if (a.size() != b.size()) {
-        return false;
-    }
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (std::string::size_type i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
+    for (char& c : path) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
         }
     }
-    return true;
-#else
-    return a == b;
 #endif
+    return path;
 }

@@ -1,6 +1,7 @@
 #include "device/windows_hid_platform.h"
+#include "device/device_path.h"
 
-#include "device/windows_text.h"
+#include "portable/windows_text.h"
 
 #include <windows.h>
 #include <cfgmgr32.h>
@@ -71,7 +72,7 @@ public:
     int GetFeature(uint8_t* data, std::size_t length, std::string& error) override
     {
         if (length == 0) {
-            error = SystemErrorText(ERROR_INVALID_PARAMETER);
+            error = portable::SystemErrorText(ERROR_INVALID_PARAMETER);
             return -1;
         }
         std::vector<uint8_t> buffer(length, 0);
@@ -85,7 +86,7 @@ public:
             code = ok ? 0 : GetLastError();
         }
         if (!ok) {
-            error = SystemErrorText(code);
+            error = portable::SystemErrorText(code);
             return -1;
         }
         // Windows tells no length: a report shorter than asked leaves zeros where a Linux read would stop.
@@ -98,13 +99,13 @@ public:
     int SetFeature(const uint8_t* data, std::size_t length, std::string& error) override
     {
         if (length == 0) {
-            error = SystemErrorText(ERROR_INVALID_PARAMETER);
+            error = portable::SystemErrorText(ERROR_INVALID_PARAMETER);
             return -1;
         }
         std::vector<uint8_t> buffer(std::max(length, featureLength_), 0);
         std::memcpy(buffer.data(), data, length);
         if (!HidD_SetFeature(handle_.get(), buffer.data(), static_cast<ULONG>(buffer.size()))) {
-            error = SystemErrorText(GetLastError());
+            error = portable::SystemErrorText(GetLastError());
             return -1;
         }
         return static_cast<int>(length);
@@ -153,7 +154,7 @@ std::string LocationOf(HDEVINFO list, SP_DEVINFO_DATA& hidNode)
             id = DeviceIdOf(grandparent);
         }
         if (!id.empty()) {
-            return Utf8FromWide(id.c_str());
+            return portable::Narrow(id.c_str());
         }
     }
     DWORD size = 0;
@@ -172,7 +173,7 @@ std::string LocationOf(HDEVINFO list, SP_DEVINFO_DATA& hidNode)
     if (mi != std::wstring::npos && mi + 6 <= id.size()) {
         id.erase(mi, 6);
     }
-    return Utf8FromWide(id.c_str());
+    return portable::Narrow(id.c_str());
 }
 
 // The USB interface number a HID path carries ("...&mi_01#..."), or -1.
@@ -234,7 +235,7 @@ std::vector<HidDeviceInfo> WindowsHidPlatform::Enumerate(uint16_t vendorId)
             continue;
         }
         const std::wstring widePath = detail->DevicePath;
-        std::string path = Utf8FromWide(widePath.c_str());
+        std::string path = CanonicalDevicePath(portable::Narrow(widePath.c_str()));
         if (path.empty() || !seen.insert(path).second) {
             continue;
         }
@@ -264,7 +265,7 @@ std::vector<HidDeviceInfo> WindowsHidPlatform::Enumerate(uint16_t vendorId)
 
 std::unique_ptr<HidDevice> WindowsHidPlatform::Open(const std::string& path)
 {
-    UniqueHandle handle = OpenPath(WideFromUtf8(path), GENERIC_READ | GENERIC_WRITE);
+    UniqueHandle handle = OpenPath(portable::Widen(path), GENERIC_READ | GENERIC_WRITE);
     if (!handle) {
         if (GetLastError() == ERROR_ACCESS_DENIED) {
             std::lock_guard lock(mutex_);

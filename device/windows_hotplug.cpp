@@ -1,6 +1,7 @@
 #include "device/windows_hotplug.h"
+#include "device/device_path.h"
 
-#include "device/windows_text.h"
+#include "portable/windows_text.h"
 
 #include <windows.h>
 #include <dbt.h>
@@ -106,7 +107,7 @@ LRESULT CALLBACK HotplugWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam
             const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
             HotplugEvent event;
             event.action = wParam == DBT_DEVICEARRIVAL ? HotplugAction::Add : HotplugAction::Remove;
-            event.devicePath = Utf8FromWide(record->dbcc_name);
+            event.devicePath = CanonicalDevicePath(portable::Narrow(record->dbcc_name));
             self->Deliver(std::move(event));
         }
         return TRUE;

@@ -13,6 +13,10 @@ if [ $# -lt 2 ]; then
 fi
 probe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 emulator=$2
+if [ ! -x "$emulator" ]; then
+    echo "no emulate-controller at $emulator (a Linux build of this tree): nothing to run on"
+    exit 77
+fi
 build=${3:-$(dirname "$probe")}
 here=$(cd "$(dirname "$0")" && pwd)
 run="$here/../../scripts/run-on-emulated-controller-under-wine"

@@ -12,7 +12,7 @@
 #include "device/reports.h"
 #include "device/windows_hid_platform.h"
 #include "device/windows_hotplug.h"
-#include "device/windows_text.h"
+#include "portable/windows_text.h"
 
 #include <windows.h>
 extern "C" {
@@ -209,10 +209,10 @@ int Lengths()
         std::printf("no controller\n");
         return 1;
     }
-    HANDLE h = CreateFileW(WideFromUtf8(info->path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE h = CreateFileW(portable::Widen(info->path).c_str(), GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        std::printf("cannot open: %s\n", SystemErrorText(GetLastError()).c_str());
+        std::printf("cannot open: %s\n", portable::SystemErrorText(GetLastError()).c_str());
         return 1;
     }
     PHIDP_PREPARSED_DATA data = nullptr;
@@ -241,7 +241,7 @@ int Lengths()
         }
         const BOOL ok = t.set ? HidD_SetFeature(h, buffer.data(), t.length) : HidD_GetFeature(h, buffer.data(), t.length);
         std::printf("%s ID %u, %2lu bytes: %s\n", t.set ? "set" : "get", t.id, t.length,
-                    ok ? "accepted" : SystemErrorText(GetLastError()).c_str());
+                    ok ? "accepted" : portable::SystemErrorText(GetLastError()).c_str());
     }
     CloseHandle(h);
     return 0;
@@ -258,7 +258,7 @@ bool Control(const char* line)
     for (char& c : path) {
         c = c == '/' ? '\\' : c;
     }
-    HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileW(portable::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return false;
@@ -291,7 +291,7 @@ std::string Await(WindowsHotplugMonitor& monitor, HotplugAction action, const st
             if (event.action == action) {
                 return event.devicePath;
             }
-            if (SameDevicePath(event.devicePath, path)) {
+            if (event.devicePath == path) {
                 Check(false, "the controller's path came with the other action");
                 return {};
             }
@@ -319,10 +319,10 @@ int Hotplug()
     Check(Control("unplug"), "unplug sent");
     const std::string removed = Await(*monitor, HotplugAction::Remove, before->path);
     Check(WaitForSingleObject(monitor->Waitable(), 0) == WAIT_TIMEOUT, "once read, the handle is no longer ready");
-    Check(SameDevicePath(removed, before->path), "the removed path is the listed one: " + removed);
+    Check(removed == before->path, "the removed path is the listed one: " + removed);
     Check(!FindController(platform), "the controller is no longer listed");
     Check(platform.Open(before->path) == nullptr, "its path no longer opens");
-    std::printf("  opening the removed path: %s\n", SystemErrorText(GetLastError()).c_str());
+    std::printf("  opening the removed path: %s\n", portable::SystemErrorText(GetLastError()).c_str());
     Check(platform.DeniedPaths().empty(), "a path that left is not taken for one refused");
     if (device) {
         std::vector<uint8_t> status(report::kStatusLength, 0);
@@ -339,7 +339,7 @@ int Hotplug()
     Check(after.has_value(), "the controller is listed again");
     if (after) {
         Print(*after);
-        Check(SameDevicePath(added, after->path), "the added path is the listed one: " + added);
+        Check(added == after->path, "the added path is the listed one: " + added);
         Check(after->location == before->location, "it is at the same location");
         device = platform.Open(after->path);
         std::vector<uint8_t> status(report::kStatusLength, 0);

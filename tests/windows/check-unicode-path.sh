@@ -1,15 +1,15 @@
 #!/bin/sh
-# check-unicode-path.sh WINE_RUN PREFIX DOORPHONECTL_EXE SCRATCH: a state file named in letters beyond ASCII is
+# check-unicode-path.sh WINE_ENV BUILD DOORPHONECTL_EXE SCRATCH: a state file named in letters beyond ASCII is
 # made and found again under its own name, so Windows' wide command line and file calls are used throughout.
 set -eu
-wine_run=$1 prefix=$2 exe=$3 scratch=$4
+wine_env=$1 build=$2 exe=$3 scratch=$4
 rm -rf "$scratch"
 mkdir -p "$scratch"
 state="$scratch/zustand-ünï-€.json"
-"$wine_run" "$prefix" "$exe" "--simulate=$state" set audio.dsp 1 >/dev/null
-"$wine_run" "$prefix" "$exe" "--simulate=$state" set audio.dsp 0 >/dev/null
+"$wine_env" "$build" wine "$exe" "--simulate=$state" set audio.dsp 1 >/dev/null
+"$wine_env" "$build" wine "$exe" "--simulate=$state" set audio.dsp 0 >/dev/null
 [ -f "$state" ] || { echo "no file named $state; the folder holds:"; ls "$scratch"; exit 1; }
-got=$("$wine_run" "$prefix" "$exe" "--simulate=$state" get audio.dsp | tr -d "\r")  # lines end in CR LF there
+got=$("$wine_env" "$build" wine "$exe" "--simulate=$state" get audio.dsp | tr -d "\r")  # lines end in CR LF there
 case "$got" in
   *"	0") ;;
   *) echo "read back: $got"; exit 1 ;;

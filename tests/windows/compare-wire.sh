@@ -1,12 +1,12 @@
 #!/bin/sh
-# compare-wire.sh SOURCE_DIR LINUX_BUILD WINDOWS_BUILD SCRATCH
+# compare-wire.sh SOURCE_DIR LINUX_BUILD WINDOWS_BUILD PROBE_EXE SCRATCH
 #
 # One session with doorphonectl (session.sh) run twice on the emulated controller: by the Linux build (hidapi on
 # hidraw) and by the Windows build under Wine (SetupAPI and hid.dll, through Wine's HID bus on the same kind of
 # hidraw node). The wire logs must be the same byte for byte, and so must what the sessions printed, the
 # profiles they exported and the controller's memory at the end. Skips (77) without a Linux build to compare.
 set -eu
-source_dir=$1 linux=$2 windows=$3 scratch=$4
+source_dir=$1 linux=$2 windows=$3 probe=$4 scratch=$5
 emulator=$linux/emulate-controller
 if [ ! -x "$emulator" ] || [ ! -x "$linux/doorphonectl" ]; then
     echo "no Linux build with emulate-controller at $linux: nothing to compare with"
@@ -19,7 +19,7 @@ mkdir -p "$scratch/linux" "$scratch/windows"
 (cd "$scratch/linux" && "$emulator" --state state.json -- "$session" "$linux/doorphonectl") ||
     { echo "the Linux build's session failed"; exit 1; }
 (cd "$scratch/windows" &&
-    "$source_dir/scripts/run-on-emulated-controller-under-wine" --build "$windows" --emulator "$emulator" \
+    "$source_dir/scripts/run-on-emulated-controller-under-wine" --build "$windows" --emulator "$emulator" --waiter "$probe" \
         --state state.json -- "$session" wine "$windows/doorphonectl.exe") ||
     { echo "the Windows build's session failed; its wire log so far:"; cat "$scratch/windows/wire.log"; exit 1; }
 
