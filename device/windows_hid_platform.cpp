@@ -271,7 +271,8 @@ std::vector<HidDeviceInfo> WindowsHidPlatform::Enumerate(uint16_t vendorId)
         info.productId = attributes.ProductID;
         // Only a refusal is a matter of access: an interface another program holds, or one that is leaving,
         // is still this user's to use.
-        info.accessible = OpenPath(widePath, GENERIC_READ | GENERIC_WRITE) != nullptr || GetLastError() != ERROR_ACCESS_DENIED;
+        info.accessible =
+            OpenPath(widePath, GENERIC_READ | GENERIC_WRITE) != nullptr || GetLastError() != ERROR_ACCESS_DENIED;
         info.interfaceNumber = InterfaceNumberOf(info.path);
         info.location = LocationOf(list, node);
         result.push_back(std::move(info));

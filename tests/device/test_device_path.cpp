@@ -22,8 +22,8 @@ TEST(DevicePath, OtherOrLongerPathIsNotSame)
 // SetupAPI and device notifications spell the same interface in different cases.
 TEST(DevicePath, WindowsPathsCompareWithoutCase)
 {
-    EXPECT_TRUE(SameDevicePath(R"(\\?\hid#vid_2e5a&pid_7410&mi_00#0&t7410-000001&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030})",
-                               R"(\\?\HID#VID_2E5A&PID_7410&MI_00#0&t7410-000001&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030})"));
+    EXPECT_TRUE(SameDevicePath(R"(\\?\hid#vid_2e5a&pid_7410&mi_00#0&t7410-000001&0&0#{4d1e55b2-f16f})",
+                               R"(\\?\HID#VID_2E5A&PID_7410&MI_00#0&t7410-000001&0&0#{4d1e55b2-f16f})"));
     EXPECT_FALSE(SameDevicePath(R"(\\?\hid#vid_2e5a&pid_7410&mi_00#x)", R"(\\?\hid#vid_2e5a&pid_7410&mi_01#x)"));
 }
 #else

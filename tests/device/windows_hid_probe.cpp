@@ -259,7 +259,8 @@ int Lengths()
         if (t.set && t.id == 3) {
             EncodeRestoreDefaults(std::span<uint8_t, report::kLongLength>(buffer.data(), report::kLongLength));
         }
-        const BOOL ok = t.set ? HidD_SetFeature(h, buffer.data(), t.length) : HidD_GetFeature(h, buffer.data(), t.length);
+        const BOOL ok =
+            t.set ? HidD_SetFeature(h, buffer.data(), t.length) : HidD_GetFeature(h, buffer.data(), t.length);
         std::printf("%s ID %u, %2lu bytes: %s\n", t.set ? "set" : "get", t.id, t.length,
                     ok ? "accepted" : SystemErrorText(GetLastError()).c_str());
     }
@@ -285,7 +286,8 @@ bool Control(const char* line)
     }
     const std::string text = std::string(line) + "\n";
     DWORD written = 0;
-    const bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+    const bool ok =
+        WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
     CloseHandle(h);
     return ok;
 }
@@ -395,6 +397,7 @@ int main(int argc, char** argv)
     if (mode == "hotplug") {
         return Hotplug();
     }
-    std::fprintf(stderr, "usage: windows_hid_probe list VID... | wait [VID:PID[:COUNT]...] | short | transfers | lengths | hotplug\n");
+    std::fprintf(stderr, "usage: windows_hid_probe list VID... | wait [VID:PID[:COUNT]...] | short | transfers | "
+                         "lengths | hotplug\n");
     return 2;
 }
