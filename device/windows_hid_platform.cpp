@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <cfgmgr32.h>
+#include <hidclass.h>
 #include <setupapi.h>
 // MinGW-w64's HID headers declare C functions without saying so to C++.
 extern "C" {
@@ -15,6 +16,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <vector>
 
 namespace {
 
@@ -66,9 +68,9 @@ public:
         return HidAttributes{attributes.VendorID, attributes.ProductID};
     }
 
-    // Wine takes a get buffer as long as the asked report, and asks the device for the whole buffer; Windows
-    // may want one as long as the interface's longest feature report. Refused at one length, nothing has
-    // reached the device, so the longer buffer is tried then.
+    // Wine takes a get buffer at least as long as the asked report and asks the device for the whole
+    // buffer; Windows may want one as long as the interface's longest feature report. Refused at one length,
+    // nothing has reached the device, so the longer buffer is tried then.
     int GetFeature(uint8_t* data, std::size_t length, std::string& error) override
     {
         if (length == 0) {
@@ -77,21 +79,24 @@ public:
         }
         std::vector<uint8_t> buffer(length, 0);
         buffer[0] = data[0];
-        bool ok = HidD_GetFeature(handle_.get(), buffer.data(), static_cast<ULONG>(buffer.size()));
-        DWORD code = ok ? 0 : GetLastError();
-        if (!ok && length < featureLength_ && (code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_USER_BUFFER)) {
+        DWORD received = 0;
+        DWORD code = Get(buffer, received);
+        if (code != ERROR_SUCCESS && length < featureLength_ &&
+            (code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_USER_BUFFER)) {
             buffer.assign(featureLength_, 0);
             buffer[0] = data[0];
-            ok = HidD_GetFeature(handle_.get(), buffer.data(), static_cast<ULONG>(buffer.size()));
-            code = ok ? 0 : GetLastError();
+            code = Get(buffer, received);
         }
-        if (!ok) {
+        if (code != ERROR_SUCCESS) {
             error = portable::SystemErrorText(code);
             return -1;
         }
-        // Windows tells no length: a report shorter than asked leaves zeros where a Linux read would stop.
-        std::memcpy(data, buffer.data(), length);
-        return static_cast<int>(length);
+        if (data[0] == 0 && received > 0) {
+            ++received;  // without report IDs, Windows does not count the zero byte in front
+        }
+        const std::size_t n = std::min<std::size_t>(received, length);
+        std::memcpy(data, buffer.data(), n);
+        return static_cast<int>(n);
     }
 
     // Windows refuses a set buffer shorter than the interface's longest feature report, whichever report it
@@ -112,6 +117,18 @@ public:
     }
 
 private:
+    // HidD_GetFeature says only whether the report came; the request beneath it also says how many bytes
+    // did, so a short report reads short, as it does on Linux. The error code, or ERROR_SUCCESS.
+    DWORD Get(std::vector<uint8_t>& buffer, DWORD& received)
+    {
+        received = 0;
+        if (!DeviceIoControl(handle_.get(), IOCTL_HID_GET_FEATURE, nullptr, 0, buffer.data(),
+                             static_cast<DWORD>(buffer.size()), &received, nullptr)) {
+            return GetLastError();
+        }
+        return ERROR_SUCCESS;
+    }
+
     UniqueHandle handle_;
     std::size_t featureLength_;
 };
@@ -255,7 +272,8 @@ std::vector<HidDeviceInfo> WindowsHidPlatform::Enumerate(uint16_t vendorId)
         info.productId = attributes.ProductID;
         // Only a refusal is a matter of access: an interface another program holds, or one that is leaving,
         // is still this user's to use.
-        info.accessible = OpenPath(widePath, GENERIC_READ | GENERIC_WRITE) != nullptr || GetLastError() != ERROR_ACCESS_DENIED;
+        info.accessible =
+            OpenPath(widePath, GENERIC_READ | GENERIC_WRITE) != nullptr || GetLastError() != ERROR_ACCESS_DENIED;
         info.interfaceNumber = InterfaceNumberOf(info.path);
         info.location = LocationOf(list, node);
         result.push_back(std::move(info));

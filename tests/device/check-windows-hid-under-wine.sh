@@ -25,16 +25,18 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $1" >&2; failed=1; }
 
-# Transfers, then the hot-plug round, in one run of the emulator and of Wine.
-if ! "$run" --build "$build" --emulator "$emulator" --waiter "$probe" --trace "$work/trace" \
-    -- sh -c 'wine "$0" transfers && wine "$0" hotplug' "$probe"; then
-    fail "the probe's transfers or hot-plug round"
+# A short answer, the transfers, then the hot-plug round, in one run of the emulator and of Wine.
+if ! "$run" --build "$build" --emulator "$emulator" --waiter "$probe" --trace "$work/trace" --apply "answer 1 01 00" \
+    -- sh -c 'wine "$0" short && wine "$0" transfers && wine "$0" hotplug' "$probe"; then
+    fail "the probe's short answer, transfers or hot-plug round"
 fi
 
-# What reached the controller: each report at its own length, although the backend hands Wine every set
-# padded to the longest feature report; the 62-byte get goes out padded, Wine having refused it short;
-# nothing goes out for the get on the unplugged controller; the status read after the plug.
+# What reached the controller: the status get answered short, then each report at its own length, although
+# the backend hands Wine every set padded to the longest feature report; the 62-byte get goes out padded,
+# Wine having refused it short; nothing goes out for the get on the unplugged controller; the status read
+# after the plug.
 cat >"$work/expected" <<'EOF'
+get feature 8
 get feature 8
 get feature 63
 get feature 63

@@ -4,6 +4,7 @@
 //
 //   windows_hid_probe list VID...   every interface of these vendors (hex), as Enumerate gives them
 //   windows_hid_probe wait [VID:PID[:COUNT]...]  returns once these are listed (default: the controller)
+//   windows_hid_probe short         a status get the emulator answers with 2 bytes (--apply "answer 1 01 00")
 //   windows_hid_probe transfers     open the controller and move each of its reports through the backend
 //   windows_hid_probe lengths       which buffer lengths hid.dll itself takes for each report
 //   windows_hid_probe hotplug       unplug and plug the controller through the emulator's control FIFO and
@@ -126,6 +127,25 @@ int Wait(int argc, char** argv)
     return 0;
 }
 
+// Run with the emulator told "answer 1 01 00" up front (a control line sent now could arrive after the get).
+int ShortAnswer()
+{
+    WindowsHidPlatform platform;
+    const std::optional<HidDeviceInfo> info = FindController(platform);
+    std::unique_ptr<HidDevice> device = info ? platform.Open(info->path) : nullptr;
+    Check(device != nullptr, "the controller opens");
+    if (!device) {
+        return 1;
+    }
+    std::vector<uint8_t> status(report::kStatusLength, 0xEE);
+    status[0] = report::kStatusId;
+    std::string error;
+    const int n = device->GetFeature(status.data(), status.size(), error);
+    Check(n == 2 && status[1] == 0 && status[2] == 0xEE,
+          "a 2-byte answer to an 8-byte get reads as 2 bytes, as on Linux: " + (n < 0 ? error : std::to_string(n)));
+    return failures == 0 ? 0 : 1;
+}
+
 int Transfers()
 {
     WindowsHidPlatform platform;
@@ -239,7 +259,8 @@ int Lengths()
         if (t.set && t.id == 3) {
             EncodeRestoreDefaults(std::span<uint8_t, report::kLongLength>(buffer.data(), report::kLongLength));
         }
-        const BOOL ok = t.set ? HidD_SetFeature(h, buffer.data(), t.length) : HidD_GetFeature(h, buffer.data(), t.length);
+        const BOOL ok =
+            t.set ? HidD_SetFeature(h, buffer.data(), t.length) : HidD_GetFeature(h, buffer.data(), t.length);
         std::printf("%s ID %u, %2lu bytes: %s\n", t.set ? "set" : "get", t.id, t.length,
                     ok ? "accepted" : portable::SystemErrorText(GetLastError()).c_str());
     }
@@ -265,7 +286,8 @@ bool Control(const char* line)
     }
     const std::string text = std::string(line) + "\n";
     DWORD written = 0;
-    const bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+    const bool ok =
+        WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
     CloseHandle(h);
     return ok;
 }
@@ -366,12 +388,16 @@ int main(int argc, char** argv)
     if (mode == "transfers") {
         return Transfers();
     }
+    if (mode == "short") {
+        return ShortAnswer();
+    }
     if (mode == "lengths") {
         return Lengths();
     }
     if (mode == "hotplug") {
         return Hotplug();
     }
-    std::fprintf(stderr, "usage: windows_hid_probe list VID... | wait [VID:PID[:COUNT]...] | transfers | lengths | hotplug\n");
+    std::fprintf(stderr, "usage: windows_hid_probe list VID... | wait [VID:PID[:COUNT]...] | short | transfers | "
+                         "lengths | hotplug\n");
     return 2;
 }
