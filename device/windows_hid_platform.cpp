@@ -4,6 +4,7 @@
 #include "portable/windows_text.h"
 
 #include <windows.h>
+#include <winioctl.h>
 #include <cfgmgr32.h>
 #include <hidclass.h>
 #include <setupapi.h>
