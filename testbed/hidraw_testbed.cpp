@@ -276,7 +276,7 @@ void HidrawTestbed::Plug(std::size_t d)
             "bInterfaceNumber", number.c_str(), "bInterfaceClass", "03", nullptr, "DEVTYPE", "usb_interface",
             "INTERFACE", "3/0/0", nullptr));
         char hidName[32];
-        std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04X", dev.vendorId, dev.productId, node->minor + 1);
+        std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04X", dev.vendorId, dev.productId, ++hidSequence_);
         const std::string hidId = "0003:0000" + Hex4(dev.vendorId, true) + ":0000" + Hex4(dev.productId, true);
         const std::string phys = "usb-0000:00:14.0-" + dev.port + "/input" + std::to_string(node->interface);
         const std::string hid = take(umockdev_testbed_add_device(

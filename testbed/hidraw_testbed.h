@@ -89,6 +89,9 @@ private:
     UMockdevTestbed* testbed_ = nullptr;
     std::string error_;
     std::vector<std::unique_ptr<Node>> nodes_;         // by minor; each bound to the device that had it last
+    // The kernel names HID devices from a counter that only grows, so a device plugged in again never takes
+    // the name of one still being removed (Wine's HID bus drops such a device as a duplicate).
+    unsigned hidSequence_ = 0;
     std::map<std::size_t, std::vector<std::string>> syspaths_;  // per plugged device, parents first
     std::FILE* trace_ = nullptr;
 };
