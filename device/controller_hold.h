@@ -5,6 +5,8 @@
 // name into the file for the program it refuses, and removes the file when it lets go.
 #pragma once
 
+#include "portable/native_file.h"
+
 #include <memory>
 #include <string>
 
@@ -28,11 +30,7 @@ public:
     static std::string Directory();
 
 private:
-#ifdef _WIN32
-    using Lock = void*;  // the lock file's HANDLE
-#else
-    using Lock = int;  // the lock file's descriptor
-#endif
+    using Lock = portable::NativeFile;
     ControllerHold(std::string key, std::string path, Lock lock) : key_(std::move(key)), path_(std::move(path)), lock_(lock) {}
     std::string key_;
     std::string path_;

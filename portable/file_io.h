@@ -2,6 +2,8 @@
 // clear error instead of an exception, and a replaced file is never seen half written.
 #pragma once
 
+#include "portable/native_file.h"
+
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -37,11 +39,7 @@ public:
     bool Append(const std::string& record, std::string& error);
 
 private:
-#ifdef _WIN32
-    using Native = void*;
-#else
-    using Native = int;
-#endif
+    using Native = portable::NativeFile;
     explicit AppendOnlyFile(Native native) : native_(native) {}
     Native native_;
 };

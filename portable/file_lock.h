@@ -2,6 +2,8 @@
 // go of it when the object goes or the process ends, however it ends.
 #pragma once
 
+#include "portable/native_file.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,11 +22,7 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
 private:
-#ifdef _WIN32
-    using Native = void*;
-#else
-    using Native = int;
-#endif
+    using Native = portable::NativeFile;
     explicit FileLock(Native native) : native_(native) {}
     Native native_;
 };

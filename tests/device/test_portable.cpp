@@ -12,23 +12,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdlib>
-#include <ctime>
-#else
-#include <unistd.h>
-
-#include <cstdlib>
-#include <ctime>
-#endif
 
 namespace {
 
