@@ -175,6 +175,9 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     CLI::App app{"doorphonectl: read and change the settings of a Tavrel 7410 door-phone controller, keep them in "
                  "profiles, and install the firmware the tool carries. The same rules and reports as the window.",
                  "doorphonectl"};
+    // On Windows CLI11 would take "/x" for an option; a path such as /tmp/profile.json (or a script written for
+    // Linux) must reach its command as a path there too.
+    app.allow_windows_style_options(false);
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
                "change stopped by Ctrl+C, SIGTERM or SIGHUP; standard output, the record or the wire log could not be "
                "written (provision: any controller failed or was interrupted, or --once ended before one was done); "

@@ -130,6 +130,14 @@ TEST_F(Cli, DeviceFailuresExitWithOne)
     EXPECT_THAT(err, HasSubstr("did not take the value of audio.speaker-volume"));
 }
 
+// A path that starts with a slash is a path on every system, never an option in the Windows style.
+TEST_F(Cli, ASlashStartsAPathNotAnOption)
+{
+    EXPECT_EQ(Run({"import", "/no-such-profile.json"}), 2);
+    EXPECT_THAT(err, HasSubstr("/no-such-profile.json"));
+    EXPECT_THAT(err, Not(HasSubstr("is required")));
+}
+
 TEST_F(Cli, RestoreDefaults)
 {
     ASSERT_EQ(Run({"set", "door.relay-time", "10 Seconds"}), 0);
