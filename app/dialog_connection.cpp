@@ -1,12 +1,12 @@
 // The connected and disconnected views, and the plug and pull-out notifications that switch between them.
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/wait_notifier.h"
 #include "resources/strings.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSocketNotifier>
 
 #include <cstring>
 #include <thread>
@@ -114,12 +114,12 @@ bool CDoorphoneConfigDlg::RegisterForDeviceNotifications()
         return false;
     }
     m_hDevNotify = m_monitorFactory();
-    if (!m_hDevNotify || m_hDevNotify->Waitable() < 0) {
+    if (!m_hDevNotify || m_hDevNotify->Waitable() == portable::kNoWaitHandle) {
         m_hDevNotify.reset();
         return false;
     }
-    m_devNotifyWatch = std::make_unique<QSocketNotifier>(m_hDevNotify->Waitable(), QSocketNotifier::Read);
-    connect(m_devNotifyWatch.get(), &QSocketNotifier::activated, this, &CDoorphoneConfigDlg::OnHotplugEvents);
+    m_devNotifyWatch = std::make_unique<WaitNotifier>(m_hDevNotify->Waitable());
+    connect(m_devNotifyWatch.get(), &WaitNotifier::Ready, this, &CDoorphoneConfigDlg::OnHotplugEvents);
     return true;
 }
 

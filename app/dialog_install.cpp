@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
-#include <QSocketNotifier>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>

@@ -9,7 +9,6 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QTabBar>
-#include <QSocketNotifier>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>

@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLabel>
-#include <QSocketNotifier>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTabBar>

@@ -14,9 +14,11 @@
 
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace {
+
+// Descriptor 0 on both systems: the C runtime numbers its standard streams on Windows too.
+constexpr int kStandardInput = 0;
 
 constexpr const char* kDescription =
     "The configuration tool for the Tavrel 7410 door-phone controller. Plug the controller in, then read\n"
@@ -103,7 +105,7 @@ int CDoorphoneConfigApp::InitInstance()
     std::unique_ptr<CVirtualControllerPanel> panel;
     if (sim::VirtualController* controller = backend->Controller()) {
         panel = std::make_unique<CVirtualControllerPanel>(*controller);
-        panel->ReadCommandsFrom(STDIN_FILENO);
+        panel->ReadCommandsFrom(kStandardInput);
         QObject::connect(&dialog, &CDoorphoneConfigDlg::Shown, panel.get(), [&dialog, &panel] {
             panel->ShowBeside(&dialog, dialog.TabCtrl()->mapToGlobal(dialog.TabCtrl()->rect().bottomLeft()).y());
         });

@@ -1,12 +1,12 @@
 // The main dialog's lifetime: its hooks, its initialisation in order, its keys, and its end.
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/wait_notifier.h"
 #include "resources/strings.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QSocketNotifier>
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QShortcut>

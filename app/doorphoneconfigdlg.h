@@ -32,7 +32,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSocketNotifier;
+class WaitNotifier;
 
 // Device-change event codes: a udev add is an arrival, a remove a removal; a nodes change is handled as either.
 constexpr unsigned DBT_DEVNODES_CHANGED = 0x0007;
@@ -219,7 +219,7 @@ private:
     QFont m_uiFont;
     QFont m_statusFont;
     std::unique_ptr<HotplugMonitor> m_hDevNotify;
-    std::unique_ptr<QSocketNotifier> m_devNotifyWatch;
+    std::unique_ptr<WaitNotifier> m_devNotifyWatch;
     std::deque<HotplugEvent> m_queuedEvents;  // read from the monitor, not yet handled
 
     // The value controls and command buttons, swept to hide all and to destroy all. Slots 41 on stay empty.

@@ -2,6 +2,7 @@
 
 #include <QScreen>
 
+#include "app/wait_notifier.h"
 #include "device/reports.h"
 
 #include <QComboBox>
@@ -10,13 +11,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -164,25 +161,23 @@ void CVirtualControllerPanel::RunCommand(const std::string& line)
 
 void CVirtualControllerPanel::ReadCommandsFrom(int fd)
 {
-    if (fcntl(fd, F_GETFD) == -1) {
-        return;  // no such descriptor: nothing to read
-    }
-    m_commandFd = fd;
-    m_commandWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(m_commandWatch.get(), &QSocketNotifier::activated, this, &CVirtualControllerPanel::OnCommandsReadable);
+    m_commandInput = std::make_unique<portable::InputPump>(fd);
+    m_commandWatch = std::make_unique<WaitNotifier>(m_commandInput->Handle());
+    connect(m_commandWatch.get(), &WaitNotifier::Ready, this, &CVirtualControllerPanel::OnCommandsReadable);
 }
 
 void CVirtualControllerPanel::OnCommandsReadable()
 {
-    char buffer[4096];
-    const ssize_t n = read(m_commandFd, buffer, sizeof buffer);
-    if (n <= 0) {
+    bool ended = false;
+    const std::string bytes = m_commandInput->Read(ended);
+    if (ended) {
         // End of input (or an error): the demo goes on without commands, and a last unterminated line counts.
         m_lines.Finish();
         m_commandWatch.reset();
+        m_commandInput.reset();
         return;
     }
-    m_lines.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+    m_lines.Feed(bytes);
 }
 
 QRect PanelPlace(const QRect& beside, int tabsBottom, const QSize& panel, const QRect& screen)

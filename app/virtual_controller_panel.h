@@ -3,6 +3,7 @@
 // can come on standard input, one per line; the window shows and changes the unit they act on.
 #pragma once
 
+#include "portable/wait.h"
 #include "sim/controller_commands.h"
 #include "sim/line_reader.h"
 #include "sim/virtual_controller.h"
@@ -16,8 +17,8 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
-class QSocketNotifier;
 class QSpinBox;
+class WaitNotifier;
 
 // Where the panel goes beside the dialog `beside` (frames, in screen coordinates), whole on `screen`: to
 // its right, else its left, else below or above it, else in the screen's lower corner, below the dialog's
@@ -30,7 +31,7 @@ public:
     explicit CVirtualControllerPanel(sim::VirtualController& controller, QWidget* parent = nullptr);
     ~CVirtualControllerPanel() override;
 
-    // Reads commands from this descriptor (standard input in the demo) until its end.
+    // Reads commands from this descriptor (standard input in the demo) until its end or a read error.
     void ReadCommandsFrom(int fd);
 
     // Applies one command line; an unknown or malformed one prints one error line on standard error.
@@ -56,9 +57,9 @@ private:
     QLabel* m_levelPercent = nullptr;
     QSpinBox* m_latency = nullptr;
     QLabel* m_state = nullptr;
-    int m_commandFd = -1;
     sim::LineReader m_lines{[this](const std::string& line) { RunCommand(line); },
                             [] { std::fprintf(stderr, "doorphoneconfig: a command line over 4 KiB was ignored\n"); }};
-    std::unique_ptr<QSocketNotifier> m_commandWatch;
+    std::unique_ptr<portable::InputPump> m_commandInput;
+    std::unique_ptr<WaitNotifier> m_commandWatch;  // after m_commandInput, so it goes first: it watches its handle
     bool m_updating = false;
 };

@@ -5,11 +5,14 @@
 #include "sim/defaults.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -74,6 +77,32 @@ TEST_F(Panel, ChangesTheUnitThatCameLastAndTheOneChosenWithSelect)
     panel.findChild<QComboBox*>()->setCurrentIndex(0);  // no station
     EXPECT_EQ(bench.FirstUnit().GetMemory().station, 0);
     EXPECT_EQ(bench.Unit("virtual:7410/1").GetMemory().station, EncodeStation({1, 5}));
+}
+
+// Commands written to the descriptor the panel reads, as the demo's standard input.
+TEST_F(Panel, RunsTheCommandsOnItsInputAndALastLineWithoutNewlineAtItsEnd)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    panel.ReadCommandsFrom(fds[0]);
+    const auto send = [&](const std::string& bytes) {
+        ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    };
+
+    send("attach\n");
+    while (panel.Unit().Path() != "virtual:7410/1") {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    send("level 42");  // no newline: it counts once the input ends
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bench.Unit("virtual:7410/1").GetMemory().level, sim::kLevelByte) << "ran before its line ended";
+
+    close(fds[1]);
+    while (bench.Unit("virtual:7410/1").GetMemory().level != 42) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    EXPECT_EQ(bench.FirstUnit().GetMemory().level, sim::kLevelByte);
+    close(fds[0]);
 }
 
 }  // namespace
