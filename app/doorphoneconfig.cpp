@@ -40,17 +40,6 @@ struct OptionSet {
     QCommandLineOption help{QStringList{"h", "help"}, "Show this text."};
     QCommandLineOption version{"version", "Show the tool's version."};
 
-// The options QGuiApplication and QApplication take for themselves (see QGuiApplication and QApplication).
-bool IsQtOption(const QString& name)
-{
-    static const QStringList kQtOptions = {
-        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
-        "qwindowicon", "qwindowtitle", "reverse", "session", "style", "stylesheet", "widgetcount", "display",
-        "geometry", "title", "name", "visual", "ncols", "cmap", "nograb", "dograb", "sync", "fn", "font", "bg",
-        "background", "fg", "foreground", "btn", "button", "im", "inputstyle", "graphicssystem", "testability"};
-    return kQtOptions.contains(name);
-}
-
     OptionSet()
     {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);  // -platform, as Qt has it
