@@ -1,5 +1,5 @@
-// Which platform a program talks to: the real controller through hidapi and udev, or the virtual one
-// (its memory kept in a state file when one is given). Both programs and the emulator choose here.
+// Which platform a program talks to: the real controller through the system's HID layer (device/system_hid.h), or
+// the virtual one (its memory kept in a state file when one is given). Both programs and the emulator choose here.
 #pragma once
 
 #include "device/hid_platform.h"

@@ -1,5 +1,5 @@
 // The narrow interface between the device link and the platform's HID layer: enumerate, open, get feature,
-// set feature. hidapi and the virtual controller both implement it.
+// set feature. hidapi, the Windows HID calls and the virtual controller implement it.
 #pragma once
 
 #include <cstddef>

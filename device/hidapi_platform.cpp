@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -151,8 +152,6 @@ std::unique_ptr<HidDevice> HidapiPlatform::Open(const std::string& path)
     }
     // hidapi 0.13.1 may touch freed memory when hid_open_path fails, so never let it fail on permissions.
     if (access(path.c_str(), R_OK | W_OK) != 0) {
-        std::lock_guard lock(mutex_);
-        denied_.insert(path);
         return nullptr;
     }
     hid_device* dev = hid_open_path(path.c_str());
@@ -162,8 +161,3 @@ std::unique_ptr<HidDevice> HidapiPlatform::Open(const std::string& path)
     return std::make_unique<HidapiDevice>(dev);
 }
 
-std::set<std::string> HidapiPlatform::DeniedPaths() const
-{
-    std::lock_guard lock(mutex_);
-    return denied_;
-}

@@ -1,5 +1,6 @@
-// The narrow interface for device-arrival and device-removal notifications. The udev monitor and the
-// virtual controller implement it. A monitor exists for as long as the registration does.
+// The narrow interface for device-arrival and device-removal notifications. The udev monitor, the Windows
+// device-notification monitor and the virtual controller implement it. A monitor exists for as long as the
+// registration does.
 #pragma once
 
 #include "portable/wait.h"

@@ -17,6 +17,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <set>
 #include <vector>
 
 namespace {
@@ -286,17 +287,8 @@ std::unique_ptr<HidDevice> WindowsHidPlatform::Open(const std::string& path)
 {
     UniqueHandle handle = OpenPath(portable::Widen(path), GENERIC_READ | GENERIC_WRITE);
     if (!handle) {
-        if (GetLastError() == ERROR_ACCESS_DENIED) {
-            std::lock_guard lock(mutex_);
-            denied_.insert(path);
-        }
         return nullptr;
     }
     return std::make_unique<WindowsHidDevice>(std::move(handle));
 }
 
-std::set<std::string> WindowsHidPlatform::DeniedPaths() const
-{
-    std::lock_guard lock(mutex_);
-    return denied_;
-}
