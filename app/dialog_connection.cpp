@@ -5,6 +5,7 @@
 #include "resources/strings.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -13,7 +14,7 @@
 
 void CDoorphoneConfigDlg::ShowConnectedView()
 {
-    Item<QLabel>(dlg::kConnectionLineId)->setText(dlg::kDeviceConnected);
+    ShowConnectionLine();
     Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kConnectPrompt);
     GetDlgItem(dlg::kStatusLineId)->hide();
     m_tabCtrl->show();
@@ -30,7 +31,7 @@ void CDoorphoneConfigDlg::ShowConnectedView()
             ". Its settings are left as they are. Plug in the controller that was programmed to have its defaults "
             "restored.");
         // After this handler, so the box's own event loop never runs inside the change of view.
-        QMetaObject::invokeMethod(this, [this, text] { m_hooks.applicationMessage(this, text); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, text] { m_hooks.applicationMessage(this, text, {}); }, Qt::QueuedConnection);
     }
 }
 
@@ -50,8 +51,9 @@ void CDoorphoneConfigDlg::EnterConnectedView()
     m_connectionState = dlg::kDisconnected;
     ShowDisconnectedView();
     Item<QLabel>(dlg::kStatusLineId)->setText(QString::fromStdString(
-        "The controller at " + m_session.Link().DevicePath() + " is in use by " + heldBy +
+        "The controller at " + m_session.DevicePath() + " is in use by " + heldBy +
         ".\nIt shows here once that program is done."));
+    ShowConnectionLine();
     m_holdRetry.start();
 }
 
@@ -82,7 +84,6 @@ void CDoorphoneConfigDlg::LeaveController()
 
 void CDoorphoneConfigDlg::ShowDisconnectedView()
 {
-    Item<QLabel>(dlg::kConnectionLineId)->setText(dlg::kDeviceDisconnected);
     m_tabCtrl->hide();
     for (const QPointer<QWidget>& control : ControlRegistry) {
         if (control) {
@@ -94,7 +95,47 @@ void CDoorphoneConfigDlg::ShowDisconnectedView()
     }
     m_progressCtrl->hide();  // an install's bar would cover the status line
     GetDlgItem(dlg::kStatusLineId)->show();
+    ShowConnectionLine();
     KeepFocusOnScreen();
+}
+
+void CDoorphoneConfigDlg::ShowConnectionLine(const std::string& leaving)
+{
+    auto* line = Item<QLabel>(dlg::kConnectionLineId);
+    const QRect ownPlace(240, 468, 200, 24);
+    line->setGeometry(ownPlace);
+    line->setToolTip({});
+    if (m_connectionState != dlg::kConnected) {
+        // The disconnected view's own line, unless a controller is there that the window may not show.
+        const bool noAccess = !m_accessAdvice.isEmpty() && Item<QLabel>(dlg::kStatusLineId)->text() == m_accessAdvice;
+        line->setText(m_heldElsewhere ? dlg::kDeviceInUse : noAccess ? dlg::kDeviceNotAccessible : dlg::kDeviceDisconnected);
+        return;
+    }
+    const std::size_t attached = m_session.ControllersAttached(leaving);
+    if (attached <= 1) {
+        line->setText(dlg::kDeviceConnected);
+        return;
+    }
+    // Which one the window changes, in the room up to the Close button; a long path loses its middle.
+    line->setGeometry(ownPlace.adjusted(0, 0, GetDlgItem(dlg::IDOK)->x() - 5 - ownPlace.right() - 1, 0));
+    const QString path = QString::fromStdString(m_session.DevicePath());
+    const QString count = QString(" (%1 attached)").arg(attached);
+    const QString head = QString(dlg::kDeviceConnected) + ": ";
+    const QFontMetrics metrics(line->font());
+    const int room = line->width() - metrics.horizontalAdvance(head + count);
+    line->setText(head + metrics.elidedText(path, Qt::ElideMiddle, room) + count);
+    line->setToolTip(head + path + count);
+}
+
+QString CDoorphoneConfigDlg::ShownControllerNote()
+{
+    const std::size_t attached = m_session.ControllersAttached();
+    if (attached <= 1) {
+        return {};
+    }
+    return QString("It installs on the controller at %1, one of the %2 attached.")
+        .arg(QString::fromStdString(m_session.DevicePath()))
+        .arg(attached);
 }
 
 void CDoorphoneConfigDlg::ProbeDevice()
@@ -162,6 +203,7 @@ void CDoorphoneConfigDlg::ShowAccessAdvice()
     }
     m_accessAdvice = denied.empty() ? QString() : QString::fromStdString(controller::AccessAdvice(denied));
     status->setText(denied.empty() ? QString(dlg::kConnectPrompt) : m_accessAdvice);
+    ShowConnectionLine();
 }
 
 bool CDoorphoneConfigDlg::TakeQueuedNotifications()
@@ -236,5 +278,7 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
         break;
     }
     ShowAccessAdvice();
+    // A controller that came or went beside the one shown changes the count.
+    ShowConnectionLine(event == DBT_DEVICEREMOVECOMPLETE ? devicePath : std::string());
     return 1;
 }

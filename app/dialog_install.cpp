@@ -18,7 +18,7 @@
 void CDoorphoneConfigDlg::OnInstallFirmware()
 {
     WritePendingEdits();
-    if (!m_hooks.confirm(this, kInstallQuestion, dlg::kTitle)) {
+    if (!m_hooks.confirm(this, kInstallQuestion, dlg::kTitle, ShownControllerNote())) {
         return;
     }
     // What the controller holds now, so the restore that the install owes goes to this controller alone.
@@ -134,13 +134,16 @@ void CDoorphoneConfigDlg::OnUpdateDone()
 void CDoorphoneConfigDlg::OnUpdateFailed()
 {
     m_activeStream.reset();
-    m_hooks.applicationMessage(this, dlg::kThreadExited);
+    // The box's own text stays; the line below it says what to do next.
+    QString next = QString::fromUtf8(controller::kUnfinishedProgramming) + ", then click Install FW again.";
+    next[0] = next[0].toUpper();
+    m_hooks.applicationMessage(this, dlg::kThreadExited, next);
     Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingFailed);
     m_progressCtrl->hide();
     m_tabCtrl->setEnabled(true);
     GetDlgItem(dlg::IDOK)->setEnabled(true);
-    ShowDisconnectedView();
     m_connectionState = dlg::kDisconnected;
+    ShowDisconnectedView();
 }
 
 void CDoorphoneConfigDlg::StopInstall()

@@ -119,6 +119,7 @@ void CDoorphoneConfigDlg::CreateControls()
     // A click on a tab takes the focus, as a tab control does on other platforms: an edit the user was in
     // is then left by that click, before the tab change hides it.
     m_tabCtrl->tabBar()->setFocusPolicy(Qt::StrongFocus);
+    m_tabCtrl->tabBar()->installEventFilter(this);  // such a click is judged before the tab changes
     RegisterItem(dlg::kTabCtrlId, m_tabCtrl);
     m_uiFont = QFont("MS Sans Serif");
     m_uiFont.setPointSize(8);

@@ -6,10 +6,12 @@
 #include "settings/catalogue.h"
 #include "settings/entry_rules.h"
 #include "settings/snapshot.h"
+#include "settings/text_encoding.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -17,18 +19,22 @@
 
 #include <algorithm>
 
-namespace {
-
-// Texts are 8-bit on the wire; characters outside Latin-1 become '?' and are then refused by the rules.
-std::string EightBit(const QString& text)
-{
-    return text.toLatin1().toStdString();
-}
-
-}  // namespace
-
 bool CDoorphoneConfigDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::MouseButtonPress && watched == m_tabCtrl->tabBar() && !m_pendingEdits.empty()) {
+        // A click on another tab right after an edit (the click gave the tab bar the focus, so the edit waits
+        // to be written): the edit is judged before the tab changes, and a rejected entry keeps the tab, as
+        // with the tab keys.
+        auto* press = static_cast<QMouseEvent*>(event);
+        QTabBar* bar = m_tabCtrl->tabBar();
+        const int index = bar->tabAt(press->position().toPoint());
+        if (press->button() == Qt::LeftButton && index >= 0 && index != bar->currentIndex()) {
+            if (WritePendingEdits()) {
+                bar->setCurrentIndex(index);
+            }
+            return true;
+        }
+    }
     if (event->type() == QEvent::Wheel) {
         // A wheel turned over a closed list the user is not in would write a setting by accident.
         auto* combo = qobject_cast<QComboBox*>(watched);
@@ -57,13 +63,16 @@ bool CDoorphoneConfigDlg::eventFilter(QObject* watched, QEvent* event)
 
 // An edit is written when the user leaves it, so its write goes out before whatever the user did next
 // (a click on a button, a list or a tab): a restore of the defaults is never followed by an edit's old text.
-void CDoorphoneConfigDlg::WritePendingEdits()
+bool CDoorphoneConfigDlg::WritePendingEdits()
 {
+    bool accepted = true;
     while (!m_pendingEdits.empty() && !m_inEditKillFocus) {
         const int id = m_pendingEdits.front();
         m_pendingEdits.erase(m_pendingEdits.begin());
         OnEditKillFocus(id);
+        accepted = accepted && !m_lastEditRejected;
     }
+    return accepted && !m_inEditKillFocus;
 }
 
 bool CDoorphoneConfigDlg::WriteEditsBeforeClosing()
@@ -75,14 +84,18 @@ bool CDoorphoneConfigDlg::WriteEditsBeforeClosing()
         std::find(m_pendingEdits.begin(), m_pendingEdits.end(), entry->controlId) == m_pendingEdits.end()) {
         m_pendingEdits.push_back(entry->controlId);
     }
-    bool rejected = false;
-    while (!m_pendingEdits.empty() && !m_inEditKillFocus) {
-        const int id = m_pendingEdits.front();
-        m_pendingEdits.erase(m_pendingEdits.begin());
-        OnEditKillFocus(id);
-        rejected = rejected || m_lastEditRejected;
+    return WritePendingEdits();
+}
+
+bool CDoorphoneConfigDlg::LeaveForAnotherTab(Qt::FocusReason reason)
+{
+    // The tab bar takes the focus, as a click on it gives it: the edit the user was in is left while it is
+    // still on screen, and judged before the new tab's controls replace it.
+    QTabBar* bar = m_tabCtrl->tabBar();
+    if (!bar->hasFocus()) {
+        bar->setFocus(reason);
     }
-    return !rejected && !m_inEditKillFocus;
+    return WritePendingEdits();
 }
 
 void CDoorphoneConfigDlg::OnTabChanged()
@@ -226,7 +239,7 @@ void CDoorphoneConfigDlg::OnEditKillFocus(int id)
         return;
     }
     m_inEditKillFocus = true;
-    const std::string text = EightBit(edit->text()).substr(0, 63);
+    const std::string text = EntryText(edit->text().toStdString());
     const EntryVerdict verdict = CheckTextEntry(*entry, text);
     if (verdict.message) {
         m_hooks.error(this, QString::fromStdString(*verdict.message), {});
@@ -248,7 +261,10 @@ void CDoorphoneConfigDlg::OnRestoreDefaults()
     WritePendingEdits();
     if (!m_session.RestoreDefaults()) {
         ReportFailedWrite(nullptr);
+        return;
     }
+    // Every value may have changed: the tab shows what the controller holds now.
+    ReadSettings(m_tabCtrl->currentIndex());
 }
 
 void CDoorphoneConfigDlg::ReportFailedWrite(const CatalogueEntry* entry)

@@ -30,17 +30,19 @@ void DefaultErrorBox(QWidget* owner, const QString& text, const QString& detail)
     box.exec();
 }
 
-bool DefaultConfirm(QWidget* owner, const QString& text, const QString& caption)
+bool DefaultConfirm(QWidget* owner, const QString& text, const QString& caption, const QString& detail)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, owner);
+    box.setInformativeText(detail);
     box.setDefaultButton(QMessageBox::Cancel);
     box.setWindowModality(Qt::WindowModal);
     return box.exec() == QMessageBox::Ok;
 }
 
-void DefaultApplicationMessage(QWidget* owner, const QString& text)
+void DefaultApplicationMessage(QWidget* owner, const QString& text, const QString& detail)
 {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, owner);
+    box.setInformativeText(detail);
     box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
@@ -85,7 +87,9 @@ void CDoorphoneConfigDlg::OnInitDialog()
     // are not children of the tab control, which would otherwise take these keys only inside itself.
     const std::pair<QKeySequence, int> tabKeys[] = {
         {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1}, {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1}, {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}};
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1}, {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+        // Shift+Tab arrives as Backtab, with or without the Shift it took, depending on the keyboard map.
+        {QKeySequence(Qt::CTRL | Qt::Key_Backtab), -1}};
     for (const auto& [keys, step] : tabKeys) {
         auto* shortcut = new QShortcut(keys, this);
         shortcut->setContext(Qt::WindowShortcut);
@@ -148,8 +152,13 @@ void CDoorphoneConfigDlg::StepTab(int step)
     if (!m_tabCtrl->isVisibleTo(this) || !m_tabCtrl->isEnabled()) {
         return;  // no tabs to step through in the disconnected view or during an install
     }
+    // What a click on that tab does: the edit the user is in is judged and written first, and a rejected
+    // entry keeps the tab.
     QTabBar* bar = m_tabCtrl->tabBar();
-    bar->setCurrentIndex((bar->currentIndex() + step + bar->count()) % bar->count());
+    const int target = (bar->currentIndex() + step + bar->count()) % bar->count();
+    if (LeaveForAnotherTab(Qt::ShortcutFocusReason)) {
+        bar->setCurrentIndex(target);
+    }
 }
 
 int CDoorphoneConfigDlg::DoModal()
@@ -168,8 +177,11 @@ int CDoorphoneConfigDlg::DoModal()
 
 void CDoorphoneConfigDlg::done(int result)
 {
-    if (!WriteEditsBeforeClosing()) {
-        return;  // a rejected entry keeps the window open, as it would for any other click
+    // An accepted edit is written before the window goes. A rejected one keeps the window open against the
+    // Close button, as against any other click; the window's own close command (its title bar, Alt+F4, the
+    // system menu: Rejected) ends the tool whatever an edit holds, once the entry's message is answered.
+    if (!WriteEditsBeforeClosing() && result == QDialog::Accepted) {
+        return;
     }
     StopInstall();
     QDialog::done(result);

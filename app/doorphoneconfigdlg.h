@@ -63,6 +63,9 @@ constexpr int kDisconnected = 2;
 constexpr const char* kTitle = "Tavrel 7410 Doorphone Configuration Tool";
 constexpr const char* kDeviceConnected = "Device Connected";
 constexpr const char* kDeviceDisconnected = "Device Disconnected";
+// The views of a controller that is present but not shown.
+constexpr const char* kDeviceInUse = "Device In Use Elsewhere";
+constexpr const char* kDeviceNotAccessible = "Device Not Accessible";
 constexpr const char* kConnectPrompt = "Please connect your device now";
 // A settings write that failed without a text of the system's.
 constexpr const char* kWriteNotTaken = "The controller did not take the setting.";
@@ -82,10 +85,11 @@ struct DialogHooks {
     std::function<void(QWidget* owner, const QString& text, const QString& detail)> error;
     // Runs right after the controls are created, before the choice lists are filled.
     std::function<void(CDoorphoneConfigDlg&)> afterCreateControls;
-    // The install's question: OK and Cancel, Cancel the default, no icon. True for OK.
-    std::function<bool(QWidget* owner, const QString& text, const QString& caption)> confirm;
-    // A message through the application: its name as caption, an exclamation icon, OK.
-    std::function<void(QWidget* owner, const QString& text)> applicationMessage;
+    // The install's question: OK and Cancel, Cancel the default, no icon; `detail`, when not empty, below
+    // the text. True for OK.
+    std::function<bool(QWidget* owner, const QString& text, const QString& caption, const QString& detail)> confirm;
+    // A message through the application: its name as caption, an exclamation icon, OK; `detail` as above.
+    std::function<void(QWidget* owner, const QString& text, const QString& detail)> applicationMessage;
     // A failed firmware write: caption "Error", the system's text, an information icon, OK, no owner.
     // Shown on the GUI thread while the worker waits for its dismissal.
     std::function<void(const QString& text)> firmwareError;
@@ -146,6 +150,10 @@ public:
     void ShowDisconnectedView();
     // In the disconnected view: says so when a controller is present that this user may not open.
     void ShowAccessAdvice();
+    // The connection line for the view shown; with several controllers attached it names the one shown.
+    void ShowConnectionLine(const std::string& leaving = {});
+    // With several controllers attached: which one the window shows and changes; empty with one.
+    QString ShownControllerNote();
     bool RegisterForDeviceNotifications();
     int OnDeviceChange(unsigned event, const char* devicePath);
 
@@ -195,9 +203,13 @@ private:
     static QString StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read);
     void RegisterItem(int id, QWidget* widget);
     void ShowFirmwareError(const QString& text);
-    void WritePendingEdits();
-    // Writes what the user left or is still in; false when an entry was rejected (its box was shown).
+    // Writes the edits the user left; false when an entry was rejected (its box was shown).
+    bool WritePendingEdits();
+    // The same, with the edit the user is still in.
     bool WriteEditsBeforeClosing();
+    // Before the tab changes, by click or key: leaves the edit the user is in and writes it; false when an
+    // entry was rejected, and the tab then stays.
+    bool LeaveForAnotherTab(Qt::FocusReason reason);
     // A parameter report the controller did not take: said in an "Error" box, then the tab is read again.
     void ReportFailedWrite(const CatalogueEntry* entry);
     void StopInstall();

@@ -31,8 +31,8 @@ Result Install(std::chrono::microseconds latency)
     ControllerSession session(link);
     std::FILE* devnull = std::fopen("/dev/null", "w");
     DialogHooks hooks;
-    hooks.confirm = [](QWidget*, const QString&, const QString&) { return true; };
-    hooks.applicationMessage = [](QWidget*, const QString&) {};
+    hooks.confirm = [](QWidget*, const QString&, const QString&, const QString&) { return true; };
+    hooks.applicationMessage = [](QWidget*, const QString&, const QString&) {};
     hooks.firmwareError = [](const QString&) {};
     hooks.firmwareTrace = devnull;
     CDoorphoneConfigDlg dialog(session, [&] { return controller.CreateMonitor(); }, hooks);

@@ -100,9 +100,9 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         }
         run.io.err << "\n";
     }
-    const std::string halfway = "the controller did not finish programming and may still wait in download mode with "
-                                "its old firmware: pull it out and plug it in again, then run doorphonectl flash again, "
-                                "or doorphonectl restore-defaults to stay on the old firmware";
+    const std::string halfway = std::string(controller::kUnfinishedProgramming) +
+                                ", then run doorphonectl flash again, or doorphonectl restore-defaults to stay on the "
+                                "old firmware";
     if (!ok && stream.StopRequested()) {
         return stopped("stopped during programming; " + halfway);
     }

@@ -28,8 +28,10 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     if (entry == nullptr) {
         return run.Fail(kExitUsage, UnknownSetting(args.key));
     }
+    // A text is judged by its characters, as the window judges what is typed into it.
+    const std::string given = entry->kind == EntryKind::Text ? EntryText(args.value) : args.value;
     SettingValue value;
-    if (auto error = ParseSettingValue(*entry, args.value, true, value)) {
+    if (auto error = ParseSettingValue(*entry, given, true, value)) {
         return run.Fail(kExitUsage, WithKeysHint(*entry, *error));
     }
     const StopRequest& stop = run.CatchStopSignals();

@@ -26,6 +26,8 @@ constexpr uint8_t kBootCommand = 0x41;   // "A"
 constexpr uint8_t kParameterId = 3;      // ParameterReport, written
 constexpr std::size_t kParameterLength = kLongLength;
 constexpr std::size_t kMaxTextLength = 16;
+// How much of a typed text is taken at all, judged and encoded: one long report's worth of characters.
+constexpr std::size_t kEntryTextCapacity = kLongLength;
 constexpr int kNumericCommandLength = 4;
 constexpr int kRestoreCommandLength = 2;
 constexpr uint8_t kRestoreDigit = 0x35;  // "5", twice

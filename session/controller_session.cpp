@@ -12,6 +12,13 @@ bool ControllerSession::FindDevice(const std::string& path)
     return path.empty() ? link_.FindDevice() : link_.OpenPath(path);
 }
 
+std::size_t ControllerSession::ControllersAttached(const std::string& leaving)
+{
+    const std::vector<HidDeviceInfo> controllers = link_.Controllers();
+    return static_cast<std::size_t>(std::count_if(controllers.begin(), controllers.end(),
+                                                  [&](const HidDeviceInfo& c) { return c.path != leaving; }));
+}
+
 bool ControllerSession::ReadStatus()
 {
     if (!link_.GetShortReport(report::kStatusId)) {

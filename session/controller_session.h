@@ -19,6 +19,13 @@
 #include <optional>
 #include <string>
 
+namespace controller {
+// What an install that did not end may leave, and the way out: the words both programs use.
+constexpr const char* kUnfinishedProgramming =
+    "the controller did not finish programming and may still wait in download mode with its old firmware: "
+    "pull it out and plug it in again";
+}  // namespace controller
+
 class ControllerSession {
 public:
     explicit ControllerSession(DeviceLink& link) : link_(link) {}
@@ -26,6 +33,11 @@ public:
     ControllerSession& operator=(const ControllerSession&) = delete;
 
     DeviceLink& Link() { return link_; }
+    // The path of the controller open now, or empty.
+    std::string DevicePath() const { return link_.DevicePath(); }
+    // How many controllers are attached, whether this user may open them or not; each counts once. The one
+    // whose removal is being handled (`leaving`) no longer counts, even while the listing still shows it.
+    std::size_t ControllersAttached(const std::string& leaving = {});
     // The system's text for the last transfer that failed on the calling thread.
     static std::string LastError() { return DeviceLink::LastError(); }
 

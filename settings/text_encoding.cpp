@@ -1,5 +1,8 @@
 #include "settings/text_encoding.h"
 
+#include "device/reports.h"
+
+#include <cstdint>
 #include <cstdio>
 
 std::string Latin1ToUtf8(std::string_view bytes)
@@ -37,6 +40,32 @@ std::optional<std::string> Utf8ToLatin1(std::string_view utf8)
         }
         out.push_back(static_cast<char>(((b & 0x1F) << 6) | (next & 0x3F)));
         ++i;
+    }
+    return out;
+}
+
+std::string EntryText(std::string_view utf8)
+{
+    std::string out;
+    std::size_t i = 0;
+    while (i < utf8.size() && out.size() < report::kEntryTextCapacity) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        // The length of the sequence the lead byte starts; a stray continuation or bad lead is one character.
+        const std::size_t length = lead < 0x80            ? 1
+                                   : (lead >> 5) == 0x06 ? 2
+                                   : (lead >> 4) == 0x0E ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        bool whole = length > 0 && i + length <= utf8.size();
+        uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            whole = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const bool latin1 = whole && code <= 0xFF && (length == 1 || code >= 0x80);  // an overlong form is not
+        out.push_back(latin1 ? static_cast<char>(code) : '?');
+        i += whole ? length : 1;
     }
     return out;
 }

@@ -25,6 +25,17 @@ inline void PressAsUser(QWidget* window, Qt::Key key)
     QTest::keyClick(window->windowHandle(), key);
 }
 
+// Types into an edit as a user does: a click into it, Ctrl+A, then one key per character.
+inline void TypeAsUser(QWidget* edit, const QString& text)
+{
+    QWidget* window = edit->window();
+    ClickAsUser(edit);
+    QTest::keyClick(window->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+    for (QChar c : text) {
+        QTest::keyClick(window->windowHandle(), c.toLatin1());
+    }
+}
+
 // The message boxes on screen now.
 inline std::vector<QMessageBox*> OpenBoxes()
 {

@@ -67,7 +67,7 @@ protected:
                 onError();
             }
         };
-        hooks.applicationMessage = [this](QWidget*, const QString& text) { messages.push_back(text); };
+        hooks.applicationMessage = [this](QWidget*, const QString& text, const QString&) { messages.push_back(text); };
         return hooks;
     }
 
@@ -92,13 +92,20 @@ protected:
 
     bool ConnectedView()
     {
-        return dlg->ConnectionState() == dlg::kConnected && Label(1007)->text() == "Device Connected" &&
+        // With several controllers attached, the line goes on to name the one shown.
+        const QString line = Label(1007)->text();
+        return dlg->ConnectionState() == dlg::kConnected &&
+               (line == "Device Connected" || line.startsWith("Device Connected: ")) &&
                !dlg->TabCtrl()->isHidden() && !Shown(1009);
     }
+    // The disconnected view, or one of its forms for a controller that is present but not shown.
     bool DisconnectedView()
     {
-        if (dlg->ConnectionState() != dlg::kDisconnected || Label(1007)->text() != "Device Disconnected" ||
-            !dlg->TabCtrl()->isHidden() || !Shown(1009)) {
+        const QString line = Label(1007)->text();
+        const bool lineSaysSo =
+            line == "Device Disconnected" || line == dlg::kDeviceInUse || line == dlg::kDeviceNotAccessible;
+        if (dlg->ConnectionState() != dlg::kDisconnected || !lineSaysSo || !dlg->TabCtrl()->isHidden() ||
+            !Shown(1009)) {
             return false;
         }
         for (const QPointer<QWidget>& control : dlg->Registry()) {
@@ -179,6 +186,19 @@ protected:
         char hex[4];
         for (int b : bytes) {
             std::snprintf(hex, sizeof hex, " %02x", b);
+            s += hex;
+        }
+        return s;
+    }
+
+    // A text command as the wire log writes it, e.g. TextCommand(3, 1, "42") for Open Code = "42".
+    static std::string TextCommand(int group, int index, const std::string& text)
+    {
+        const int n = static_cast<int>(text.size());
+        std::string s = Command({3, n + 4, '0' + group, '0' + index, '0' + n / 10, '0' + n % 10});
+        char hex[4];
+        for (char c : text) {
+            std::snprintf(hex, sizeof hex, " %02x", static_cast<unsigned char>(c));
             s += hex;
         }
         return s;

@@ -14,8 +14,10 @@ struct Install : DialogFixture {
     std::FILE* devnull = std::fopen("/dev/null", "w");
     bool answer = true;
     std::vector<std::string> seen;  // the boxes, in the order the user saw them
+    std::vector<std::string> seenDetails;  // the line below each application message
     QString question;
     QString questionCaption;
+    QString questionDetail;  // the line below the question, if any
     std::function<void()> whileErrorBoxOpen;
     std::vector<int> positions;
 
@@ -29,12 +31,16 @@ struct Install : DialogFixture {
     DialogHooks InstallHooks()
     {
         DialogHooks hooks = Hooks();
-        hooks.confirm = [this](QWidget*, const QString& text, const QString& caption) {
+        hooks.confirm = [this](QWidget*, const QString& text, const QString& caption, const QString& detail) {
             question = text;
             questionCaption = caption;
+            questionDetail = detail;
             return answer;
         };
-        hooks.applicationMessage = [this](QWidget*, const QString& text) { seen.push_back(text.toStdString()); };
+        hooks.applicationMessage = [this](QWidget*, const QString& text, const QString& detail) {
+            seen.push_back(text.toStdString());
+            seenDetails.push_back(detail.toStdString());
+        };
         hooks.firmwareError = [this](const QString& text) {
             seen.push_back("Error: " + text.toStdString());
             if (whileErrorBoxOpen) {

@@ -132,6 +132,8 @@ TEST_F(INSTALL_BOXES, AChunkRefusedWithEachKernelErrorEndsInTheFailedInstall)
             EXPECT_THAT(boxes.seen[1], HasSubstr(std::string("Error: ")));
             EXPECT_THAT(boxes.seen[1], HasSubstr(text));
             EXPECT_THAT(boxes.seen[2], HasSubstr(": Thread has exited abnormally"));
+            EXPECT_THAT(boxes.details[2], HasSubstr("may still wait in download mode"));
+            EXPECT_THAT(boxes.details[2], HasSubstr("pull it out and plug it in again, then click Install FW again"));
             ExpectFailedInstall();
 
             Bench("unplug");
@@ -159,6 +161,7 @@ TEST_F(INSTALL_BOXES, APullOutMidInstallEndsInTheFailedInstall)
         ASSERT_EQ(boxes.seen.size(), 3u);
         EXPECT_THAT(boxes.seen[1], HasSubstr("No such device"));
         EXPECT_THAT(boxes.seen[2], HasSubstr(": Thread has exited abnormally"));
+        EXPECT_THAT(boxes.details[2], HasSubstr("pull it out and plug it in again"));
         ExpectFailedInstall();
         ExpectOneRestoreOnReturn();
         ClickAsUser(Item<QPushButton>(dlg::IDOK));
@@ -186,6 +189,48 @@ TEST_F(INSTALL_BOXES, OkAfterTheControllerLeftDuringTheConfirmation)
         ExpectOneRestoreOnReturn();
         ClickAsUser(Item<QPushButton>(dlg::IDOK));
     });
+}
+
+// The title bar's close button, Alt+F4 and the system menu reach the window as the window system's close
+// request: it ends the tool whatever an edit holds. An accepted entry is written first; a rejected one is
+// not sent, and its message shows once.
+TEST_F(INSTALL_BOXES, TheWindowsCloseCommandEndsTheToolWhateverAnEditHolds)
+{
+    struct Case {
+        int tab, id;
+        const char* typed;
+        const char* box;  // the one box the user answers, if any
+        const char* sent;  // the command written before the window goes, if any
+    };
+    const Case cases[] = {
+        {0, 2004, "12345", "Error: Entry too long", nullptr},
+        {1, 2012, "12-3", "Error: Invalid: Must be all numeric.", nullptr},
+        {0, 2004, "4321", nullptr, "SET 03 08 30 35 30 34 34 33 32 31"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        BoxAnswerer boxes;
+        DialogHooks hooks;
+        hooks.firmwareTrace = devnull;
+        StartWith([this] { return Monitor(); }, std::move(hooks));
+        QTimer::singleShot(0, dlg.get(), [&] {
+            dlg->TabCtrl()->tabBar()->setCurrentIndex(c.tab);
+            TypeAsUser(Edit(c.id), c.typed);
+            MarkWire();
+            dlg->windowHandle()->close();
+        });
+        EXPECT_EQ(dlg->DoModal(), QDialog::Rejected);
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(boxes.seen, c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{});
+        const auto sets = Sets();
+        if (c.sent) {
+            ASSERT_EQ(sets.size(), 1u);
+            EXPECT_TRUE(StartsWith(sets[0], c.sent)) << sets[0];
+        } else {
+            EXPECT_TRUE(sets.empty()) << sets[0];
+        }
+        dlg.reset();
+    }
 }
 
 }  // namespace

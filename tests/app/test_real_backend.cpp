@@ -1,6 +1,7 @@
 // The window on the real backend (hidapi's hidraw backend and the udev monitor) with the controller emulated
 // at the kernel's HID interface. This binary runs inside emulate-controller, which it drives through the
 // control FIFO named in $EMULATE_CONTROLLER_CONTROL.
+#include "tests/app/box_answerer.h"
 #include "tests/app/dialog_fixture.h"
 
 #include "device/hidapi_platform.h"
@@ -24,6 +25,9 @@ class RealBackend : protected HidapiHolder, public DialogFixtureBase {
 protected:
     std::FILE* devnull = std::fopen("/dev/null", "w");
     std::vector<std::string> seen;  // install boxes, as the user saw them
+    std::vector<std::string> seenDetails;  // the line below each application message's text
+    bool confirmAnswer = true;  // the answer to the install's question
+    QString confirmDetail;  // the line below the last question
 
     RealBackend() : DialogFixtureBase(hidapi) {}
     ~RealBackend() override
@@ -44,8 +48,14 @@ protected:
     void Start(std::chrono::milliseconds settle = std::chrono::milliseconds(0))
     {
         DialogHooks hooks = Hooks();
-        hooks.confirm = [](QWidget*, const QString&, const QString&) { return true; };
-        hooks.applicationMessage = [this](QWidget*, const QString& text) { seen.push_back(text.toStdString()); };
+        hooks.confirm = [this](QWidget*, const QString&, const QString&, const QString& detail) {
+            confirmDetail = detail;
+            return confirmAnswer;
+        };
+        hooks.applicationMessage = [this](QWidget*, const QString& text, const QString& detail) {
+            seen.push_back(text.toStdString());
+            seenDetails.push_back(detail.toStdString());
+        };
         hooks.firmwareError = [this](const QString& text) { seen.push_back("Error: " + text.toStdString()); };
         hooks.firmwareTrace = devnull;
         StartWith([] { return std::unique_ptr<HotplugMonitor>(UdevHotplugMonitor::Create()); }, std::move(hooks),
@@ -145,6 +155,7 @@ TEST_F(RealBackend, NotAccessibleNamesThePathAndTheFixThenConnectsOnceAccessIsGr
     }
     Start();
     EXPECT_TRUE(DisconnectedView());
+    EXPECT_EQ(Label(1007)->text(), "Device Not Accessible");  // present, not "Disconnected"
     const std::string text = Label(1009)->text().toStdString();
     EXPECT_THAT(text, ::testing::HasSubstr("/dev/hidraw0"));
     EXPECT_THAT(text, ::testing::HasSubstr(controller::kUdevRulePath));
@@ -157,6 +168,7 @@ TEST_F(RealBackend, NotAccessibleNamesThePathAndTheFixThenConnectsOnceAccessIsGr
     Bench("unplug");
     ASSERT_TRUE(WaitFor([&] { return Label(1009)->text() == "Please connect your device now"; }))
         << Label(1009)->text().toStdString();
+    EXPECT_EQ(Label(1007)->text(), "Device Disconnected");
     Bench("plug");
     ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected; }));
     EXPECT_TRUE(ConnectedView());
@@ -193,6 +205,7 @@ TEST_F(RealBackend, AControllerAnotherProgramChangesShowsOnceThatProgramIsDone)
     ASSERT_TRUE(WaitFor([&] { return access(lock.c_str(), F_OK) == 0; }));
     Start();
     EXPECT_TRUE(DisconnectedView());
+    EXPECT_EQ(Label(1007)->text(), "Device In Use Elsewhere");
     EXPECT_THAT(Label(1009)->text().toStdString(), ::testing::HasSubstr("is in use by doorphonectl flash, process "));
     ASSERT_TRUE(flash.waitForFinished(60000));
     EXPECT_EQ(flash.exitCode(), 0) << flash.readAllStandardError().toStdString();
@@ -215,6 +228,107 @@ TEST_F(RealBackend, AControllerSwappedInDuringTheRestartIsNotRestored)
     EXPECT_THAT(seen[0], ::testing::HasSubstr("This controller is not the one whose firmware was just installed: it "
                                               "is plugged in at another USB port"));
     EXPECT_EQ(Edit(2000)->text(), "  Version 1.05.2");
+}
+
+
+TEST_F(RealBackend, EveryTabKeyFromAnEditWritesItOnceBeforeTheNewTabIsRead)
+{
+    Start();
+    struct Edit {
+        int tab, id, group, index;
+    };
+    const Edit edits[] = {{0, 2004, 0, 5}, {1, 2012, 1, 5}, {3, 2019, 3, 1}, {5, 2036, 5, 3}};
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int step;
+    };
+    const Key keys[] = {{Qt::Key_Tab, Qt::ControlModifier, 1},
+                        {Qt::Key_PageDown, Qt::ControlModifier, 1},
+                        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, -1},
+                        {Qt::Key_PageUp, Qt::ControlModifier, -1}};
+    QTabBar* bar = dlg->TabCtrl()->tabBar();
+    int n = 0;
+    for (const Edit& e : edits) {
+        for (const Key& k : keys) {
+            SCOPED_TRACE(std::to_string(e.id) + " key " + std::to_string(k.key));
+            bar->setCurrentIndex(e.tab);
+            const std::string typed = std::to_string(10 + n++);
+            TypeAsUser(this->Edit(e.id), QString::fromStdString(typed));
+            MarkWire();
+            QTest::keyClick(dlg->windowHandle(), k.key, k.modifiers);
+            Settle();
+            const auto wire = Wire();
+            ASSERT_EQ(wire.size(), 3u) << ::testing::PrintToString(wire);
+            EXPECT_TRUE(StartsWith(wire[0], TextCommand(e.group, e.index, typed))) << wire[0];
+            EXPECT_TRUE(StartsWith(wire[1], "GET 04"));
+            EXPECT_TRUE(StartsWith(wire[2], "GET 05"));
+            EXPECT_EQ(bar->currentIndex(), (e.tab + k.step + 7) % 7);
+        }
+    }
+    EXPECT_TRUE(errors.empty());
+
+    // A rejected entry shows its message, and neither a tab key nor a click on a tab changes the tab.
+    bar->setCurrentIndex(0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt == 0 ? "Ctrl+Tab" : "click");
+        errors.clear();
+        TypeAsUser(this->Edit(2004), "12345");
+        MarkWire();
+        if (attempt == 0) {
+            QTest::keyClick(dlg->windowHandle(), Qt::Key_Tab, Qt::ControlModifier);
+        } else {
+            QTest::mouseClick(dlg->windowHandle(), Qt::LeftButton, {}, bar->mapTo(dlg.get(), bar->tabRect(2).center()));
+        }
+        Settle();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0], "Entry too long");
+        EXPECT_EQ(bar->currentIndex(), 0);
+        EXPECT_TRUE(Shown(2004));
+        EXPECT_EQ(QApplication::focusWidget(), this->Edit(2004));
+        EXPECT_TRUE(Wire().empty());
+    }
+}
+
+TEST_F(RealBackend, AfterTheRestoreTheTabShowsTheDefaults)
+{
+    Start();
+    TypeAsUser(Edit(2004), "4321");
+    ClickAsUser(Item<QPushButton>(2006));
+    Settle();
+    const auto wire = Wire();
+    ASSERT_GE(wire.size(), 4u);
+    const std::vector<std::string> last(wire.end() - 4, wire.end());
+    EXPECT_TRUE(StartsWith(last[0], TextCommand(0, 5, "4321"))) << last[0];
+    EXPECT_TRUE(StartsWith(last[1], Command({3, 2, 0x35, 0x35}))) << last[1];
+    EXPECT_TRUE(StartsWith(last[2], "GET 04"));
+    EXPECT_TRUE(StartsWith(last[3], "GET 05"));
+    EXPECT_EQ(Edit(2004)->text(), "1234");  // the controller's default password
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(RealBackend, TheConnectionLineNamesTheControllerShownAmongSeveral)
+{
+    Start();
+    EXPECT_EQ(Label(1007)->text(), "Device Connected");
+    Bench("attach 2.01.0");
+    ASSERT_TRUE(WaitFor([&] { return Label(1007)->text() != "Device Connected"; }));
+    EXPECT_EQ(Label(1007)->text(), "Device Connected: /dev/hidraw0 (2 attached)");
+    EXPECT_LE(Label(1007)->sizeHint().width(), Label(1007)->width()) << "the whole line shows";
+    EXPECT_LT(Label(1007)->geometry().right(), Item<QPushButton>(dlg::IDOK)->geometry().left());
+
+    // The install's question names it too; with one controller it has no such line.
+    confirmAnswer = false;
+    ClickAsUser(Item<QPushButton>(2005));
+    EXPECT_EQ(confirmDetail, "It installs on the controller at /dev/hidraw0, one of the 2 attached.");
+    EXPECT_TRUE(Sets().empty()) << "nothing is written when the question is cancelled";
+
+    Bench("select /dev/hidraw1");
+    Bench("unplug");
+    ASSERT_TRUE(WaitFor([&] { return Label(1007)->text() == "Device Connected"; })) << Label(1007)->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return session.ControllersAttached() == 1; }));  // the listing may lag the event
+    ClickAsUser(Item<QPushButton>(2005));
+    EXPECT_EQ(confirmDetail, "");
 }
 
 }  // namespace

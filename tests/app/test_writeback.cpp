@@ -27,17 +27,6 @@ struct Writeback : DialogFixture {
     }
 
     // The text command that (group, index) = text makes, as the wire log starts it.
-    static std::string TextCommand(int group, int index, const std::string& text)
-    {
-        std::string s = Command({3, static_cast<int>(text.size()) + 4, '0' + group, '0' + index,
-                                 '0' + static_cast<int>(text.size()) / 10, '0' + static_cast<int>(text.size()) % 10});
-        char hex[4];
-        for (char c : text) {
-            std::snprintf(hex, sizeof hex, " %02x", static_cast<unsigned char>(c));
-            s += hex;
-        }
-        return s;
-    }
     static std::string NumericCommand(int group, int index, int value)
     {
         return Command({3, 4, '0' + group, '0' + index, '0' + value / 10, '0' + value % 10});
@@ -273,7 +262,7 @@ TEST_F(Writeback, StatusFieldsNeverSend)
     EXPECT_TRUE(Sets().empty());
 }
 
-TEST_F(Writeback, RestoreTwiceSendsTwiceAndTheWindowStays)
+TEST_F(Writeback, RestoreTwiceSendsTwiceAndReadsTheTabEachTime)
 {
     Start();
     link.SendStringParameter(0, 5, 2, "99");
@@ -283,9 +272,9 @@ TEST_F(Writeback, RestoreTwiceSendsTwiceAndTheWindowStays)
     ASSERT_EQ(Sets().size(), 2u);
     EXPECT_TRUE(StartsWith(Sets()[0], Command({3, 2, 0x35, 0x35})));
     EXPECT_EQ(Sets()[0], Sets()[1]);
-    EXPECT_EQ(Edit(2004)->text(), "1234");  // no read-back
     EXPECT_EQ(controller.FirstUnit().Text({0, 5}), "1234");
-    EXPECT_EQ(Wire().size(), 2u);
+    EXPECT_EQ(Edit(2004)->text(), "1234");
+    EXPECT_EQ(Wire().size(), 6u);  // each restore, then the tab's two reads
 }
 
 TEST_F(Writeback, AnEditLeftForAButtonIsWrittenBeforeTheButtonActs)
@@ -363,6 +352,8 @@ TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
     controller.FirstUnit().FailNthTransfer(1);
     QTest::mouseClick(Item<QPushButton>(2006), Qt::LeftButton);
     ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errorDetails.back(), "The controller did not restore its default settings. The window now shows what "
+                               "the controller holds.");
 }
 
 TEST_F(Writeback, AFailedWriteWhileDisconnectedShowsNoBox)
