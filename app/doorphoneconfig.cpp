@@ -96,7 +96,7 @@ int CDoorphoneConfigApp::InitInstance()
         panel = std::make_unique<CVirtualControllerPanel>(*controller);
         panel->ReadCommandsFrom(kStandardInput);
         QObject::connect(&dialog, &CDoorphoneConfigDlg::Shown, panel.get(), [&dialog, &panel] {
-            panel->ShowBeside(&dialog, dialog.TabCtrl()->mapToGlobal(dialog.TabCtrl()->rect().bottomLeft()).y());
+            panel->ShowBeside(&dialog, {dialog.TabCtrl()->geometry(), dialog.GetDlgItem(dlg::IDOK)->geometry()});
         });
     }
     dialog.DoModal();

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -180,34 +181,69 @@ void CVirtualControllerPanel::OnCommandsReadable()
     m_lines.Feed(bytes);
 }
 
-QRect PanelPlace(const QRect& beside, int tabsBottom, const QSize& panel, const QRect& screen)
+WindowPlaces PlaceBesideDialog(const QRect& dialog, const std::vector<QRect>& keepClear, const QSize& panel,
+                               const QRect& screen)
 {
     constexpr int kGap = 12;
-    const QRect candidates[] = {
-        QRect(QPoint(beside.right() + 1 + kGap, beside.top()), panel),
-        QRect(QPoint(beside.left() - kGap - panel.width(), beside.top()), panel),
-        QRect(QPoint(beside.left(), beside.bottom() + 1 + kGap), panel),
-        QRect(QPoint(beside.left(), beside.top() - kGap - panel.height()), panel),
+    const QRect beside[] = {
+        QRect(QPoint(dialog.right() + 1 + kGap, dialog.top()), panel),
+        QRect(QPoint(dialog.left() - kGap - panel.width(), dialog.top()), panel),
+        QRect(QPoint(dialog.left(), dialog.bottom() + 1 + kGap), panel),
+        QRect(QPoint(dialog.left(), dialog.top() - kGap - panel.height()), panel),
     };
-    for (const QRect& place : candidates) {
+    for (const QRect& place : beside) {
         if (screen.contains(place)) {
-            return place;
+            return {dialog, place};
         }
     }
-    // No room beside it: over the dialog's lower part, never over its tabs where the screen allows.
-    QRect place(QPoint(screen.right() - panel.width() + 1, std::max(tabsBottom + kGap, screen.top())), panel);
-    if (place.bottom() > screen.bottom()) {
-        place.moveBottom(screen.bottom());
+    // Whole on the screen, as near to `place` as it allows.
+    auto onScreen = [&screen](QRect place) {
+        place.moveLeft(std::max(screen.left(), std::min(place.left(), screen.right() - place.width() + 1)));
+        place.moveTop(std::max(screen.top(), std::min(place.top(), screen.bottom() - place.height() + 1)));
+        return place;
+    };
+    // Side by side, the pair centred across the screen and the gap as wide as the room allows.
+    const int widthRoom = screen.width() - dialog.width() - panel.width();
+    if (widthRoom >= 0) {
+        const int gap = std::min(kGap, widthRoom);
+        const QRect moved = onScreen(QRect(QPoint(screen.left() + (widthRoom - gap) / 2, dialog.top()), dialog.size()));
+        return {moved, onScreen(QRect(QPoint(moved.right() + 1 + gap, moved.top()), panel))};
     }
-    place.moveLeft(std::max(place.left(), screen.left()));
-    return place;
+    const int heightRoom = screen.height() - dialog.height() - panel.height();
+    if (heightRoom >= 0) {
+        const int gap = std::min(kGap, heightRoom);
+        const QRect moved = onScreen(QRect(QPoint(dialog.left(), screen.top() + (heightRoom - gap) / 2), dialog.size()));
+        return {moved, onScreen(QRect(QPoint(moved.left(), moved.bottom() + 1 + gap), panel))};
+    }
+    // They cannot stand apart: the panel covers the dialog's right margin, not what the user works with.
+    const QRect moved = onScreen(QRect(QPoint(screen.left(), dialog.top()), dialog.size()));
+    const QPoint shift = moved.topLeft() - dialog.topLeft();
+    for (const int top : {moved.top(), moved.bottom() - panel.height() + 1, screen.top(), screen.bottom()}) {
+        const QRect place = onScreen(QRect(QPoint(screen.right() - panel.width() + 1, top), panel));
+        const bool clear = std::none_of(keepClear.begin(), keepClear.end(),
+                                        [&](const QRect& part) { return part.translated(shift).intersects(place); });
+        if (clear) {
+            return {moved, place};
+        }
+    }
+    return {moved, onScreen(QRect(QPoint(screen.right() - panel.width() + 1, moved.top()), panel))};
 }
 
-void CVirtualControllerPanel::ShowBeside(QWidget* dialog, int tabsBottom)
+void CVirtualControllerPanel::ShowBeside(QWidget* dialog, const std::vector<QRect>& keepClear)
 {
     show();
     const QRect screen = dialog->screen() ? dialog->screen()->availableGeometry() : QRect();
+    const QRect dialogFrame = dialog->frameGeometry();
+    // The parts to keep clear, from the dialog's own coordinates to the screen's.
+    std::vector<QRect> parts;
+    for (const QRect& part : keepClear) {
+        parts.push_back(part.translated(dialog->mapToGlobal(QPoint(0, 0))));
+    }
     const QRect frame = frameGeometry();
-    const QRect place = PanelPlace(dialog->frameGeometry(), tabsBottom, frame.size(), screen);
-    move(place.topLeft() + (pos() - frame.topLeft()));  // move() places the window, the frame goes around it
+    const WindowPlaces places = PlaceBesideDialog(dialogFrame, parts, frame.size(), screen);
+    // move() places the window; the frame goes around it.
+    if (places.dialog != dialogFrame) {
+        dialog->move(places.dialog.topLeft() + (dialog->pos() - dialogFrame.topLeft()));
+    }
+    move(places.panel.topLeft() + (pos() - frame.topLeft()));
 }

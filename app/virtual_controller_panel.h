@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -20,10 +21,17 @@ class QPushButton;
 class QSpinBox;
 class WaitNotifier;
 
-// Where the panel goes beside the dialog `beside` (frames, in screen coordinates), whole on `screen`: to
-// its right, else its left, else below or above it, else in the screen's lower corner, below the dialog's
-// tabs (`tabsBottom`) where there is room.
-QRect PanelPlace(const QRect& beside, int tabsBottom, const QSize& panel, const QRect& screen);
+// Where the dialog and the panel stand on `screen` (frames, in screen coordinates), both whole on it. The
+// panel goes to the right of the dialog, else its left, else below or above it; where none of these has
+// room, the dialog moves aside so the two stand side by side or one above the other; where they cannot
+// stand apart at all, the dialog goes to the screen's left edge and the panel to its right edge, covering
+// none of `keepClear` (the dialog's tabs and Close button, placed as `dialog` is) where the screen allows.
+struct WindowPlaces {
+    QRect dialog;
+    QRect panel;
+};
+WindowPlaces PlaceBesideDialog(const QRect& dialog, const std::vector<QRect>& keepClear, const QSize& panel,
+                               const QRect& screen);
 
 class CVirtualControllerPanel : public QWidget {
     Q_OBJECT
@@ -38,8 +46,10 @@ public:
     void RunCommand(const std::string& line);
 
     void Refresh();
-    // Shows the panel at its place beside the dialog.
-    void ShowBeside(QWidget* dialog, int tabsBottom);
+    // Shows the panel at its place beside the dialog, which moves aside where the screen is too small for
+    // both as they stand; `keepClear` as for PlaceBesideDialog, in the dialog's own coordinates. Once only:
+    // where the user then moves either window is kept.
+    void ShowBeside(QWidget* dialog, const std::vector<QRect>& keepClear);
 
     // The unit the window shows and changes: the one the commands act on.
     sim::VirtualUnit Unit() const { return m_commands.Unit(); }

@@ -218,6 +218,10 @@ TEST_F(INSTALL_BOXES, TheWindowsCloseCommandEndsTheToolWhateverAnEditHolds)
             TypeAsUser(Edit(c.id), c.typed);
             MarkWire();
             dlg->windowHandle()->close();
+            if (dlg->isVisible()) {
+                ADD_FAILURE() << "the window is still open";
+                dlg->QDialog::done(QDialog::Rejected);
+            }
         });
         EXPECT_EQ(dlg->DoModal(), QDialog::Rejected);
         EXPECT_FALSE(dlg->isVisible());

@@ -109,21 +109,44 @@ TEST_F(Panel, RunsTheCommandsOnItsInputAndALastLineWithoutNewlineAtItsEnd)
 
 namespace {
 
-TEST(PanelPlace, BesideTheDialogWholeOnTheScreenAndNeverOverItsTabs)
+TEST(PanelPlace, BesideTheDialogOrWithTheDialogMovedAsideNeverOverItsTabsOrCloseButton)
 {
-    const QSize panel(354, 179);
-    const QRect dialog(298, 222, 670, 530);  // centred on a 1280 x 1024 screen
-    const int tabsBottom = 222 + 475;
-    // Room on the right of a wide screen.
-    EXPECT_EQ(PanelPlace(dialog, tabsBottom, panel, QRect(0, 0, 1920, 1080)).topLeft(), QPoint(980, 222));
-    // A 1280-pixel screen has room on neither side: below the dialog.
-    const QRect below = PanelPlace(dialog, tabsBottom, panel, QRect(0, 0, 1280, 1024));
-    EXPECT_EQ(below.topLeft(), QPoint(298, 764));
-    // A small screen with no room around the dialog: whole on it, below the tabs.
-    const QRect screen(0, 0, 1024, 768);
-    const QRect tight = PanelPlace(QRect(177, 50, 670, 530), 50 + 475, panel, screen);
-    EXPECT_TRUE(screen.contains(tight));
-    EXPECT_GE(tight.top(), 50 + 475);
+    // The window without a window manager, and with a frame of 3 pixels and a caption of 23 around it.
+    struct Frame {
+        QSize size;
+        QPoint client;
+    };
+    for (const Frame frame : {Frame{{664, 501}, {0, 0}}, Frame{{670, 530}, {3, 26}}}) {
+        for (const QSize panel : {QSize(354, 234), QSize(360, 264)}) {
+            for (const QSize screenSize : {QSize(1920, 1080), QSize(1280, 800), QSize(1366, 768), QSize(1024, 768)}) {
+                SCOPED_TRACE(::testing::Message() << screenSize.width() << "x" << screenSize.height() << ", panel "
+                                                  << panel.width() << "x" << panel.height() << ", frame "
+                                                  << frame.size.width());
+                const QRect screen(QPoint(0, 0), screenSize);
+                const QRect dialog(QPoint((screenSize.width() - frame.size.width()) / 2,
+                                          (screenSize.height() - frame.size.height()) / 2),
+                                   frame.size);  // centred, as it starts
+                const QPoint client = dialog.topLeft() + frame.client;
+                const QRect tabs = QRect(15, 30, 635, 415).translated(client);
+                const QRect close = QRect(575, 463, 75, 24).translated(client);
+                const WindowPlaces places = PlaceBesideDialog(dialog, {tabs, close}, panel, screen);
+                EXPECT_TRUE(screen.contains(places.dialog));
+                EXPECT_TRUE(screen.contains(places.panel));
+                EXPECT_EQ(places.dialog.size(), dialog.size());
+                EXPECT_EQ(places.panel.size(), panel);
+                const QPoint moved = places.dialog.topLeft() - dialog.topLeft();
+                if (screenSize.width() >= 1280) {
+                    EXPECT_FALSE(places.panel.intersects(places.dialog));
+                }
+                EXPECT_FALSE(places.panel.intersects(tabs.translated(moved)));
+                EXPECT_FALSE(places.panel.intersects(close.translated(moved)));
+                if (screenSize.width() == 1920) {
+                    EXPECT_EQ(places.dialog, dialog) << "with room beside it the dialog stays where it is";
+                    EXPECT_EQ(places.panel.topLeft(), QPoint(dialog.right() + 13, dialog.top()));
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -82,6 +82,12 @@ TEST_F(Cli, EntryErrorsUseTheWindowsTextsAndSendNothing)
         {{"set", "dial.outgoing-dial-number", "555-1234"}, "Invalid: Must be all numeric."},
         {{"set", "dial.outgoing-dial-number", "01234567890123456"}, "Dial number too long. Maximum is 16 digits."},
         {{"set", "door.employee-access-code", "123456789"}, "Employee Access Code too long. Maximum is 8 digits."},
+        // Judged by characters, as the window judges what is typed into it, whatever their encoding's length.
+        {{"set", "door.employee-access-code", "1234567\u00e9"}, "Invalid: Must be all numeric."},
+        {{"set", "maintenance.dtmf-password", "\uff11\uff12"}, "Invalid: Must be telephone pad character (0-9, #, *)"},
+        {{"set", "door.open-code", "123\u00e9"}, "Invalid: Must be telephone pad character (0-9, #, *)"},
+        {{"set", "door.open-code", "\uff11\uff12\uff13\uff14\uff15"}, "Entry too long"},
+        {{"set", "dial.outgoing-dial-number", "\xff\xfe"}, "Invalid: Must be all numeric."},
         {{"set", "audio.microphone-agc", "sometimes"}, "\"sometimes\" is not a value of audio.microphone-agc"},
         {{"set", "audio.microphone-agc", "2"}, "\"2\" is not a value of audio.microphone-agc"},
         {{"set", "maintenance.connection", "50"}, "maintenance.connection is read-only"},
