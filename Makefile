@@ -87,7 +87,17 @@ windows-gui:
 	  -DCMAKE_BUILD_TYPE=Release -DDPC_WERROR=ON
 	cmake --build $(WINDOWS_GUI_DIR) -j $(JOBS) --target doorphoneconfig
 
-run: build
+# The window on the virtual controller: only the two programs are built, not the test suites. Without a
+# display there is nothing to show it on, and make says so in one line before it installs or builds.
+ifneq ($(filter run,$(MAKECMDGOALS)),)
+NO_DISPLAY := $(shell scripts/check-display)
+ifneq ($(NO_DISPLAY),)
+$(error $(NO_DISPLAY))
+endif
+endif
+run: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DDPC_WERROR=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target doorphoneconfig doorphonectl
 	$(BUILD_DIR)/doorphoneconfig --simulate
 
 # doorphonectl.exe and the Qt-free test programs for 64-bit Windows, cross-built with MinGW-w64 and linked
