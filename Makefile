@@ -23,8 +23,12 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DDPC_WERROR=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# ctest says only "(Skipped)" of a skipped test; its reason comes from the JUnit record after the run.
+TEST_RESULTS = $(abspath $(BUILD_DIR))/Testing/results.xml
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@rm -f $(TEST_RESULTS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) --output-junit $(TEST_RESULTS); \
+	  status=$$?; scripts/show-skipped-tests $(TEST_RESULTS); exit $$status
 
 sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DDPC_SANITIZE=ON -DDPC_WERROR=ON
