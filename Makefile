@@ -1,4 +1,4 @@
-# Entry points: deps, build, test, sanitize, run, package, windows-gui. See README.md.
+# Entry points: deps, build, test, sanitize, run, package, windows-gui. See README.md and docs/DEVELOPING.md.
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
