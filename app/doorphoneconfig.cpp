@@ -104,7 +104,7 @@ void WindowSystemStartMessages(QtMsgType type, const QMessageLogContext& context
                      "doorphonectl --simulate show, which needs none\n",
                      where.empty() ? "DISPLAY and WAYLAND_DISPLAY are unset" : where.c_str());
         std::fflush(nullptr);
-        std::_Exit(1);  // inside QApplication's constructor: nothing to unwind
+        std::_Exit(1);  // where Qt would abort, inside QApplication's constructor: nothing of ours is open
     }
     if (context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0) {
         return;
