@@ -1,4 +1,4 @@
-# Entry points: deps, build, test, sanitize, run, package, windows-gui. See README.md.
+# Entry points: deps, build, test, sanitize, run, package, windows-gui. See README.md and docs/DEVELOPING.md.
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
@@ -23,8 +23,12 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DDPC_WERROR=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# ctest says only "(Skipped)" of a skipped test; its reason comes from the JUnit record after the run.
+TEST_RESULTS = $(abspath $(BUILD_DIR))/Testing/results.xml
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@rm -f $(TEST_RESULTS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) --output-junit $(TEST_RESULTS); \
+	  status=$$?; scripts/show-skipped-tests $(TEST_RESULTS); exit $$status
 
 sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DDPC_SANITIZE=ON -DDPC_WERROR=ON
@@ -87,7 +91,17 @@ windows-gui:
 	  -DCMAKE_BUILD_TYPE=Release -DDPC_WERROR=ON
 	cmake --build $(WINDOWS_GUI_DIR) -j $(JOBS) --target doorphoneconfig
 
-run: build
+# The window on the virtual controller: only the two programs are built, not the test suites. Without a
+# display there is nothing to show it on, and make says so in one line before it installs or builds.
+ifneq ($(filter run,$(MAKECMDGOALS)),)
+NO_DISPLAY := $(shell scripts/check-display)
+ifneq ($(NO_DISPLAY),)
+$(error $(NO_DISPLAY))
+endif
+endif
+run: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DDPC_WERROR=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target doorphoneconfig doorphonectl
 	$(BUILD_DIR)/doorphoneconfig --simulate
 
 # doorphonectl.exe and the Qt-free test programs for 64-bit Windows, cross-built with MinGW-w64 and linked

@@ -13,7 +13,10 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -62,6 +65,51 @@ bool IsQtOption(const QString& name)
         "geometry", "title", "name", "visual", "ncols", "cmap", "nograb", "dograb", "sync", "fn", "font", "bg",
         "background", "fg", "foreground", "btn", "button", "im", "inputstyle", "testability"};
     return kQtOptions.contains(name);
+}
+
+// The platform the window system is opened with: Qt's -platform option, else QT_QPA_PLATFORM, else Qt's
+// default (empty).
+std::string RequestedPlatform(int argc, char** argv)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return argv[i + 1];
+        }
+    }
+    const char* fromEnvironment = std::getenv("QT_QPA_PLATFORM");
+    return fromEnvironment != nullptr ? fromEnvironment : "";
+}
+
+// Qt's default and its X11 and Wayland plugins need a display; offscreen, vnc and the like do not.
+bool PlatformNeedsDisplay(const std::string& platform)
+{
+    return platform.empty() || platform.starts_with("xcb") || platform.starts_with("wayland");
+}
+
+// Qt's messages while QApplication opens the window system. When no platform plugin can open a display,
+// Qt says so in several lines and aborts; the user gets one line that names what works without a display,
+// and exit 1. Qt's lines about the attempt (its platform categories) are left out; the rest pass on.
+void WindowSystemStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::string where;
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+            const char* value = std::getenv(name);
+            if (value != nullptr && *value != '\0') {
+                where += (where.empty() ? "" : ", ") + std::string(name) + "=" + value;
+            }
+        }
+        std::fprintf(stderr,
+                     "doorphoneconfig: the window needs a display and none could be opened (%s); try "
+                     "doorphonectl --simulate show, which needs none\n",
+                     where.empty() ? "DISPLAY and WAYLAND_DISPLAY are unset" : where.c_str());
+        std::fflush(nullptr);
+        std::_Exit(1);  // where Qt would abort, inside QApplication's constructor: nothing of ours is open
+    }
+    if (context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0) {
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
 }
 
 }  // namespace
@@ -137,7 +185,14 @@ int main(int argc, char** argv)
             }
         }
     }
+    const bool watchTheStart = PlatformNeedsDisplay(RequestedPlatform(argc, argv));
+    if (watchTheStart) {
+        qInstallMessageHandler(WindowSystemStartMessages);
+    }
     QApplication application(argc, argv);
+    if (watchTheStart) {
+        qInstallMessageHandler(nullptr);
+    }
     QGuiApplication::setDesktopFileName("doorphoneconfig");  // so Wayland compositors find the icon
     OptionSet options;
     if (!options.parser.parse(QApplication::arguments())) {
