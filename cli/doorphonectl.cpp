@@ -196,14 +196,23 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     // On Windows CLI11 would take "/x" for an option; a path such as /tmp/profile.json (or a script written for
     // Linux) must reach its command as a path there too.
     app.allow_windows_style_options(false);
+#ifdef _WIN32
+    // What Windows sends a console program to end it; it has no signals to send.
+    const std::string stopsOr = "Ctrl+C, Ctrl+Break or the console window closing";
+    const std::string stopsAnd = "Ctrl+C, Ctrl+Break and the console window closing";
+    const std::string underWay = "the transfer under way is cancelled (it may or may not have reached the controller)";
+#else
+    const std::string stopsOr = "Ctrl+C, SIGTERM or SIGHUP";
+    const std::string stopsAnd = "Ctrl+C, SIGTERM and SIGHUP";
+    const std::string underWay = "the transfer under way finishes";
+#endif
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
-               "change stopped by Ctrl+C, SIGTERM or SIGHUP; standard output, the record or the wire log could not be "
+               "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
                "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
-               "one.\nSet, import, restore-defaults, flash and provision take Ctrl+C, SIGTERM and SIGHUP as a stop: "
-               "the transfer under way finishes, nothing more is sent, and the message says what state the controller "
-               "is in.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
-               "in any case.");
+               "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
+               underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
+               "listed by 'doorphonectl keys'; a setting's label is accepted too, in any case.");
     bool simulate = false;
     std::string wireLog;
     app.add_flag("--simulate", simulate,

@@ -1,11 +1,12 @@
 #!/bin/sh
-# check-replace.sh WINE_ENV BUILD DOORPHONECTL_EXE HOLD_FILE_EXE SCRATCH CHECK: how export replaces a file under
+# check-export.sh WINE_ENV BUILD DOORPHONECTL_EXE HOLD_FILE_EXE SCRATCH CHECK: how export writes a profile under
 # Wine, with the virtual controller.
 #   held  a file another program holds open (without delete sharing) is replaced once that program lets it go
 #         within the retry time; one that stays held is refused with a message that says so, and left as it was
 #   root  the root of a drive is a folder like any other: \x.json, Q:\x.json and Q:x.json (drive Q: mapped to
 #         the scratch folder, the current folder its root). (Wine reads /x.json as a Unix path, so that spelling
 #         of the root is not tried here.)
+#   bytes export - gives the same bytes as an export to a file (LF, no CR)
 set -eu
 wine_env=$1 build=$2 exe=$3 hold=$4 scratch=$5 check=$6
 rm -rf "$scratch"
@@ -50,8 +51,18 @@ root)
     done
     no_temporary_left
     ;;
+bytes)
+    "$wine_env" "$build" wine "$exe" "--simulate=$state" export "$(windows "$scratch/file.json")" ||
+        fail "export to a file"
+    "$wine_env" "$build" wine "$exe" "--simulate=$state" export - >"$scratch/standard-output.json" ||
+        fail "export to standard output"
+    cmp "$scratch/file.json" "$scratch/standard-output.json" || fail "export - and a file export differ"
+    if tr -d '\n' <"$scratch/file.json" | grep -q "$(printf '\r')"; then
+        fail "the profile has CR in it"
+    fi
+    ;;
 *)
-    echo "check-replace.sh: no check $check (held, root)" >&2
+    echo "check-export.sh: no check $check (held, root, bytes)" >&2
     exit 2
     ;;
 esac
