@@ -111,7 +111,9 @@ void WindowsHotplugMonitor::Watch(const std::shared_ptr<OpenHandle>& handle, boo
 {
     std::lock_guard lock(watchedMutex_);
     auto it = watched_.find(handle->Name());
-    if (it != watched_.end()) {
+    // A handle let go on a query-remove may give its number to the next one opened: a device that goes only
+    // takes its own registration with it, while one newly opened takes the place of a dead one.
+    if (it != watched_.end() && (opened || it->second.handle.lock() == handle)) {
         UnregisterDeviceNotification(it->second.registration);
         watched_.erase(it);
     }
