@@ -4,13 +4,16 @@
 
 void OpenHandle::Close()
 {
+    // One close at a time, so that the cancel always reaches this handle, never a later one given its number.
+    std::lock_guard once(closeMutex_);
+    if (closed_) {
+        return;
+    }
     closing_ = true;  // a transfer that would start now fails instead
     CancelIoEx(handle_, nullptr);
-    std::unique_lock lock(mutex_);
-    if (!closed_) {
-        CloseHandle(handle_);
-        closed_ = true;
-    }
+    std::unique_lock lock(mutex_);  // once the transfers under way have come back
+    CloseHandle(handle_);
+    closed_ = true;
 }
 
 DWORD OpenHandle::Use(const std::function<DWORD(HANDLE)>& use)

@@ -35,8 +35,9 @@ private:
     HANDLE handle_;
     std::string path_;  // as Enumerate lists it
     std::atomic<bool> closing_{false};
-    std::shared_mutex mutex_;
-    bool closed_ = false;
+    std::mutex closeMutex_;
+    std::shared_mutex mutex_;  // shared by the transfers, had alone to close
+    bool closed_ = false;      // written under both mutexes
 };
 
 class OpenDevices {
