@@ -33,7 +33,7 @@ std::unique_ptr<HotplugMonitor> Backend::CreateMonitor() const
     if (controller_) {
         return controller_->CreateMonitor();
     }
-    return CreateSystemHotplugMonitor();
+    return CreateSystemHotplugMonitor(system_.get());
 }
 
 bool Backend::SaveState(std::string& error) const

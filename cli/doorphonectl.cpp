@@ -5,6 +5,7 @@
 #include "cli/run.h"
 #include "cli/terminal_text.h"
 #include "device/device_path.h"
+#include "portable/file_io.h"
 #include "resources/strings.h"
 
 #include <CLI/CLI.hpp>
@@ -50,6 +51,23 @@ const Command kCommands[] = {
      Reach::None, KeysCommand},
 };
 
+// A file that must be there to be read. Not CLI11's ExistingFile: it asks std::filesystem, which on Windows
+// takes a path for text in the ANSI code page, so a name such as "José" would never be found there.
+CLI::Validator ExistingFile()
+{
+    return CLI::Validator(
+        [](std::string& path) -> std::string {
+            if (Missing(path)) {
+                return "File does not exist: " + path;
+            }
+            if (NotARegularFile(path) == "it is a folder") {
+                return "File is actually a directory: " + path;
+            }
+            return {};
+        },
+        "FILE");
+}
+
 // The options of each command, added to its subcommand.
 void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
 {
@@ -70,7 +88,7 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
         sub.add_flag("--yes", a.yes, "do not ask first (needed when not run from a terminal)");
         sub.add_option("--log", a.log, "append one line for the controller to the record FILE")->type_name("FILE");
     } else if (name == "provision") {
-        sub.add_option("PROFILE", a.file, "the profile every controller gets")->required()->check(CLI::ExistingFile);
+        sub.add_option("PROFILE", a.file, "the profile every controller gets")->required()->check(ExistingFile());
         sub.add_flag("--flash", a.flash, "install the carried firmware first on a controller that runs an older one");
         sub.add_flag("--once", a.once, "stop after one controller");
         sub.add_flag("--json", a.json,
@@ -82,7 +100,7 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
     } else if (name == "export") {
         sub.add_option("FILE", a.file, "the profile to write, - for standard output")->required();
     } else if (name == "import") {
-        sub.add_option("FILE", a.file, "the profile to read")->required()->check(CLI::ExistingFile);
+        sub.add_option("FILE", a.file, "the profile to read")->required()->check(ExistingFile());
         sub.add_flag("--dry-run", a.dryRun, "say what would change, send nothing");
     } else if (name == "keys") {
         sub.add_flag("--json", a.json,
@@ -178,14 +196,23 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     // On Windows CLI11 would take "/x" for an option; a path such as /tmp/profile.json (or a script written for
     // Linux) must reach its command as a path there too.
     app.allow_windows_style_options(false);
+#ifdef _WIN32
+    // What Windows sends a console program to end it; it has no signals to send.
+    const std::string stopsOr = "Ctrl+C, Ctrl+Break or the console window closing";
+    const std::string stopsAnd = "Ctrl+C, Ctrl+Break and the console window closing";
+    const std::string underWay = "the transfer under way is cancelled (it may or may not have reached the controller)";
+#else
+    const std::string stopsOr = "Ctrl+C, SIGTERM or SIGHUP";
+    const std::string stopsAnd = "Ctrl+C, SIGTERM and SIGHUP";
+    const std::string underWay = "the transfer under way finishes";
+#endif
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
-               "change stopped by Ctrl+C, SIGTERM or SIGHUP; standard output, the record or the wire log could not be "
+               "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
                "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
-               "one.\nSet, import, restore-defaults, flash and provision take Ctrl+C, SIGTERM and SIGHUP as a stop: "
-               "the transfer under way finishes, nothing more is sent, and the message says what state the controller "
-               "is in.\nKEYs are listed by 'doorphonectl keys'; a setting's label is accepted too, "
-               "in any case.");
+               "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
+               underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
+               "listed by 'doorphonectl keys'; a setting's label is accepted too, in any case.");
     bool simulate = false;
     std::string wireLog;
     app.add_flag("--simulate", simulate,

@@ -3,6 +3,7 @@
 #include "cli/run.h"
 #include "cli/terminal_text.h"
 #include "portable/file_io.h"
+#include "portable/process_io.h"
 #include "device/firmware_stream.h"
 #include "settings/text_encoding.h"
 #include "settings/catalogue.h"
@@ -258,7 +259,10 @@ int ExportCommand(CliRun& run, const CommandArgs& args)
     }
     const std::string text = MakeProfile(s).dump(2) + "\n";
     if (args.file == "-") {
-        run.io.out << text;
+        // The same bytes as in a file: LF, on Windows too, where standard output would write CR LF.
+        run.io.out.flush();
+        const ExactWrites exact(run.io.outFd);
+        run.io.out << text << std::flush;
         return kExitDone;
     }
     std::string error;

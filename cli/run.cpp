@@ -55,14 +55,19 @@ bool CliRun::WireLogKept()
 
 StopRequest& CliRun::CatchStopSignals()
 {
-    if (hooks.stop) {
-        return *hooks.stop;
+    StopRequest* stop = hooks.stop;
+    if (!stop) {
+        if (!ownStop_) {
+            ownStop_ = std::make_unique<StopRequest>();
+            signals_ = std::make_unique<StopOnSignals>(*ownStop_);
+        }
+        stop = ownStop_.get();
     }
-    if (!ownStop_) {
-        ownStop_ = std::make_unique<StopRequest>();
-        signals_ = std::make_unique<StopOnSignals>(*ownStop_);
+    // A transfer that hangs when the stop comes is cancelled, so that the run still ends and says where.
+    if (backend_) {
+        backend_->Platform().StopTransfersOn(stop->Waitable());
     }
-    return *ownStop_;
+    return *stop;
 }
 
 bool CliRun::Finish()

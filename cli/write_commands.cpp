@@ -47,6 +47,10 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     }
     const std::string written = std::string(entry->key) + " = \"" + Printable(value.Display()) + "\"";
     if (!run.Session().Write(value)) {
+        if (stop.Requested()) {  // the stop cancelled the transfer under way
+            return run.Fail(kExitDevice, "stopped while sending " + written + ": " + LinkError() +
+                                             "; the controller may or may not have taken it");
+        }
         return run.Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
                                          LinkError());
     }
@@ -74,6 +78,10 @@ int RestoreDefaultsCommand(CliRun& run, const CommandArgs&)
         return run.Fail(kExitDevice, "stopped before the restore was sent; the controller keeps its settings");
     }
     if (!run.Session().RestoreDefaults()) {
+        if (stop.Requested()) {
+            return run.Fail(kExitDevice, "stopped while sending the restore: " + LinkError() +
+                                             "; the controller may or may not have restored its defaults");
+        }
         return run.Fail(kExitDevice, "the controller refused the restore-defaults report: " + LinkError());
     }
     return kExitDone;
@@ -122,6 +130,14 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
             continue;
         }
         if (!run.Session().Write(v)) {
+            if (stop && stop->Requested()) {
+                result.interrupted = true;
+                return fail(kExitDevice, "stopped while sending " + std::string(v.entry->key) + ": " + LinkError() +
+                                             "; the controller may or may not have taken it; " +
+                                             (written.empty() ? "nothing was written before it"
+                                                              : "already written: " + written) +
+                                             (i + 1 < order.values.size() ? "; not written: " + notWritten(i + 1) : ""));
+            }
             return fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
                                          LinkError() + "; " +
                                          (written.empty() ? "nothing was written before it"

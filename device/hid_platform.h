@@ -2,6 +2,8 @@
 // set feature. hidapi, the Windows HID calls and the virtual controller implement it.
 #pragma once
 
+#include "portable/wait.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,4 +49,11 @@ public:
 
     // Null when the path cannot be opened for reading and writing.
     virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+
+    // From now on, a transfer of any device this platform opened (before or after) that is under way when
+    // `stop` becomes ready is cancelled and fails, so that a request to stop never waits on a controller that
+    // does not answer; kNoWaitHandle withdraws it. The handle must stay valid until withdrawn or until the
+    // platform and its devices are gone. Where the system bounds each transfer itself and offers no cancel
+    // (hidraw), or transfers never hang (the virtual controller), this does nothing.
+    virtual void StopTransfersOn(portable::WaitHandle stop) { (void)stop; }
 };

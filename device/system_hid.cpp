@@ -17,11 +17,13 @@ std::unique_ptr<HidPlatform> CreateSystemHidPlatform()
 #endif
 }
 
-std::unique_ptr<HotplugMonitor> CreateSystemHotplugMonitor()
+std::unique_ptr<HotplugMonitor> CreateSystemHotplugMonitor(HidPlatform* platform)
 {
 #ifdef _WIN32
-    return WindowsHotplugMonitor::Create();
+    auto* windows = dynamic_cast<WindowsHidPlatform*>(platform);
+    return WindowsHotplugMonitor::Create(windows ? windows->Devices() : nullptr);
 #else
+    (void)platform;
     return UdevHotplugMonitor::Create();
 #endif
 }

@@ -8,5 +8,6 @@
 #include <memory>
 
 std::unique_ptr<HidPlatform> CreateSystemHidPlatform();
-// Null when no notifications can be had.
-std::unique_ptr<HotplugMonitor> CreateSystemHotplugMonitor();
+// Null when no notifications can be had. `platform`: the system platform of CreateSystemHidPlatform whose open
+// devices the monitor looks after (on Windows it closes one that Windows asks to remove), or null.
+std::unique_ptr<HotplugMonitor> CreateSystemHotplugMonitor(HidPlatform* platform);

@@ -1,5 +1,7 @@
 #include "device/windows_hid_platform.h"
 #include "device/device_path.h"
+#include "device/windows_open_devices.h"
+#include "device/windows_overlapped.h"
 
 #include "portable/windows_text.h"
 
@@ -33,9 +35,9 @@ struct DeviceListCloser {
 using UniqueDeviceList = std::unique_ptr<void, DeviceListCloser>;
 
 // Null when the path cannot be opened with this access (the reason is in GetLastError).
-UniqueHandle OpenPath(const std::wstring& path, DWORD access)
+UniqueHandle OpenPath(const std::wstring& path, DWORD access, DWORD flags = 0)
 {
-    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
                            nullptr);
     return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
@@ -53,18 +55,49 @@ std::size_t LongestFeatureReport(HANDLE device)
     return ok ? caps.FeatureReportByteLength : 0;
 }
 
+std::string TransferErrorText(DWORD code)
+{
+    if (code == ERROR_TIMEOUT) {
+        return "the controller did not answer within " + std::to_string(kTransferTimeoutMs / 1000) + " seconds";
+    }
+    if (code == kStoppedCode) {
+        return "stopped while the transfer was under way";
+    }
+    if (code == ERROR_DEVICE_NOT_CONNECTED) {
+        return "Windows is removing the controller";  // its handle was let go when Windows asked
+    }
+    return portable::SystemErrorText(code);
+}
+
 class WindowsHidDevice : public HidDevice {
 public:
-    explicit WindowsHidDevice(UniqueHandle handle)
-        : handle_(std::move(handle)), featureLength_(LongestFeatureReport(handle_.get()))
+    WindowsHidDevice(UniqueHandle handle, const std::string& path,
+                     std::shared_ptr<std::atomic<portable::WaitHandle>> stop, std::shared_ptr<OpenDevices> devices)
+        : featureLength_(LongestFeatureReport(handle.get())),
+          handle_(std::make_shared<OpenHandle>(handle.release(), CanonicalDevicePath(path))),
+          stop_(std::move(stop)),
+          devices_(std::move(devices))
     {
+        devices_->Opened(handle_);
     }
+
+    ~WindowsHidDevice() override
+    {
+        devices_->Closing(handle_);
+        handle_->Close();  // before requests_ goes: closing ends what the driver still holds, if anything does
+    }
+
+    WindowsHidDevice(const WindowsHidDevice&) = delete;
+    WindowsHidDevice& operator=(const WindowsHidDevice&) = delete;
 
     std::optional<HidAttributes> GetAttributes() override
     {
         HIDD_ATTRIBUTES attributes{};
         attributes.Size = sizeof attributes;
-        if (!HidD_GetAttributes(handle_.get(), &attributes)) {
+        const DWORD code = handle_->Use([&](HANDLE h) -> DWORD {
+            return HidD_GetAttributes(h, &attributes) ? ERROR_SUCCESS : GetLastError();
+        });
+        if (code != ERROR_SUCCESS) {
             return std::nullopt;
         }
         return HidAttributes{attributes.VendorID, attributes.ProductID};
@@ -82,15 +115,15 @@ public:
         std::vector<uint8_t> buffer(length, 0);
         buffer[0] = data[0];
         DWORD received = 0;
-        DWORD code = Get(buffer, received);
+        DWORD code = Transfer(IOCTL_HID_GET_FEATURE, buffer, received);
         if (code != ERROR_SUCCESS && length < featureLength_ &&
             (code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_USER_BUFFER)) {
             buffer.assign(featureLength_, 0);
             buffer[0] = data[0];
-            code = Get(buffer, received);
+            code = Transfer(IOCTL_HID_GET_FEATURE, buffer, received);
         }
         if (code != ERROR_SUCCESS) {
-            error = portable::SystemErrorText(code);
+            error = TransferErrorText(code);
             return -1;
         }
         if (data[0] == 0 && received > 0) {
@@ -111,28 +144,37 @@ public:
         }
         std::vector<uint8_t> buffer(std::max(length, featureLength_), 0);
         std::memcpy(buffer.data(), data, length);
-        if (!HidD_SetFeature(handle_.get(), buffer.data(), static_cast<ULONG>(buffer.size()))) {
-            error = portable::SystemErrorText(GetLastError());
+        DWORD sent = 0;
+        if (const DWORD code = Transfer(IOCTL_HID_SET_FEATURE, buffer, sent); code != ERROR_SUCCESS) {
+            error = TransferErrorText(code);
             return -1;
         }
         return static_cast<int>(length);
     }
 
 private:
-    // HidD_GetFeature says only whether the report came; the request beneath it also says how many bytes
-    // did, so a short report reads short, as it does on Linux. The error code, or ERROR_SUCCESS.
-    DWORD Get(std::vector<uint8_t>& buffer, DWORD& received)
+    // One feature report through the class driver's request, as HidD_GetFeature and HidD_SetFeature send it,
+    // overlapped: given up after kTransferTimeoutMs, or at once when a stop is requested. A get's report comes
+    // back in `buffer`, and the request also says how many bytes came (HidD_GetFeature does not), so a short
+    // report reads short, as on Linux. ERROR_SUCCESS or the error code; ERROR_DEVICE_NOT_CONNECTED once the
+    // handle was let go for a removal.
+    DWORD Transfer(DWORD ioctl, std::vector<uint8_t>& buffer, DWORD& transferred)
     {
-        received = 0;
-        if (!DeviceIoControl(handle_.get(), IOCTL_HID_GET_FEATURE, nullptr, 0, buffer.data(),
-                             static_cast<DWORD>(buffer.size()), &received, nullptr)) {
-            return GetLastError();
-        }
-        return ERROR_SUCCESS;
+        const bool get = ioctl == IOCTL_HID_GET_FEATURE;
+        return handle_->Use([&](HANDLE file) {
+            const auto begin = [&](uint8_t* data, DWORD size, OVERLAPPED* overlapped) {
+                return DeviceIoControl(file, ioctl, get ? nullptr : data, get ? 0 : size, get ? data : nullptr,
+                                       get ? size : 0, nullptr, overlapped);
+            };
+            return requests_.Run(file, buffer, begin, stop_->load(), kTransferTimeoutMs, transferred);
+        });
     }
 
-    UniqueHandle handle_;
+    OverlappedRequests requests_;  // outlives the handle: what the driver keeps after it closes stays alive
     std::size_t featureLength_;
+    std::shared_ptr<OpenHandle> handle_;
+    std::shared_ptr<std::atomic<portable::WaitHandle>> stop_;
+    std::shared_ptr<OpenDevices> devices_;
 };
 
 std::wstring DeviceIdOf(DEVINST node)
@@ -285,10 +327,16 @@ std::vector<HidDeviceInfo> WindowsHidPlatform::Enumerate(uint16_t vendorId)
 
 std::unique_ptr<HidDevice> WindowsHidPlatform::Open(const std::string& path)
 {
-    UniqueHandle handle = OpenPath(portable::Widen(path), GENERIC_READ | GENERIC_WRITE);
+    // Overlapped, so that no transfer waits for ever on a controller that does not answer.
+    UniqueHandle handle = OpenPath(portable::Widen(path), GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
     if (!handle) {
         return nullptr;
     }
-    return std::make_unique<WindowsHidDevice>(std::move(handle));
+    return std::make_unique<WindowsHidDevice>(std::move(handle), path, stop_, devices_);
+}
+
+void WindowsHidPlatform::StopTransfersOn(portable::WaitHandle stop)
+{
+    stop_->store(stop);
 }
 

@@ -19,9 +19,10 @@ struct HotplugWindow {
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
 
-std::unique_ptr<WindowsHotplugMonitor> WindowsHotplugMonitor::Create()
+std::unique_ptr<WindowsHotplugMonitor> WindowsHotplugMonitor::Create(std::shared_ptr<OpenDevices> devices)
 {
     std::unique_ptr<WindowsHotplugMonitor> monitor(new WindowsHotplugMonitor());
+    monitor->devices_ = std::move(devices);
     monitor->ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (monitor->ready_ == nullptr) {
         return nullptr;
@@ -82,15 +83,79 @@ void WindowsHotplugMonitor::Run(std::promise<bool>& started)
     }
     window_ = window;
     windowThread_ = GetCurrentThreadId();
+    if (devices_) {
+        listening_ = devices_->Listen([this](const std::shared_ptr<OpenHandle>& h, bool opened) { Watch(h, opened); });
+    }
     started.set_value(true);  // `started` lives no longer than this
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         DispatchMessageW(&message);
     }
+    if (devices_) {
+        devices_->Unlisten(listening_);
+    }
+    {
+        std::lock_guard lock(watchedMutex_);
+        for (const auto& [name, watched] : watched_) {
+            UnregisterDeviceNotification(watched.registration);
+        }
+        watched_.clear();
+    }
     // A window can only be destroyed by the thread that made it.
     UnregisterDeviceNotification(registration);
     DestroyWindow(window);
+}
+
+void WindowsHotplugMonitor::Watch(const std::shared_ptr<OpenHandle>& handle, bool opened)
+{
+    std::lock_guard lock(watchedMutex_);
+    auto it = watched_.find(handle->Name());
+    // A handle let go on a query-remove may give its number to the next one opened: a device that goes only
+    // takes its own registration with it, while one newly opened takes the place of a dead one.
+    if (it != watched_.end() && (opened || it->second.handle.lock() == handle)) {
+        UnregisterDeviceNotification(it->second.registration);
+        watched_.erase(it);
+    }
+    if (!opened) {
+        return;
+    }
+    DEV_BROADCAST_HANDLE filter{};
+    filter.dbch_size = sizeof filter;
+    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    filter.dbch_handle = handle->Name();
+    // Refused (Wine has no such notices), the interface is only watched through its class, as before.
+    if (HDEVNOTIFY registration =
+            RegisterDeviceNotificationW(static_cast<HWND>(window_), &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
+        watched_[handle->Name()] = Watched{registration, handle};
+    }
+}
+
+void WindowsHotplugMonitor::OnHandleNotice(unsigned event, void* name)
+{
+    std::shared_ptr<OpenHandle> handle;
+    {
+        std::lock_guard lock(watchedMutex_);
+        auto it = watched_.find(name);
+        if (it == watched_.end()) {
+            return;
+        }
+        handle = it->second.handle.lock();
+        // After a query-remove the notices that end it still come; after those nothing more does.
+        if (event != DBT_DEVICEQUERYREMOVE) {
+            UnregisterDeviceNotification(it->second.registration);
+            watched_.erase(it);
+        }
+    }
+    if (!handle) {
+        return;
+    }
+    if (event == DBT_DEVICEQUERYREMOVE) {
+        handle->Close();  // the transfer under way is cancelled; the ones after fail
+        Deliver(HotplugEvent{HotplugAction::Remove, handle->Path()});
+    } else if (event == DBT_DEVICEQUERYREMOVEFAILED) {
+        Deliver(HotplugEvent{HotplugAction::Add, handle->Path()});  // it stays: open it anew
+    }
 }
 
 LRESULT CALLBACK HotplugWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -99,6 +164,12 @@ LRESULT CALLBACK HotplugWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam
     if (message == WM_CLOSE) {
         PostQuitMessage(0);  // Run takes the window down once the loop has ended
         return 0;
+    }
+    if (message == WM_DEVICECHANGE && self != nullptr && lParam != 0 &&
+        reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype == DBT_DEVTYP_HANDLE) {
+        // Said yes to: the handle is closed, so nothing of this program holds the removal up.
+        self->OnHandleNotice(static_cast<unsigned>(wParam), reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle);
+        return TRUE;
     }
     if (message == WM_DEVICECHANGE && self != nullptr && lParam != 0 &&
         (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)) {

@@ -1,25 +1,33 @@
-// Files on Windows: wide-character calls for UTF-8 paths, and a replacement by MoveFileEx, since rename() does
-// not replace a file that exists there.
+// Files on Windows: wide-character calls for UTF-8 paths (long ones too), and a replacement by MoveFileEx, since
+// rename() does not replace a file that exists there.
 #include "portable/file_io.h"
 #include "portable/windows_text.h"
 
 #include <windows.h>
+#include <restartmanager.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace {
 
-std::size_t LastSeparator(const std::string& path)
+// What goes in front of a file's own name: the path up to its last separator, or its drive ("C:" of
+// "C:x.json", which names the current folder of drive C), or nothing. A file beside the one at `path` is
+// named by this and its own name, whether the folder is the root of a drive ("\\", "/", "C:\\"), a share or
+// the current folder.
+std::string FolderPrefix(const std::string& path)
 {
-    return path.find_last_of("/\\");
-}
-
-std::string Folder(const std::string& path)
-{
-    const std::size_t slash = LastSeparator(path);
-    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos) {
+        return path.substr(0, slash + 1);
+    }
+    if (path.size() >= 2 && path[1] == ':') {
+        return path.substr(0, 2);
+    }
+    return {};
 }
 
 struct Handle {
@@ -47,6 +55,86 @@ std::string KindOf(HANDLE h)
     }
 }
 
+// How long a replacement keeps trying while another program has the file open: a virus scanner, the search
+// indexer or a sync client opens a file just written for a moment, and without delete sharing; the tools
+// that replace files on Windows wait about this long for them.
+constexpr ULONGLONG kSharingRetryMs = 1000;
+
+bool HeldByAnother(DWORD code)
+{
+    // A file open without delete sharing is "Access is denied" to a rename over it, as a file one may not
+    // replace is; the retry costs a refused one only the wait.
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+// The programs that have the file open, as the Restart Manager names them ("Notepad (process 4242)"), or
+// nothing when it cannot tell.
+std::string ProgramsHolding(const std::wstring& path)
+{
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (RmStartSession(&session, 0, key) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::string names;
+    LPCWSTR files[] = {path.c_str()};
+    if (RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
+        std::vector<RM_PROCESS_INFO> programs(4);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            UINT needed = 0;
+            UINT count = static_cast<UINT>(programs.size());
+            DWORD reasons = 0;
+            const DWORD result = RmGetList(session, &needed, &count, programs.data(), &reasons);
+            if (result == ERROR_MORE_DATA) {
+                programs.resize(needed);
+                continue;
+            }
+            for (UINT i = 0; result == ERROR_SUCCESS && i < count; ++i) {
+                const std::string name = portable::Narrow(programs[i].strAppName);
+                names += (names.empty() ? "" : ", ") + (name.empty() ? std::string("a program") : name) + " (process " +
+                         std::to_string(programs[i].Process.dwProcessId) + ")";
+            }
+            break;
+        }
+    }
+    RmEndSession(session);
+    return names;
+}
+
+// Renames `from` over `to`, trying again for a while as long as another program has `to` open; then says
+// which programs hold it, where Windows can tell.
+bool MoveOver(const std::wstring& from, const std::wstring& to, std::string& error)
+{
+    const ULONGLONG start = GetTickCount64();
+    DWORD pause = 10;
+    for (;;) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        const DWORD code = GetLastError();
+        const DWORD attributes = GetFileAttributesW(to.c_str());
+        const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+        if (!HeldByAnother(code) || readOnly) {
+            error = readOnly ? "it is read-only" : portable::SystemErrorText(code);
+            return false;
+        }
+        if (GetTickCount64() - start >= kSharingRetryMs) {
+            error = portable::SystemErrorText(code);
+            const std::string holders = ProgramsHolding(to);
+            if (!holders.empty()) {
+                error += ": it is open in " + holders + "; close it there and try again";
+            } else if (code == ERROR_ACCESS_DENIED) {
+                error += " (another program may have the file open; if so, close it there and try again)";
+            } else {
+                error += ": another program has the file open; close it there and try again";
+            }
+            return false;
+        }
+        Sleep(pause);
+        pause = std::min<DWORD>(pause * 2, 100);
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit, std::string& error)
@@ -55,7 +143,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t li
         error = why;
         return std::nullopt;
     }
-    Handle file{CreateFileW(portable::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    Handle file{CreateFileW(portable::WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.h == INVALID_HANDLE_VALUE) {
         error = GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
@@ -93,7 +181,7 @@ std::FILE* OpenForAppending(const std::string& path, std::string& error)
         error = why;  // a device (NUL, a console) takes a log as on Linux
         return nullptr;
     }
-    std::FILE* file = _wfopen(portable::Widen(path).c_str(), L"ab");
+    std::FILE* file = _wfopen(portable::WidePath(path).c_str(), L"ab");
     if (!file) {
         error = std::strerror(errno);
     }
@@ -107,7 +195,7 @@ std::unique_ptr<AppendOnlyFile> AppendOnlyFile::Open(const std::string& path, st
         return nullptr;
     }
     // Append access only: Windows puts every write at the end, whoever else writes.
-    const HANDLE file = CreateFileW(portable::Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const HANDLE file = CreateFileW(portable::WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = portable::SystemErrorText(GetLastError());
@@ -141,7 +229,7 @@ bool AppendOnlyFile::Append(const std::string& record, std::string& error)
 
 bool Missing(const std::string& path)
 {
-    if (GetFileAttributesW(portable::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(portable::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
         return false;
     }
     return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
@@ -154,21 +242,21 @@ std::string FinalPath(const std::string& path)
 
 std::string NotARegularFile(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesW(portable::Widen(path).c_str());
+    const DWORD attributes = GetFileAttributesW(portable::WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
             return {};
         }
         // Device names (NUL, COM1, CON) have no attributes on some systems: open it and ask.
-        Handle h{CreateFileW(portable::Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+        Handle h{CreateFileW(portable::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                              nullptr)};
         return h.h == INVALID_HANDLE_VALUE ? portable::SystemErrorText(code) : KindOf(h.h);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return "it is a folder";
     }
-    Handle h{CreateFileW(portable::Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    Handle h{CreateFileW(portable::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr)};
     return h.h == INVALID_HANDLE_VALUE ? std::string() : KindOf(h.h);
 }
@@ -183,7 +271,7 @@ bool ReplaceFileText(const std::string& path, const std::string& text, std::stri
     std::wstring temporary;
     Handle file;
     for (int attempt = 0; attempt < 16 && file.h == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = portable::Widen(Folder(path) + "\\.doorphoneconfig-" + std::to_string(random()));
+        temporary = portable::WidePath(FolderPrefix(path) + ".doorphoneconfig-" + std::to_string(random()));
         file.h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file.h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             break;
@@ -211,8 +299,8 @@ bool ReplaceFileText(const std::string& path, const std::string& text, std::stri
         DeleteFileW(temporary.c_str());
         return false;
     }
-    if (!MoveFileExW(temporary.c_str(), portable::Widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = portable::SystemErrorText(GetLastError());
+    const std::wstring target = portable::WidePath(path);
+    if (!MoveOver(temporary, target, error)) {
         DeleteFileW(temporary.c_str());
         return false;
     }

@@ -20,7 +20,7 @@ namespace portable {
 std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool create, const std::function<void()>& waiting,
                                          std::string& error)
 {
-    const HANDLE file = CreateFileW(Widen(path).c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+    const HANDLE file = CreateFileW(WidePath(path).c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

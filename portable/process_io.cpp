@@ -222,6 +222,15 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
 }
 
 #ifdef _WIN32
+ExactWrites::ExactWrites(int fd) : fd_(fd), previous_(fd >= 0 ? _setmode(fd, _O_BINARY) : -1) {}
+
+ExactWrites::~ExactWrites()
+{
+    if (previous_ != -1) {
+        _setmode(fd_, previous_);
+    }
+}
+
 Utf8Console::Utf8Console() : input_(GetConsoleCP()), output_(GetConsoleOutputCP())
 {
     SetConsoleCP(CP_UTF8);
@@ -238,6 +247,9 @@ Utf8Console::~Utf8Console()
     }
 }
 #else
+ExactWrites::ExactWrites(int fd) : fd_(fd) {}
+ExactWrites::~ExactWrites() = default;
+
 Utf8Console::Utf8Console() = default;
 Utf8Console::~Utf8Console() = default;
 #endif

@@ -44,6 +44,21 @@ bool IsTerminal(int fd);
 // The program's arguments as UTF-8: on Windows from the wide command line, since argv is in the ANSI code page.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// While it lives, what is written to `fd` arrives byte for byte: on Windows the C runtime otherwise writes each
+// LF as CR LF on a descriptor in text mode, as standard output is. The mode from before comes back when it
+// goes. Nothing on Linux, or for a descriptor below 0.
+class ExactWrites {
+public:
+    explicit ExactWrites(int fd);
+    ~ExactWrites();
+    ExactWrites(const ExactWrites&) = delete;
+    ExactWrites& operator=(const ExactWrites&) = delete;
+
+private:
+    [[maybe_unused]] int fd_ = -1;
+    [[maybe_unused]] int previous_ = -1;  // the mode to go back to, -1 when none was changed
+};
+
 // While it lives, a Windows console shows and takes UTF-8, as the program writes it; the code pages from before
 // come back when it goes. Nothing on Linux.
 class Utf8Console {

@@ -15,6 +15,31 @@ std::wstring Widen(const std::string& utf8)
     return out;
 }
 
+std::wstring WidePath(const std::string& utf8)
+{
+    std::wstring path = Widen(utf8);
+    // CreateDirectory's limit is 12 below MAX_PATH; the rest take MAX_PATH less the closing zero.
+    if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+        return path;
+    }
+    // The prefix turns off every rewriting of the path, so the full path's own spelling goes after it:
+    // backslashes only, no "." or "..", absolute.
+    const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0) {
+        return path;
+    }
+    std::wstring full(n, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+    if (written == 0 || written >= n) {
+        return path;
+    }
+    full.resize(written);
+    if (full.rfind(L"\\\\", 0) == 0) {
+        return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\... becomes \\?\UNC\server\share\...
+    }
+    return L"\\\\?\\" + full;
+}
+
 std::string Narrow(const wchar_t* utf16)
 {
     return utf16 ? Narrow(std::wstring(utf16)) : std::string();

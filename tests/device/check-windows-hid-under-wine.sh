@@ -3,8 +3,8 @@
 #
 # The Windows HID backend and hot-plug monitor on the emulated controller, under Wine: windows_hid_probe
 # moves every report of the controller through the backend (and the emulator's trace shows what reached
-# the device, at which length), follows an unplug and a plug through the monitor, and lists the crowded
-# bench as Linux lists it. BUILD_DIR holds the Wine prefix (default: the probe's folder).
+# the device, at which length), follows an unplug and a plug through the monitor, lets the open handle go on
+# a query-remove, and lists the crowded bench as Linux lists it. BUILD_DIR holds the Wine prefix (default: the probe's folder).
 set -eu
 
 if [ $# -lt 2 ]; then
@@ -25,16 +25,16 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $1" >&2; failed=1; }
 
-# A short answer, the transfers, then the hot-plug round, in one run of the emulator and of Wine.
+# A short answer, the transfers, the hot-plug round, then a query-remove, in one run of the emulator and of Wine.
 if ! "$run" --build "$build" --emulator "$emulator" --waiter "$probe" --trace "$work/trace" --apply "answer 1 01 00" \
-    -- sh -c 'wine "$0" short && wine "$0" transfers && wine "$0" hotplug' "$probe"; then
-    fail "the probe's short answer, transfers or hot-plug round"
+    -- sh -c 'wine "$0" short && wine "$0" transfers && wine "$0" hotplug && wine "$0" query-remove' "$probe"; then
+    fail "the probe's short answer, transfers, hot-plug round or query-remove"
 fi
 
 # What reached the controller: the status get answered short, then each report at its own length, although
 # the backend hands Wine every set padded to the longest feature report; the 62-byte get goes out padded,
 # Wine having refused it short; nothing goes out for the get on the unplugged controller; the status read
-# after the plug.
+# after the plug; the status read before the query-remove and after its veto, none on the handle let go.
 cat >"$work/expected" <<'EOF'
 get feature 8
 get feature 8
@@ -46,6 +46,8 @@ get feature 63
 set feature 7
 set feature 63
 set feature 63
+get feature 8
+get feature 8
 get feature 8
 EOF
 sed -n 's/^[^ ]* \(.*feature.*\)$/\1/p' "$work/trace" >"$work/seen"

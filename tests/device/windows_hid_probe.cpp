@@ -9,6 +9,9 @@
 //   windows_hid_probe lengths       which buffer lengths hid.dll itself takes for each report
 //   windows_hid_probe hotplug       unplug and plug the controller through the emulator's control FIFO and
 //                                   see the monitor report both, under the listed path
+//   windows_hid_probe query-remove  with the controller open, the notices Windows sends its handle when asked to
+//                                   remove it (Wine sends none: here they are sent as Windows would), and see the
+//                                   handle let go and the interface reported removed, then added on the veto
 #include "device/device_path.h"
 #include "device/reports.h"
 #include "device/windows_hid_platform.h"
@@ -16,6 +19,7 @@
 #include "portable/windows_text.h"
 
 #include <windows.h>
+#include <dbt.h>
 extern "C" {
 #include <hidsdi.h>
 }
@@ -376,6 +380,58 @@ int Hotplug()
     return failures == 0 ? 0 : 1;
 }
 
+// The notices of a removal that another program vetoes, as Windows sends them to the monitor's window for a
+// handle it registered.
+int QueryRemove()
+{
+    WindowsHidPlatform platform;
+    std::unique_ptr<WindowsHotplugMonitor> monitor = WindowsHotplugMonitor::Create(platform.Devices());
+    Check(monitor != nullptr, "the monitor is set up");
+    const std::optional<HidDeviceInfo> info = FindController(platform);
+    Check(info.has_value(), "the controller is listed");
+    if (!monitor || !info) {
+        return 1;
+    }
+    std::unique_ptr<HidDevice> device = platform.Open(info->path);
+    Check(device != nullptr, "it opens");
+    HANDLE opened = nullptr;
+    const int listening = platform.Devices()->Listen([&](const std::shared_ptr<OpenHandle>& h, bool isOpen) {
+        opened = isOpen ? h->Name() : opened;
+    });
+    platform.Devices()->Unlisten(listening);
+    Check(opened != nullptr, "the platform lists its handle");
+    const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"DoorphoneconfigHotplugMonitor", nullptr);
+    Check(window != nullptr, "the monitor's window is there");
+    if (!device || !opened || !window) {
+        return 1;
+    }
+    auto notice = [&](WPARAM event) {
+        DEV_BROADCAST_HANDLE broadcast{};
+        broadcast.dbch_size = sizeof broadcast;
+        broadcast.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        broadcast.dbch_handle = opened;
+        return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&broadcast));
+    };
+    std::vector<uint8_t> status(report::kStatusLength, 0);
+    status[0] = report::kStatusId;
+    std::string error;
+    Check(device->GetFeature(status.data(), status.size(), error) == 8, "its status reads");
+
+    Check(notice(DBT_DEVICEQUERYREMOVE) == TRUE, "the removal is agreed to");
+    const std::string removed = Await(*monitor, HotplugAction::Remove, info->path);
+    Check(removed == info->path, "the interface is reported removed: " + removed);
+    error.clear();
+    Check(device->GetFeature(status.data(), status.size(), error) == -1 && !error.empty(),
+          "the handle was let go: " + error);
+
+    notice(DBT_DEVICEQUERYREMOVEFAILED);
+    const std::string added = Await(*monitor, HotplugAction::Add, info->path);
+    Check(added == info->path, "vetoed, it is reported added again: " + added);
+    device = platform.Open(info->path);
+    Check(device && device->GetFeature(status.data(), status.size(), error) == 8, "and reads again");
+    return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -395,6 +451,9 @@ int main(int argc, char** argv)
     }
     if (mode == "lengths") {
         return Lengths();
+    }
+    if (mode == "query-remove") {
+        return QueryRemove();
     }
     if (mode == "hotplug") {
         return Hotplug();
