@@ -46,3 +46,8 @@ if(TARGET doorphoneconfig)
   # Resources in Qt's oldest format, which stores no file times: the same bytes from every checkout.
   set_property(TARGET dpc_app APPEND PROPERTY AUTORCC_OPTIONS --format-version 1)
 endif()
+
+# The installer's script (scripts/make-windows-installer runs makensis on it): the same names and version.
+if(TARGET doorphoneconfig)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/windows/installer.nsi.in ${PROJECT_BINARY_DIR}/installer/installer.nsi @ONLY)
+endif()
