@@ -99,7 +99,7 @@ windows-installer: windows-gui
 
 # That installer under Wine: a silent install, the installed doorphonectl.exe run (--version, list on the emulated
 # controller), a silent uninstall that must leave no file and no registry key behind. With DPC_SIGN_CA (the
-# signing certificate), every signature is verified too. CI runs it with a certificate made on the spot.
+# signing certificate), every signature is verified too (README, Windows: a throwaway certificate for that).
 check-windows-installer: windows-installer build
 	@scripts/install-deps wine wine64
 	scripts/check-windows-installer $(WINDOWS_GUI_DIR)/installer/doorphoneconfig-*-setup.exe $(BUILD_DIR) \
