@@ -119,7 +119,12 @@ run_side() {
     window=$!
     trap 'kill $window $xvfb 2>/dev/null || true' EXIT
 
-    until_ok 180 find_window || { cat "$dir/window.log" >&2; fail "no window on the screen"; }
+    end=$(( $(now) + 180 ))
+    until find_window 2>/dev/null; do
+        kill -0 "$window" 2>/dev/null || { cat "$dir/window.log" >&2; fail "the window ended before it showed"; }
+        [ "$(now)" -lt "$end" ] || { cat "$dir/window.log" >&2; fail "no window on the screen"; }
+        sleep 0.2
+    done
     wait_settled
     read_lines=$(lines)
     echo "$side: the window read the controller ($read_lines transfers)"
