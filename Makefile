@@ -1,4 +1,5 @@
-# Entry points: deps, build, test, sanitize, run, package, windows-gui. See README.md and docs/DEVELOPING.md.
+# Entry points: deps, build, test, sanitize, run, package, windows, windows-gui, windows-installer. See
+# README.md and docs/DEVELOPING.md.
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
@@ -12,7 +13,8 @@ DPC_QT_MINGW_CACHE ?= $(HOME)/.cache/doorphoneconfig/qt6-mingw-6.4.2
 JOBS         ?= $(shell nproc)
 CMAKE_TYPE   ?= RelWithDebInfo
 
-.PHONY: all deps build test sanitize tsan fuzz run bench package check-package windows test-windows windows-gui clean
+.PHONY: all deps build test sanitize tsan fuzz run bench package check-package windows test-windows windows-gui \
+  test-windows-gui windows-installer check-windows-installer clean
 
 all: build
 
@@ -81,15 +83,32 @@ check-package: package
 
 # The window for Windows, cross-built with MinGW-w64 (posix threads) against a static Qt that
 # scripts/build-qt-mingw makes once from Debian's own source, in a cache outside the tree (the first time
-# takes the better part of an hour on two cores). Gives $(WINDOWS_GUI_DIR)/doorphoneconfig.exe, which needs no
-# DLL beside it. Not part of CI.
+# takes the better part of an hour on two cores; it is made again only when its inputs change). Gives
+# $(WINDOWS_GUI_DIR)/doorphoneconfig.exe and doorphonectl.exe, which need no DLL beside them, and the window's
+# suites that run under Wine (make test-windows-gui runs them).
+WINDOWS_GUI_TARGETS = doorphoneconfig doorphonectl windows_hid_probe test_ui test_app
 windows-gui:
 	@scripts/install-deps $(WINDOWS_DEPS) ninja-build
 	DPC_QT_MINGW_CACHE=$(DPC_QT_MINGW_CACHE) JOBS=$(JOBS) scripts/build-qt-mingw
 	cmake -S . -B $(WINDOWS_GUI_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
-	  -DCMAKE_PREFIX_PATH=$(DPC_QT_MINGW_CACHE) -DDPC_WINDOWS_GUI=ON -DBUILD_TESTING=OFF \
-	  -DCMAKE_BUILD_TYPE=Release -DDPC_WERROR=ON
-	cmake --build $(WINDOWS_GUI_DIR) -j $(JOBS) --target doorphoneconfig
+	  -DCMAKE_PREFIX_PATH=$(DPC_QT_MINGW_CACHE) -DDPC_WINDOWS_GUI=ON \
+	  -DCMAKE_BUILD_TYPE=Release -DDPC_WERROR=ON -DDPC_LINUX_BUILD=$(CURDIR)/$(BUILD_DIR)
+	cmake --build $(WINDOWS_GUI_DIR) -j $(JOBS) --target $(WINDOWS_GUI_TARGETS)
+
+# The 64-bit installer of both programs (NSIS): $(WINDOWS_GUI_DIR)/installer/doorphoneconfig-VERSION-setup.exe.
+# Signed with osslsigncode when DPC_SIGN_PKCS12 (a PKCS#12 file) and DPC_SIGN_PASSWORD (its password) are set;
+# DPC_SIGN_TIMESTAMP_URL adds a time stamp. See README, Windows.
+windows-installer: windows-gui
+	@scripts/install-deps nsis osslsigncode
+	scripts/make-windows-installer $(WINDOWS_GUI_DIR)
+
+# That installer under Wine: a silent install, the installed doorphonectl.exe run (--version, list on the emulated
+# controller), a silent uninstall that must leave no file and no registry key behind. With DPC_SIGN_CA (the
+# signing certificate), every signature is verified too (README, Windows: a throwaway certificate for that).
+check-windows-installer: windows-installer build
+	@scripts/install-deps wine wine64
+	scripts/check-windows-installer $(WINDOWS_GUI_DIR)/installer/doorphoneconfig-*-setup.exe $(BUILD_DIR) \
+	  $(WINDOWS_GUI_DIR)/tests/windows/windows_hid_probe.exe $(WINDOWS_GUI_DIR)/installer-check $(DPC_SIGN_CA)
 
 # The window on the virtual controller: only the two programs are built, not the test suites. Without a
 # display there is nothing to show it on, and make says so in one line before it installs or builds.
@@ -114,11 +133,20 @@ windows:
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
 # The Windows build's suites under Wine, and doorphonectl.exe on the emulated controller through Windows' own HID
-# calls, its wire log compared with the Linux build's byte for byte (which is why it builds Linux too).
+# calls, its wire log compared with the Linux build's byte for byte (which is why it builds Linux too); and
+# doorphonectl.exe built a second time from a fresh copy of the tree, which must give the same bytes.
 test-windows: build
 	@scripts/install-deps $(WINDOWS_DEPS) wine wine64
 	$(MAKE) windows
 	ctest --test-dir $(WINDOWS_DIR) --output-on-failure -j $(JOBS)
+	scripts/check-windows-reproducible $(WINDOWS_DIR) $(WINDOWS_DIR)/reproducible doorphonectl
+
+# The window for Windows: its suites under Wine, and the program itself on an X server (Xvfb) driven with
+# xdotool on the emulated controller, its wire log compared with the Linux window's for the same steps.
+test-windows-gui: build
+	@scripts/install-deps $(WINDOWS_DEPS) wine wine64 xvfb xdotool
+	$(MAKE) windows-gui
+	ctest --test-dir $(WINDOWS_GUI_DIR) --output-on-failure -L window
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(PACKAGE_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(WINDOWS_DIR) $(WINDOWS_GUI_DIR)

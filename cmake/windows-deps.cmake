@@ -23,6 +23,14 @@ set(nlohmann_json_FOUND TRUE)
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
 # The programs run alone: no MinGW runtime DLLs (libstdc++, libgcc, winpthread) beside them.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Reproducible: no build time in the PE header, and no folder of this machine in the code (file names in
+# messages and debug information are given relative to the source and build folders), so two builds of one
+# commit give the same bytes. A Release build is stripped: the MinGW runtime's static libraries otherwise
+# bring megabytes of their debug information along.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX,ASM>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>
+                    $<$<COMPILE_LANGUAGE:C,CXX,ASM>:-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>)
+add_link_options($<$<CONFIG:Release>:-s>)
 
 if(BUILD_TESTING)
   # ctest runs each program under Wine, in a Wine prefix of the build's own.

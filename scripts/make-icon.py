@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the tool's icon, a door-phone panel with a speaker grille and a keypad, as an SVG and as
-16x16, 32x32 and 48x48 PNGs. Deterministic: running it again gives the same files."""
+"""Draws the tool's icon, a door-phone panel with a speaker grille and a keypad, as an SVG, as
+16x16, 32x32 and 48x48 PNGs and as a Windows icon file holding the same three sizes (the programs' and the
+installer's icon). Deterministic: running it again gives the same files."""
 import os
 import struct
 import sys
@@ -52,6 +53,23 @@ def png(pixels):
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
 
 
+def ico(images):
+    """A Windows .ico of 32-bit images, each stored as a bitmap (BGRA rows bottom up, then an all-clear AND
+    mask), the form every reader takes, NSIS's and the resource compiler's among them."""
+    entries, blobs = [], []
+    offset = 6 + 16 * len(images)
+    for pixels in images:
+        size = len(pixels)
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+        colour = b"".join(bytes((b, g, r, a)) for row in reversed(pixels) for (r, g, b, a) in row)
+        mask = bytes(((size + 31) // 32) * 4 * size)
+        blob = header + colour + mask
+        entries.append(struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(blob), offset))
+        blobs.append(blob)
+        offset += len(blob)
+    return struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs)
+
+
 def svg():
     rects = "\n".join(
         f'  <rect x="{x0}" y="{y0}" width="{x1 - x0}" height="{y1 - y0}" fill="#{c[0]:02x}{c[1]:02x}{c[2]:02x}"/>'
@@ -66,6 +84,8 @@ def main(out):
     for size in (16, 32, 48):
         with open(os.path.join(out, f"doorphoneconfig-{size}.png"), "wb") as f:
             f.write(png(raster(size)))
+    with open(os.path.join(out, "windows", "doorphoneconfig.ico"), "wb") as f:
+        f.write(ico([raster(size) for size in (16, 32, 48)]))
 
 
 if __name__ == "__main__":

@@ -25,10 +25,15 @@
 #include <memory>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
-#include <string>
-#include <vector>
+#endif
+
+#include "tests/scratch_dir.h"
 
 class DialogFixtureBase : public ::testing::Test {
 protected:
@@ -43,9 +48,8 @@ protected:
     explicit DialogFixtureBase(HidPlatform& platform) : link(platform)
     {
         // A file of its own: the install's worker writes it while the test reads it back through another handle.
-        char name[] = "/tmp/dpc-wire-XXXXXX";
-        close(mkstemp(name));
-        wirePath_ = name;
+        wireDir_ = MakeScratchDir("dpc-wire-");
+        wirePath_ = (wireDir_ / "wire.log").string();
         std::string error;
         link.SetWireLog(std::shared_ptr<WireLog>(WireLog::Open(wirePath_, error)));
     }
@@ -54,7 +58,8 @@ protected:
     {
         dlg.reset();
         link.SetWireLog(nullptr);
-        std::remove(wirePath_.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(wireDir_, ignored);
     }
 
     DialogHooks Hooks()
@@ -213,6 +218,7 @@ private:
         return text.str();
     }
 
+    std::filesystem::path wireDir_;
     std::string wirePath_;
     std::size_t mark_ = 0;
 };
@@ -241,6 +247,7 @@ protected:
     }
 };
 
+#ifndef _WIN32
 // One command to the bench of the emulate-controller this test runs in, e.g. "unplug", through its FIFO.
 inline void CommandToEmulatedBench(const std::string& command)
 {
@@ -250,6 +257,7 @@ inline void CommandToEmulatedBench(const std::string& command)
     ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     close(fd);
 }
+#endif
 
 // Whether `line` starts with `prefix`.
 inline bool StartsWith(const std::string& line, const std::string& prefix)

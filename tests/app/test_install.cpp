@@ -11,7 +11,11 @@
 namespace {
 
 struct Install : DialogFixture {
+#ifdef _WIN32
+    std::FILE* devnull = std::fopen("NUL", "w");
+#else
     std::FILE* devnull = std::fopen("/dev/null", "w");
+#endif
     bool answer = true;
     std::vector<std::string> seen;  // the boxes, in the order the user saw them
     std::vector<std::string> seenDetails;  // the line below each application message

@@ -43,7 +43,11 @@ struct BackendHolder {
 
 class INSTALL_BOXES : protected BackendHolder, public DialogFixtureBase {
 protected:
+#ifdef _WIN32
+    std::FILE* devnull = std::fopen("NUL", "w");
+#else
     std::FILE* devnull = std::fopen("/dev/null", "w");
+#endif
 
     INSTALL_BOXES() : DialogFixtureBase(platform) {}
     ~INSTALL_BOXES() override
