@@ -47,4 +47,9 @@ public:
 
     // Null when the path cannot be opened for reading and writing.
     virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+
+    // Whether other programs reach the devices opened here, so that a change must hold them against those
+    // programs (the system's HID layer does). A virtual controller is its own program's: kept in no file, or
+    // in a state file whose lock keeps every other run out for the whole run.
+    virtual bool SharedWithOtherPrograms() const { return true; }
 };
