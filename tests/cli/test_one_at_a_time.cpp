@@ -223,8 +223,8 @@ TEST_F(RealBackendOneAtATime, SignalsIgnoredAtTheStartStayIgnored)
 nohup $D --wire-log hup.log flash --yes > hup.out 2> hup.err & h=$!
 waitfor hup.log "SET 05 46" || exit 98
 kill -HUP $h
-waitfor hup.err "Programming complete" || exit 98
-kill -HUP $h
+until grep -q "Programming complete" hup.err || ! kill -0 $h 2>/dev/null; do sleep 0.05; done
+kill -HUP $h 2>/dev/null
 wait $h; echo $? > hup.rc
 $D --wire-log int.log flash --yes > int.out 2> int.err & job=$!
 waitfor int.log "SET 05 46" || exit 98
