@@ -129,19 +129,19 @@ ls -A "$L" > left.txt
 TEST_F(RealBackendOneAtATime, NothingPlantedInTheLockFolderTurnsTheHoldOffOrFakesIt)
 {
     const Result r = OnBench(R"(
-echo secret > precious; chmod 0600 precious
-flock precious sh -c 'echo held > decoy.ready; exec sleep 120' & decoy=$!
+echo secret > precious; chmod 0600 precious; : > locked
+flock locked flock precious sh -c 'echo $$ > decoy.pid; echo held > decoy.ready; exec sleep 120' &
 waitfor decoy.ready held || exit 98
 R="$L/doorphoneconfig-usb-1-2,"
 mkdir "$L/doorphoneconfig-usb-1-2.lock" "${R}Folder00.lock"
-ln -s "$PWD/precious" "${R}Symlink0.lock"; ln -s "$PWD/precious" "$L/doorphoneconfig-usb-1-2,x.lock"
+ln -s "$PWD/locked" "${R}Symlink0.lock"; ln -s "$PWD/locked" "$L/doorphoneconfig-usb-1-2,x.lock"
 ln "$PWD/precious" "${R}Hardlink.lock"
 mkfifo "${R}Fifo0000.lock"
 : > "${R}Mode0000.lock"; chown 65534 "${R}Mode0000.lock"; chmod 0000 "${R}Mode0000.lock"
 $D --wire-log before.log set door.open-code 5 2> before.err; echo $? > before.rc
 busyflash planted
 $D get door.open-code > after.out
-kill $decoy
+kill $(cat decoy.pid); wait
 stat -c '%a %h' precious > precious.stat; cat precious >> precious.stat
 )");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -179,11 +179,11 @@ TEST_F(RealBackendOneAtATime, OnlyAUserWhoMayOpenTheControllerHoldsIt)
 N="setpriv --reuid=65534 --regid=65534 --clear-groups"
 $N true || exit 77
 echo "node-mode 0660" > "$EMULATE_CONTROLLER_CONTROL"
-$N flock "$L/doorphoneconfig-usb-1-2,Nobody00.lock" sh -c 'echo held > squat.ready; exec sleep 120' & squat=$!
-$N flock "$L/doorphoneconfig-usb-1-2.lock" sleep 120 & squat2=$!
+$N flock "$L/doorphoneconfig-usb-1-2.lock" flock "$L/doorphoneconfig-usb-1-2,Nobody00.lock" \
+  sh -c 'echo $$ > squat.pid; echo held > squat.ready; exec sleep 120' &
 waitfor squat.ready held || exit 98
 $D --wire-log root.log set door.open-code 5 2> root.err; echo $? > root.rc
-kill $squat $squat2
+kill $(cat squat.pid); wait
 echo "node-mode 0666" > "$EMULATE_CONTROLLER_CONTROL"
 busyflash nobody $N
 )");
