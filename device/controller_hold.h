@@ -35,7 +35,8 @@ public:
     // also keeps others off while the controller restarts (an install).
     static Attempt Take(const std::string& key, const std::string& node, bool throughRestart);
     // The same controller, back at `node` after its restart: the hold moves to it. Others that tried the
-    // new node meanwhile see the record and let go at once, so this waits a moment for them.
+    // new node meanwhile see the record and let go at once, so this waits a moment (2 s at most) for them.
+    // Refused as Take is, with `heldBy` or `error`; its `hold` is always empty.
     Attempt MoveTo(const std::string& node);
     // An install is about to begin: from now on the hold lasts through the restart. False, with the
     // reason in `error`, when no record can be made.
