@@ -38,8 +38,9 @@ busyflash() {
   waitfor $n.flash.log "SET 05 46" || return 98
   $D --wire-log $n.set.log set door.open-code 42 2> $n.set.err; echo $? > $n.set.rc
   waitfor $n.flash.err "Programming complete" || return 98
-  # Slow from here, so the flash is still there for the last set of the loop.
-  echo "latency 300" > "$EMULATE_CONTROLLER_CONTROL"
+  # Slow from here (the sets are refused before any transfer), so that the flash, which reads the
+  # controller back after its restore, is still there when the last set of the loop takes its hold.
+  echo "latency 1000" > "$EMULATE_CONTROLLER_CONTROL"
   : > $n.restart.rc
   until grep -q "SET 03 02 35 35" $n.flash.log || ! kill -0 $f 2>/dev/null; do
     $D --wire-log $n.restart.log set door.open-code 43 2>> $n.restart.err; echo $? >> $n.restart.rc
