@@ -38,7 +38,9 @@ void CDoorphoneConfigDlg::ShowConnectedView()
 void CDoorphoneConfigDlg::EnterConnectedView()
 {
     std::string heldBy;
-    if (m_session.Hold(QCoreApplication::applicationName().toStdString(), heldBy)) {
+    std::string error;
+    // Held through an install's restart from the start: the window may install at any time.
+    if (m_session.Hold(heldBy, error, /*throughRestart=*/true)) {
         m_heldElsewhere = false;
         m_holdRetry.stop();
         m_connectionState = dlg::kConnected;
@@ -50,9 +52,14 @@ void CDoorphoneConfigDlg::EnterConnectedView()
     m_heldElsewhere = true;
     m_connectionState = dlg::kDisconnected;
     ShowDisconnectedView();
-    Item<QLabel>(dlg::kStatusLineId)->setText(QString::fromStdString(
-        "The controller at " + m_session.DevicePath() + " is in use by " + heldBy +
-        ".\nIt shows here once that program is done."));
+    // The holder's name comes from the system, but it is another user's to choose: shown as plain text.
+    QLabel* status = Item<QLabel>(dlg::kStatusLineId);
+    status->setTextFormat(Qt::PlainText);
+    status->setText(QString::fromStdString(
+        "The controller at " + m_session.DevicePath() +
+        (heldBy.empty() ? " cannot be held against other programs' changes: " + error +
+                              ".\nIt shows here once it can be."
+                        : " is in use by " + heldBy + ".\nIt shows here once that program is done.")));
     ShowConnectionLine();
     m_holdRetry.start();
 }

@@ -38,6 +38,6 @@ std::unique_ptr<HotplugMonitor> Backend::CreateMonitor() const
 
 bool Backend::SaveState(std::string& error) const
 {
-    return !state_ || controller_ == nullptr || state_->Save(controller_->Unit(stateUnit_).GetMemory(), error);
+    return !state_ || controller_ == nullptr || state_->Save(controller_->Unit(stateUnit_).SettledMemory(), error);
 }
 

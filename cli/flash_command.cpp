@@ -110,6 +110,8 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         return fail("programming failed: " +
                     (chunkError.empty() ? std::string("the image could not be sent") : chunkError) + "; " + halfway);
     }
+    // A controller that took every line runs the carried firmware once it restarts, whatever comes next.
+    result.programmed = true;
     run.io.err << "Programming complete; waiting for the controller to restart.\n";
     if (!monitor) {
         return fail("cannot watch for the controller's restart; " + restoreAdvice);
@@ -123,7 +125,6 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
                     " s after programming");
     }
-    result.programmed = true;
     const std::string back = session.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
     if (back.empty()) {
         if (stop && stop->Requested()) {
@@ -142,6 +143,12 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     if (!session.FindDevice(back)) {
         return fail("the controller came back at " + back + " but cannot be opened: " + LinkError() +
                     "; run: doorphonectl restore-defaults");
+    }
+    // The hold moves to the node it came back at; nothing is sent to it without.
+    if (const std::string refusal = run.HoldRefusal(); !refusal.empty()) {
+        return fail("the controller came back at " + back + " with its new firmware but " + refusal +
+                    "; nothing was sent to it, so its defaults are not restored: once that is over, run: "
+                    "doorphonectl restore-defaults");
     }
     // As the window does on the controller's return: read it, then restore the defaults once, and only to
     // the controller that was programmed.
@@ -202,6 +209,7 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     };
     // Asked, so a stop from here on ends the run at a safe point rather than halfway.
     const StopRequest& stop = run.CatchStopSignals();
+    run.HoldThroughRestart();
     UnitResult unit;
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {

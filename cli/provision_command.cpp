@@ -292,6 +292,9 @@ int ProvisionCommand(CliRun& run, const CommandArgs& args)
         return run.Fail(kExitDevice, "cannot watch for controllers being plugged in");
     }
     StopRequest& stop = run.CatchStopSignals();
+    if (args.flash) {
+        run.HoldThroughRestart();
+    }
     run.SayFailures(false);  // each unit's failure is said in its result line
     Provisioner provisioner(run, args, profile, log.get(), stop, *monitor, run.ChosenDevice());
     const int code = provisioner.Run();

@@ -117,14 +117,24 @@ bool CliRun::ChooseAmong(bool changes)
     return true;
 }
 
+std::string CliRun::HoldRefusal()
+{
+    std::string heldBy;
+    std::string error;
+    if (session_->Hold(heldBy, error, throughRestart_)) {
+        return {};
+    }
+    return heldBy.empty() ? "cannot be held against other programs' changes: " + error : "is in use by " + heldBy;
+}
+
 bool CliRun::Connect()
 {
     if (session_->FindDevice(devicePath_)) {
         // A change holds the controller before the first transfer, so one refused sends nothing at all.
-        std::string heldBy;
-        if (!changeAs_.empty() && !session_->Hold(changeAs_, heldBy)) {
-            Fail(kExitDevice, "the controller at " + link_->DevicePath() + " is in use by " + heldBy +
-                                  "; nothing was sent to it. Try again once that program is done.");
+        if (const std::string refusal = changeAs_.empty() ? std::string() : HoldRefusal(); !refusal.empty()) {
+            const bool held = refusal.rfind("is in use", 0) == 0;
+            Fail(kExitDevice, "the controller at " + link_->DevicePath() + " " + refusal + "; nothing was sent to it" +
+                                  (held ? ". Try again once that program is done." : ""));
             return false;
         }
         if (session_->ReadStatus()) {

@@ -51,9 +51,14 @@ public:
     bool ChooseAmong(bool changes);
     // A run that changes the controller holds it from Connect on, as `me` ("doorphonectl set").
     void ChangeAs(std::string me) { changeAs_ = std::move(me); }
+    // The change may install firmware: its hold lasts through the controller's restart.
+    void HoldThroughRestart() { throughRestart_ = true; }
     // Finds the controller and sees that it answers, as the window does at start; for a change, holds it
     // against other programs (refused, with the holder named, while another program holds it).
     bool Connect();
+    // Holds the controller open now (Connect does for a change; an install again once it is back): empty,
+    // or why not ("is in use by doorphonectl, process 4711 of user alice").
+    std::string HoldRefusal();
     bool Read(SettingsSnapshot& snapshot);
     // The read after a write: when it fails, says what was written all the same.
     bool ReadBack(SettingsSnapshot& snapshot, const std::string& written);
@@ -68,6 +73,7 @@ public:
 private:
     std::string devicePath_;
     std::string changeAs_;
+    bool throughRestart_ = false;
     std::string lastFailure_;
     bool sayFailures_ = true;
     std::optional<::Backend> backend_;
@@ -112,7 +118,7 @@ struct FirmwareInstall {
     int code = kExitDone;  // or kExitDevice, with `failure`
     std::string failure;   // what happened and what state the controller is in
     bool interrupted = false;
-    bool programmed = false;  // every line was sent and the controller restarted
+    bool programmed = false;  // every line was sent: the controller restarts on the carried firmware
     std::string otherController;  // the path of another controller that came back in its place, if one did
     FirmwareVersion now{};
 };

@@ -14,17 +14,17 @@ std::string FileNameFor(const std::string& key)
     return name + ".lock";
 }
 
-std::string HolderFromFile(std::string holder)
+std::string Printable(std::string text)
 {
-    while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r' || holder.back() == '\0')) {
-        holder.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
     }
-    for (char& c : holder) {
+    for (char& c : text) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';  // the file is anyone's to write: nothing of it reaches a terminal as a control
+            c = '?';  // nothing of it reaches a terminal as a control
         }
     }
-    return holder.empty() ? "another program" : holder;
+    return text;
 }
 
 }  // namespace controller_hold

@@ -1,15 +1,21 @@
-// The hold on Windows: LockFileEx on a lock file, which Windows lets go of when the holder's handle closes
-// or its process ends. The lock covers one byte far beyond the holder's name, so others can still read the
-// name. The file stays after release: a removal could race with the next opener, as it cannot on Linux,
-// and a stale name is never shown, since it is read only while someone holds the lock.
+// The hold on Windows: LockFileEx on a lock file per controller in the lock folder, which Windows lets go of
+// when the holder's handle closes or its process ends. Every local user may open a HID controller on
+// Windows, so every local user may also hold one: the folder is made with rights that let every user make,
+// lock and delete lock files in it, and each lock file is opened to be deleted with its last handle, so
+// nothing is left behind for the next user, whoever made it. The holder writes only its process number,
+// which the system then names.
 #include "device/controller_hold.h"
 #include "portable/windows_text.h"
 
 #include <windows.h>
 
+#include <sddl.h>
+
+#include <thread>
+
 namespace {
 
-constexpr DWORD kLockOffset = 0x40000000;
+constexpr DWORD kLockOffset = 0x40000000;  // far beyond the process number, which others read
 
 OVERLAPPED LockRange()
 {
@@ -18,64 +24,139 @@ OVERLAPPED LockRange()
     return range;
 }
 
-std::string ReadHolder(HANDLE file)
+// The folder, made on first use with rights for every user: full control for the system and the
+// administrators, and for every user to read, write and delete the files in it.
+void MakeFolder(const std::wstring& folder)
 {
-    char text[256];
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)(A;OICI;0x1301bf;;;AU)", SDDL_REVISION_1,
+            &descriptor, nullptr)) {
+        attributes.lpSecurityDescriptor = descriptor;
+    }
+    CreateDirectoryW(folder.c_str(), descriptor != nullptr ? &attributes : nullptr);  // there already, most often
+    if (descriptor != nullptr) {
+        LocalFree(descriptor);
+    }
+}
+
+// "doorphonectl.exe, process 1234": the process number the holder wrote, named by the system.
+std::string DescribeHolder(HANDLE file)
+{
+    char text[32];
     OVERLAPPED start{};
     DWORD n = 0;
     if (!ReadFile(file, text, sizeof text - 1, &n, &start)) {
         n = 0;
     }
-    return controller_hold::HolderFromFile(std::string(text, n));
+    DWORD pid = 0;
+    for (DWORD i = 0; i < n && text[i] >= '0' && text[i] <= '9' && pid < 100000000; ++i) {
+        pid = pid * 10 + static_cast<DWORD>(text[i] - '0');
+    }
+    if (pid == 0) {
+        return "another program";
+    }
+    std::string name;
+    if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+        wchar_t image[MAX_PATH];
+        DWORD length = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, image, &length)) {
+            std::wstring path(image, length);
+            name = portable::Narrow(path.substr(path.find_last_of(L"\\/") + 1));
+        }
+        CloseHandle(process);
+    }
+    return (name.empty() ? std::string() : controller_hold::Printable(name) + ", ") + "process " + std::to_string(pid);
 }
 
 }  // namespace
 
-ControllerHold::Attempt ControllerHold::Take(const std::string& key, const std::string& me)
+ControllerHold::Attempt ControllerHold::Take(const std::string& key, const std::string& node, bool)
 {
     Attempt attempt;
     const std::string folder = Directory();
-    CreateDirectoryW(portable::Widen(folder).c_str(), nullptr);  // there already, most often
+    MakeFolder(portable::Widen(folder));
     const std::string path = folder + "\\" + controller_hold::FileNameFor(key);
-    const HANDLE file = CreateFileW(portable::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    bool own = true;  // opened to be deleted with its last handle
+    // A file its last holder just closed is being deleted: a new one can be made a moment later.
+    for (int tries = 0; tries < 50 && file == INVALID_HANDLE_VALUE; ++tries) {
+        file = CreateFileW(portable::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+            // Made in a folder of older rights by another user, who holds it: reading is enough to see
+            // the lock and to take it once that holder is gone.
+            file = CreateFileW(portable::Widen(path).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            own = false;
+        }
+        if (file == INVALID_HANDLE_VALUE) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     if (file == INVALID_HANDLE_VALUE) {
         attempt.error = "cannot make the lock " + path + ": " + portable::SystemErrorText(GetLastError());
         return attempt;
     }
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
-        attempt.error = "the lock " + path + " is not a regular file";
+        attempt.error = "the lock " + path + " is not a file";
         return attempt;
     }
     OVERLAPPED range = LockRange();
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         const DWORD code = GetLastError();
         if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
-            attempt.heldBy = ReadHolder(file);
+            attempt.heldBy = DescribeHolder(file);
         } else {
             attempt.error = "cannot lock " + path + ": " + portable::SystemErrorText(code);
         }
         CloseHandle(file);
         return attempt;
     }
-    const std::string name = me + ", process " + std::to_string(GetCurrentProcessId()) + "\n";
-    DWORD written = 0;
-    OVERLAPPED start{};
-    if (WriteFile(file, name.data(), static_cast<DWORD>(name.size()), &written, &start)) {
-        LARGE_INTEGER end{};
-        end.QuadPart = written;
-        SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-        SetEndOfFile(file);  // nothing of a longer earlier name stays behind it
+    if (own) {
+        const std::string pid = std::to_string(GetCurrentProcessId());
+        DWORD written = 0;
+        OVERLAPPED start{};
+        if (WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &written, &start)) {
+            LARGE_INTEGER end{};
+            end.QuadPart = written;
+            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+            SetEndOfFile(file);
+        }
     }
-    attempt.hold.reset(new ControllerHold(key, path, file));
+    std::unique_ptr<ControllerHold> hold(new ControllerHold(key, node));
+    hold->nodeLock_ = file;
+    attempt.hold = std::move(hold);
     return attempt;
+}
+
+bool ControllerHold::KeepThroughRestart(std::string&)
+{
+    return true;  // the lock file is the controller's wherever it is plugged in again
+}
+
+ControllerHold::Attempt ControllerHold::MoveTo(const std::string& node)
+{
+    node_ = node;
+    return {};
+}
+
+void ControllerHold::LetGoOfNode()
+{
+    if (nodeLock_) {
+        OVERLAPPED range = LockRange();
+        UnlockFileEx(*nodeLock_, 0, 1, 0, &range);
+        CloseHandle(*nodeLock_);  // and the file goes with its last handle
+        nodeLock_.reset();
+    }
 }
 
 ControllerHold::~ControllerHold()
 {
-    OVERLAPPED range = LockRange();
-    UnlockFileEx(lock_, 0, 1, 0, &range);
-    CloseHandle(lock_);
+    LetGoOfNode();
 }

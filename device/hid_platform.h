@@ -56,4 +56,9 @@ public:
     // platform and its devices are gone. Where the system bounds each transfer itself and offers no cancel
     // (hidraw), or transfers never hang (the virtual controller), this does nothing.
     virtual void StopTransfersOn(portable::WaitHandle stop) { (void)stop; }
+
+    // Whether other programs reach the devices opened here, so that a change must hold them against those
+    // programs (the system's HID layer does). A virtual controller is its own program's: kept in no file, or
+    // in a state file whose lock keeps every other run out for the whole run.
+    virtual bool SharedWithOtherPrograms() const { return true; }
 };

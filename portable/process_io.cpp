@@ -155,6 +155,11 @@ StopSignals::StopSignals(void (*onStop)())
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        // A signal ignored when the program started stays ignored: SIGHUP under nohup, SIGINT for a
+        // background job of a shell without job control. Whoever started the program chose that.
+        if (sigaction(kStopSignals[i], nullptr, &previous[i]) == 0 && previous[i].sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(kStopSignals[i], &action, &previous[i]);
     }
 }

@@ -61,21 +61,31 @@ bool ControllerSession::RestoreDefaults()
     return link_.SendRestoreDefaults();
 }
 
-bool ControllerSession::Hold(const std::string& me, std::string& heldBy)
+bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throughRestart)
 {
-    const std::string location = link_.DeviceLocation();
-    const std::string key = location.empty() ? link_.DevicePath() : "usb-" + location;
-    if (hold_ && hold_->Key() == key) {
+    if (!link_.Platform().SharedWithOtherPrograms()) {
         return true;
     }
-    hold_.reset();
-    ControllerHold::Attempt attempt = ControllerHold::Take(key, me);
-    if (!attempt.heldBy.empty()) {
-        heldBy = attempt.heldBy;
-        return false;
+    const std::string location = link_.DeviceLocation();
+    const std::string key = location.empty() ? link_.DevicePath() : "usb-" + location;
+    ControllerHold::Attempt attempt;
+    if (hold_ && hold_->Key() == key) {
+        attempt = hold_->MoveTo(link_.DevicePath());
+        if (attempt.heldBy.empty() && attempt.error.empty() && (!throughRestart || hold_->KeepThroughRestart(attempt.error))) {
+            return true;
+        }
+    } else {
+        hold_.reset();
+        attempt = ControllerHold::Take(key, link_.DevicePath(), throughRestart);
+        hold_ = std::move(attempt.hold);
     }
-    hold_ = std::move(attempt.hold);  // or none where no lock can be made: unguarded, as before
-    return true;
+    if (hold_ && attempt.heldBy.empty() && attempt.error.empty()) {
+        return true;
+    }
+    hold_.reset();  // never a change unguarded
+    heldBy = attempt.heldBy;
+    error = attempt.error;
+    return false;
 }
 
 void ControllerSession::BeginInstall(const SettingsSnapshot* before)

@@ -53,9 +53,11 @@ public:
 
     // One program at a time: holds the controller open now against every other program that would change
     // it, until Release, the end of the session, or a hold on another controller. Holding the same
-    // controller again (the same USB port, so also after its restart) keeps the hold. False when another
-    // program holds it: `heldBy` names it. Where no hold can be had at all, the change goes on unguarded.
-    bool Hold(const std::string& me, std::string& heldBy);
+    // controller again (the same USB port, so also after its restart, at its new node) keeps the hold. With
+    // `throughRestart` the hold lasts through an install's restart. False when it cannot be had: `heldBy`
+    // names the program that holds it, or `error` says what keeps this one from holding it. Nothing to hold
+    // on a virtual controller, which is this program's own.
+    bool Hold(std::string& heldBy, std::string& error, bool throughRestart = false);
     void Release() { hold_.reset(); }
     bool Holds() const { return hold_ != nullptr; }
 

@@ -423,6 +423,18 @@ Memory VirtualUnit::GetMemory() const
     return core_->memory;
 }
 
+Memory VirtualUnit::SettledMemory() const
+{
+    std::lock_guard lock(core_->mutex);
+    Memory memory = core_->memory;
+    if (core_->rebootPending) {
+        const std::array<uint8_t, 2> carried = EncodeFirmwareVersion(CarriedFirmwareVersion());
+        memory.firmware1 = carried[0];
+        memory.firmware2 = carried[1];
+    }
+    return memory;
+}
+
 void VirtualUnit::SetMemory(const Memory& memory)
 {
     std::lock_guard lock(core_->mutex);

@@ -43,6 +43,7 @@ public:
     // The platform interface.
     std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId) override;
     std::unique_ptr<HidDevice> Open(const std::string& path) override;
+    bool SharedWithOtherPrograms() const override { return false; }
     std::unique_ptr<Connection> Connect(const std::string& path);
 
     // The hot-plug interface: a monitor that hears every plug and pull-out from now on.
@@ -89,6 +90,9 @@ public:
 
     // Memory.
     Memory GetMemory() const;
+    // The memory as it is once a restart under way has run (a unit that took every line of an image runs
+    // the carried firmware after it, even when the program ends first): what a state file keeps.
+    Memory SettledMemory() const;
     void SetMemory(const Memory& memory);
     void SetStation(uint8_t stationByte);
     void SetLineLevel(uint8_t levelByte);

@@ -1,12 +1,19 @@
 /* Preloaded into a program that runs on the emulated controller. The emulated /dev nodes are plain files in
  * the testbed; stat() of their /dev path already reports the character device, but fstat() of an open one
  * does not, so hidapi could not learn the node's device number. This reports, for a descriptor open on a
- * testbed node, what stat() of its /dev path reports, as the kernel would. Everything else passes through. */
+ * testbed node, what stat() of its /dev path reports, as the kernel would.
+ *
+ * umockdev delivers a uevent to each program's udev monitor through a socket named after the number of the
+ * monitor's netlink descriptor, so two programs on one bench whose monitors happen to get the same number
+ * take each other's events. Here a netlink socket gets a number of its process's own instead, as every
+ * process has its own sockets with the kernel. Everything else passes through. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +66,38 @@ int fstat64(int fd, struct stat64* st)
         /* On 64-bit Linux both structures have one layout. */
         _Static_assert(sizeof(struct stat) == sizeof(struct stat64), "stat and stat64 differ");
         AsDeviceNode(fd, (struct stat*)st);
+    }
+    return result;
+}
+
+int socket(int domain, int type, int protocol)
+{
+    static int (*next)(int, int, int);
+    if (next == NULL) {
+        next = (int (*)(int, int, int))dlsym(RTLD_NEXT, "socket");
+    }
+    if (domain != AF_NETLINK) {
+        return next(domain, type, protocol);
+    }
+    /* The kernel gives the lowest free number: the numbers below this process's own are filled first. */
+    enum { kBase = 64, kSpread = 512 };
+    const int wanted = kBase + (int)(getpid() % kSpread);
+    int placeholders[kBase + kSpread];
+    int count = 0;
+    const int source = fcntl(0, F_GETFD) >= 0 ? 0 : fcntl(1, F_GETFD) >= 0 ? 1 : 2;
+    for (;;) {
+        const int fd = fcntl(source, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0 || fd >= wanted) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            break;
+        }
+        placeholders[count++] = fd;
+    }
+    const int result = next(domain, type, protocol);
+    while (count > 0) {
+        close(placeholders[--count]);
     }
     return result;
 }

@@ -287,6 +287,41 @@ TEST_F(RealBackendCli, ASignalMidFlashStopsTheStreamAndSaysWhereTheControllerIs)
     }
 }
 
+// Stopped just after the controller took the last line: it restarts on the new firmware all the same. The
+// record says so, on the emulator and on a simulated unit kept in a state file, whose state matches the
+// message after the program has ended; and a simulated unit takes no lock file anywhere.
+TEST_F(RealBackendCli, AStopAfterTheLastLineLeavesRecordAndStateAsTheMessageSays)
+{
+    std::filesystem::create_directory(File("locks"));
+    const std::vector<std::vector<std::string>> runs = {
+        {DPC_EMULATOR, "--", DPC_DOORPHONECTL, "flash", "--yes", "--log", File("emulated.log")},
+        {DPC_DOORPHONECTL, "--simulate=" + File("state.json"), "flash", "--yes", "--log", File("simulated.log")},
+    };
+    for (const std::vector<std::string>& run : runs) {
+        SCOPED_TRACE(run.back());
+        RunningProgram p(run, dir.string());
+        ASSERT_TRUE(p.Started());
+        ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) {
+            return e.find("Programming complete") != std::string::npos;
+        }));
+        p.Signal(SIGINT);  // which the emulator passes on
+        const Result r = p.Finish();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_THAT(r.err, HasSubstr("its defaults are not restored"));
+        EXPECT_THAT(ReadFile(run.back()), HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, INTERRUPTED: stopped "));
+    }
+    const Result now = Run({DPC_DOORPHONECTL, "--simulate=" + File("state.json"), "show"});
+    EXPECT_THAT(now.out, HasSubstr("Firmware     2.01.0"));
+
+    setenv("DOORPHONECONFIG_LOCK_DIR", File("locks").c_str(), 1);
+    const Result set = Run({DPC_DOORPHONECTL, "--simulate=" + File("state.json"), "set", "door.open-code", "5"});
+    const Result plain = Run({DPC_DOORPHONECTL, "--simulate", "set", "door.open-code", "5"});
+    unsetenv("DOORPHONECONFIG_LOCK_DIR");
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_TRUE(std::filesystem::is_empty(File("locks")));
+}
+
 // The same in the middle of an import: what was written and what was not is said, and each detail line was
 // out before its transfer, even when the run is killed outright.
 TEST_F(RealBackendCli, ASignalMidImportSaysWhatWasWritten)
