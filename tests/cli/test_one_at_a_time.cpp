@@ -205,7 +205,9 @@ TEST_F(RealBackendOneAtATime, AHolderKilledDuringTheRestartHoldsNothing)
 $D --wire-log flash.log flash --yes > flash.out 2> flash.err & f=$!
 waitfor flash.err "Programming complete" || exit 98
 kill -KILL $f; wait $f
-w=0; until $D get door.open-code > /dev/null 2>&1; do w=$((w+1)); [ $w -gt 600 ] && exit 98; sleep 0.05; done
+w=0; until $D get maintenance.firmware-detected 2> /dev/null | grep -q 2.01.0; do
+  w=$((w+1)); [ $w -gt 600 ] && exit 98; sleep 0.05
+done
 ls -A "$L" > during.txt
 $D set door.open-code 5 2> set.err; echo $? > set.rc
 ls -A "$L" > left.txt
