@@ -11,10 +11,17 @@ CChoiceList::CChoiceList(const QRect& room, QWidget* parent) : QComboBox(parent)
     // Styles that open the list over the field, as tall as the screen allows (Fusion among them), ignore
     // the row limit; this property asks every style for the plain list below the field instead.
     setStyleSheet("QComboBox { combobox-popup: 0; }");
-    // The closed field takes the platform's height; the rest of the rectangle is the drop-down's room.
-    setGeometry(room.left(), room.top(), room.width(), sizeHint().height());
+    // The closed field takes the platform's height, up to one row of the layout (an edit's 24 pixels, which a
+    // style with taller fields such as Adwaita would pass); the rest of the rectangle is the drop-down's room.
+    setGeometry(room.left(), room.top(), room.width(), ClosedHeight());
     setProperty("dropRect", room);
     setMaxVisibleItems(RowsThatFit());
+}
+
+int CChoiceList::ClosedHeight() const
+{
+    constexpr int kRowHeight = 24;
+    return std::min(sizeHint().height(), kRowHeight);
 }
 
 int CChoiceList::RowsThatFit() const
@@ -30,7 +37,7 @@ void CChoiceList::changeEvent(QEvent* event)
 {
     QComboBox::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        setGeometry(m_room.left(), m_room.top(), m_room.width(), sizeHint().height());
+        setGeometry(m_room.left(), m_room.top(), m_room.width(), ClosedHeight());
     }
 }
 

@@ -23,5 +23,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    int ClosedHeight() const;
+
     QRect m_room;
 };

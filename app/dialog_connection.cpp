@@ -1,6 +1,8 @@
 // The connected and disconnected views, and the plug and pull-out notifications that switch between them.
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/accessible_controls.h"
+
 #include "app/wait_notifier.h"
 #include "resources/strings.h"
 
@@ -15,7 +17,7 @@
 void CDoorphoneConfigDlg::ShowConnectedView()
 {
     ShowConnectionLine();
-    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kConnectPrompt);
+    SetLineText(dlg::kStatusLineId, dlg::kConnectPrompt);
     GetDlgItem(dlg::kStatusLineId)->hide();
     m_tabCtrl->show();
     LabelTab(0);
@@ -53,13 +55,13 @@ void CDoorphoneConfigDlg::EnterConnectedView()
     m_connectionState = dlg::kDisconnected;
     ShowDisconnectedView();
     // The holder's name comes from the system, but it is another user's to choose: shown as plain text.
-    QLabel* status = Item<QLabel>(dlg::kStatusLineId);
-    status->setTextFormat(Qt::PlainText);
-    status->setText(QString::fromStdString(
-        "The controller at " + m_session.DevicePath() +
-        (heldBy.empty() ? " cannot be held against other programs' changes: " + error +
-                              ".\nIt shows here once it can be."
-                        : " is in use by " + heldBy + ".\nIt shows here once that program is done.")));
+    Item<QLabel>(dlg::kStatusLineId)->setTextFormat(Qt::PlainText);
+    SetLineText(dlg::kStatusLineId,
+                QString::fromStdString(
+                    "The controller at " + m_session.DevicePath() +
+                    (heldBy.empty() ? " cannot be held against other programs' changes: " + error +
+                                          ".\nIt shows here once it can be."
+                                    : " is in use by " + heldBy + ".\nIt shows here once that program is done.")));
     ShowConnectionLine();
     m_holdRetry.start();
 }
@@ -72,7 +74,7 @@ void CDoorphoneConfigDlg::OnHoldRetry()
     }
     if (!m_session.FindDevice()) {
         LeaveController();
-        Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kConnectPrompt);
+        SetLineText(dlg::kStatusLineId, dlg::kConnectPrompt);
         ShowAccessAdvice();
         return;
     }
@@ -91,6 +93,17 @@ void CDoorphoneConfigDlg::LeaveController()
 
 void CDoorphoneConfigDlg::ShowDisconnectedView()
 {
+    // The status line first, and the focus on it before anything goes: a control about to be hidden never
+    // gets the focus on the way (as Qt would pass it along the Tab chain while the controls go one by one).
+    auto* status = Item<QLabel>(dlg::kStatusLineId);
+    const bool wasHidden = status->isHidden();
+    status->show();
+    m_progressCtrl->hide();  // an install's bar would cover the status line
+    if (QWidget* focused = focusWidget(); focused != nullptr && focused != status) {
+        m_ignoreFocusLoss = true;  // moved by the dialog: an edit that loses it this way is not written
+        status->setFocus(Qt::OtherFocusReason);
+        m_ignoreFocusLoss = false;
+    }
     m_tabCtrl->hide();
     for (const QPointer<QWidget>& control : ControlRegistry) {
         if (control) {
@@ -100,10 +113,32 @@ void CDoorphoneConfigDlg::ShowDisconnectedView()
     for (const QPointer<QLabel>& label : LabelControls) {
         label->hide();
     }
-    m_progressCtrl->hide();  // an install's bar would cover the status line
-    GetDlgItem(dlg::kStatusLineId)->show();
+    if (wasHidden) {
+        AnnounceLine(dlg::kStatusLineId);  // an outcome written while the line was hidden ("Programming Complete...") is heard now
+    }
     ShowConnectionLine();
     KeepFocusOnScreen();
+}
+
+void CDoorphoneConfigDlg::SetLineText(int id, const QString& text)
+{
+    auto* line = Item<QLabel>(id);
+    if (line->text() == text) {
+        return;
+    }
+    SetAnnouncedText(line, text);
+    if (m_hooks.announced) {
+        m_hooks.announced(id, text);
+    }
+}
+
+void CDoorphoneConfigDlg::AnnounceLine(int id)
+{
+    auto* line = Item<QLabel>(id);
+    Announce(line);
+    if (m_hooks.announced) {
+        m_hooks.announced(id, line->text());
+    }
 }
 
 void CDoorphoneConfigDlg::ShowConnectionLine(const std::string& leaving)
@@ -115,12 +150,14 @@ void CDoorphoneConfigDlg::ShowConnectionLine(const std::string& leaving)
     if (m_connectionState != dlg::kConnected) {
         // The disconnected view's own line, unless a controller is there that the window may not show.
         const bool noAccess = !m_accessAdvice.isEmpty() && Item<QLabel>(dlg::kStatusLineId)->text() == m_accessAdvice;
-        line->setText(m_heldElsewhere ? dlg::kDeviceInUse : noAccess ? dlg::kDeviceNotAccessible : dlg::kDeviceDisconnected);
+        SetLineText(dlg::kConnectionLineId, m_heldElsewhere ? dlg::kDeviceInUse
+                                            : noAccess      ? dlg::kDeviceNotAccessible
+                                                            : dlg::kDeviceDisconnected);
         return;
     }
     const std::size_t attached = m_session.ControllersAttached(leaving);
     if (attached <= 1) {
-        line->setText(dlg::kDeviceConnected);
+        SetLineText(dlg::kConnectionLineId, dlg::kDeviceConnected);
         return;
     }
     // Which one the window changes, in the room up to the Close button; a long path loses its middle.
@@ -130,7 +167,7 @@ void CDoorphoneConfigDlg::ShowConnectionLine(const std::string& leaving)
     const QString head = QString(dlg::kDeviceConnected) + ": ";
     const QFontMetrics metrics(line->font());
     const int room = line->width() - metrics.horizontalAdvance(head + count);
-    line->setText(head + metrics.elidedText(path, Qt::ElideMiddle, room) + count);
+    SetLineText(dlg::kConnectionLineId, head + metrics.elidedText(path, Qt::ElideMiddle, room) + count);
     line->setToolTip(head + path + count);
 }
 
@@ -209,7 +246,7 @@ void CDoorphoneConfigDlg::ShowAccessAdvice()
         return;
     }
     m_accessAdvice = denied.empty() ? QString() : QString::fromStdString(controller::AccessAdvice(denied));
-    status->setText(denied.empty() ? QString(dlg::kConnectPrompt) : m_accessAdvice);
+    SetLineText(dlg::kStatusLineId, denied.empty() ? QString(dlg::kConnectPrompt) : m_accessAdvice);
     ShowConnectionLine();
 }
 

@@ -2,6 +2,8 @@
 // its outcome.
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/accessible_controls.h"
+
 #include "resources/strings.h"
 
 #include <QCoreApplication>
@@ -10,6 +12,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 
 #include <future>
 #include <system_error>
@@ -26,12 +29,14 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     const bool read = m_session.ReadSettings(before);
     m_session.BeginInstall(read ? &before : nullptr);
     // Locking moves the focus from control to control; none of that is the user leaving an edit.
+    // The bar first, and the focus on it: no hidden or disabled control holds the focus during the install,
+    // and a screen reader reads the bar's progress.
     m_ignoreFocusLoss = true;
-    m_tabCtrl->setFocus(Qt::OtherFocusReason);
+    m_progressCtrl->show();
+    m_progressCtrl->setFocus(Qt::OtherFocusReason);
     GetDlgItem(dlg::kInstallFirmwareId)->hide();
     m_tabCtrl->setEnabled(false);
     GetDlgItem(dlg::IDOK)->setEnabled(false);
-    m_progressCtrl->show();
     m_ignoreFocusLoss = false;
 
     std::FILE* trace = m_hooks.firmwareTrace ? m_hooks.firmwareTrace : stdout;
@@ -122,13 +127,13 @@ void CDoorphoneConfigDlg::OnUpdateProgress(uint32_t consumed, uint32_t total)
 void CDoorphoneConfigDlg::OnUpdateDone()
 {
     m_activeStream.reset();
-    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingComplete);
-    m_progressCtrl->hide();
+    SetLineText(dlg::kStatusLineId, dlg::kProgrammingComplete);
     m_tabCtrl->setEnabled(true);
     GetDlgItem(dlg::IDOK)->setEnabled(true);
     m_ignoreFocusLoss = true;
-    m_tabCtrl->setFocus(Qt::OtherFocusReason);
+    m_tabCtrl->tabBar()->setFocus(Qt::OtherFocusReason);  // before the bar goes, so the focus never passes on
     m_ignoreFocusLoss = false;
+    m_progressCtrl->hide();
 }
 
 void CDoorphoneConfigDlg::OnUpdateFailed()
@@ -138,7 +143,7 @@ void CDoorphoneConfigDlg::OnUpdateFailed()
     QString next = QString::fromUtf8(controller::kUnfinishedProgramming) + ", then click Install FW again.";
     next[0] = next[0].toUpper();
     m_hooks.applicationMessage(this, dlg::kThreadExited, next);
-    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kProgrammingFailed);
+    SetLineText(dlg::kStatusLineId, dlg::kProgrammingFailed);
     m_progressCtrl->hide();
     m_tabCtrl->setEnabled(true);
     GetDlgItem(dlg::IDOK)->setEnabled(true);

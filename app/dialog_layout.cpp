@@ -1,6 +1,7 @@
 // The dialog's controls: where each one sits, on which tab, in which registry slot, and their creation.
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/accessible_controls.h"
 #include "app/choice_list.h"
 #include "resources/strings.h"
 #include "settings/catalogue.h"
@@ -112,6 +113,8 @@ QWidget* CDoorphoneConfigDlg::GetDlgItem(int id) const
 
 void CDoorphoneConfigDlg::CreateControls()
 {
+    InstallAccessibleControls();
+    m_readOnlyTabStops = std::make_unique<ReadOnlyTabStops>();
     // The tab control, its font and its seven items; items first, since attaching checks the count.
     m_tabCtrl = new CSTabCtrl(this);
     m_tabCtrl->setGeometry(Rect(15, 30, 650, 445));
@@ -128,14 +131,8 @@ void CDoorphoneConfigDlg::CreateControls()
     for (int i = 0; i < kTabCount; ++i) {
         m_tabCtrl->InsertItem(i, kTabNames[static_cast<std::size_t>(i)]);
     }
-    // Every title whole: a style with wider tabs (Adwaita's bold titles) gets the titles' font a little
-    // smaller, only as far as the row of tabs needs to fit the control.
-    QTabBar* bar = m_tabCtrl->tabBar();
-    QFont titles = m_uiFont;
-    while (bar->sizeHint().width() > m_tabCtrl->width() && titles.pointSizeF() > 6) {
-        titles.setPointSizeF(titles.pointSizeF() - 0.5);
-        bar->setFont(titles);
-    }
+    // Every title whole and at the dialog's font: a style with wider tabs (Adwaita's) gets less padding.
+    m_tabCtrl->FitTabsByPadding();
     connect(m_tabCtrl, &CSTabCtrl::SelChange, this, &CDoorphoneConfigDlg::OnTabChanged);
 
     // The eight row labels, shared by the tabs and attached to each tab that uses them.
@@ -170,7 +167,11 @@ void CDoorphoneConfigDlg::CreateControls()
         case Kind::EntryField: {
             auto* edit = new QLineEdit(item.text, this);
             edit->setReadOnly(item.kind == Kind::ReadOnlyField);
-            edit->setFocusPolicy(item.kind == Kind::ReadOnlyField ? Qt::ClickFocus : Qt::StrongFocus);
+            if (item.kind == Kind::ReadOnlyField) {
+                m_readOnlyTabStops->Add(edit);  // a Tab stop only while a screen reader is running
+            } else {
+                edit->setFocusPolicy(Qt::StrongFocus);
+            }
             edit->setGeometry(Rect(item.left, item.top, item.right, item.bottom));
             edit->installEventFilter(this);
             control = edit;
@@ -226,6 +227,7 @@ void CDoorphoneConfigDlg::CreateControls()
     status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     status->setWordWrap(true);  // room for the access advice
     status->setFont(m_uiFont);
+    MakeAnnouncedLine(status);
     RegisterItem(dlg::kStatusLineId, status);
 
     auto* version = new QLabel("init 2", this);
@@ -239,6 +241,7 @@ void CDoorphoneConfigDlg::CreateControls()
     connection->setGeometry(Rect(240, 468, 440, 492));
     connection->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     connection->setFont(m_uiFont);
+    MakeAnnouncedLine(connection);
     RegisterItem(dlg::kConnectionLineId, connection);
 
     auto* close = new QPushButton("Close", this);
@@ -258,7 +261,9 @@ void CDoorphoneConfigDlg::NameSettingControls()
         if (QWidget* control = GetDlgItem(entry.controlId)) {
             control->setObjectName(QString::fromUtf8(entry.key));
             control->setAccessibleName(QString::fromUtf8(entry.label));
-            // On Linux a choice list's name is its current entry; the description carries its label.
+            UseOwnAccessibleInterface(control);
+            // The name is the label and the value the shown entry or text (see accessible_controls); the
+            // description carries the label too, for readers that look there.
             control->setAccessibleDescription(QString::fromUtf8(entry.label));
         }
     }

@@ -115,10 +115,15 @@ void CDoorphoneConfigDlg::KeepFocusOnScreen()
     }
     // Moved by the dialog, so an edit that loses it this way is not written.
     m_ignoreFocusLoss = true;
+    QWidget* status = GetDlgItem(dlg::kStatusLineId);
     if (m_tabCtrl->isVisibleTo(this) && m_tabCtrl->isEnabled()) {
         m_tabCtrl->tabBar()->setFocus(Qt::OtherFocusReason);
+    } else if (m_progressCtrl->isVisibleTo(this)) {
+        m_progressCtrl->setFocus(Qt::OtherFocusReason);  // an install: its progress is what there is to read
+    } else if (status->isVisibleTo(this)) {
+        status->setFocus(Qt::OtherFocusReason);  // the disconnected view: the line that says what to do
     } else if (focused != nullptr) {
-        focused->clearFocus();  // the disconnected view: no control takes a key
+        focused->clearFocus();
     }
     m_ignoreFocusLoss = false;
 }

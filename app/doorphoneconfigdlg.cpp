@@ -1,6 +1,8 @@
 // The main dialog's lifetime: its hooks, its initialisation in order, its keys, and its end.
 #include "app/doorphoneconfigdlg.h"
 
+#include "app/accessible_controls.h"
+
 #include "app/wait_notifier.h"
 #include "resources/strings.h"
 
@@ -114,7 +116,7 @@ void CDoorphoneConfigDlg::OnInitDialog()
     m_statusFont = QFont("Arial", 12, QFont::Bold);
     m_statusFont.setStyleHint(QFont::SansSerif);
     GetDlgItem(dlg::kStatusLineId)->setFont(m_statusFont);
-    Item<QLabel>(dlg::kStatusLineId)->setText(dlg::kConnectPrompt);
+    SetLineText(dlg::kStatusLineId, dlg::kConnectPrompt);
 
     ProbeDevice();
     RegisterForDeviceNotifications();

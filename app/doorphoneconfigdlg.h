@@ -27,6 +27,7 @@
 #include <vector>
 
 class QComboBox;
+class ReadOnlyTabStops;
 class QMessageBox;
 class QLabel;
 class QLineEdit;
@@ -93,6 +94,9 @@ struct DialogHooks {
     // A failed firmware write: caption "Error", the system's text, an information icon, OK, no owner.
     // Shown on the GUI thread while the worker waits for its dismissal.
     std::function<void(const QString& text)> firmwareError;
+    // Each change of the status or connection line said to assistive technology, with the line's id (for
+    // tests: Qt delivers the event only while a screen reader is really running).
+    std::function<void(int lineId, const QString& text)> announced;
     // The wait after an arrival before the controller is read (a plain sleep unless a test counts them).
     std::function<void(std::chrono::milliseconds)> settleWait;
     // Starts the install's worker; throws std::system_error when it cannot.
@@ -186,8 +190,8 @@ private:
     void DestroyRegisteredControls();
     void OnDestroy();
     void OnHotplugEvents();
-    // Nothing hidden or disabled keeps the keyboard focus: it goes to the tab bar, or, where that is not
-    // shown, to no control at all.
+    // Nothing hidden or disabled keeps the keyboard focus: it goes to the tab bar, or during an install to
+    // the progress bar, or in the disconnected view to the status line (which takes no key).
     void KeepFocusOnScreen();
     // Ctrl+Tab and Ctrl+PgDn (1), Ctrl+Shift+Tab and Ctrl+PgUp (-1): the next or previous tab, round.
     void StepTab(int step);
@@ -203,6 +207,10 @@ private:
     static QString StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read);
     void RegisterItem(int id, QWidget* widget);
     void ShowFirmwareError(const QString& text);
+    // The status or connection line's text; a change is announced to assistive technology.
+    void SetLineText(int id, const QString& text);
+    // Announces the line's text again (shown after it was written while hidden).
+    void AnnounceLine(int id);
     // Writes the edits the user left; false when an entry was rejected (its box was shown).
     bool WritePendingEdits();
     // The same, with the edit the user is still in.
@@ -259,4 +267,5 @@ private:
     std::vector<int> m_pendingEdits;  // edits left by the user whose write has not run yet
     bool m_lastEditRejected = false;  // the last edit written broke its entry rule
     bool m_ignoreFocusLoss = false;  // focus moved by the dialog itself, not by the user leaving an edit
+    std::unique_ptr<ReadOnlyTabStops> m_readOnlyTabStops;  // the status fields' Tab stops under a screen reader
 };

@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
 #include <sstream>
 
@@ -26,29 +27,40 @@ struct Command {
     const char* help;
     Reach reach;
     int (*run)(CliRun&, const CommandArgs&);
+    const char* examples;  // one or two command lines, each after a newline
 };
 
 const Command kCommands[] = {
-    {"list", "controllers present: path, product id, and whether this user may open it", Reach::List, ListCommand},
-    {"show", "firmware detected and available, station, line level, every setting", Reach::Reads, ShowCommand},
-    {"get", "one setting: its value text, and for a choice a tab character and its list position", Reach::Reads, GetCommand},
-    {"set", "change one setting; checked by the window's entry rules and messages, then read back", Reach::Changes, SetCommand},
-    {"restore-defaults", "return every setting of the controller to its default", Reach::Changes, RestoreDefaultsCommand},
+    {"list", "controllers present: path, product id, and whether this user may open it", Reach::List, ListCommand,
+     "\n  doorphonectl list\n  doorphonectl list --json"},
+    {"show", "firmware detected and available, station, line level, every setting", Reach::Reads, ShowCommand,
+     "\n  doorphonectl show\n  doorphonectl --device /dev/hidraw1 show --json"},
+    {"get", "one setting: its value text, and for a choice a tab character and its list position", Reach::Reads, GetCommand,
+     "\n  doorphonectl get door.relay-time\n  doorphonectl get \"DTMF Password\" --json"},
+    {"set", "change one setting; checked by the window's entry rules and messages, then read back", Reach::Changes, SetCommand,
+     "\n  doorphonectl set dial.outgoing-call-mode \"Hotline Dial\"\n  doorphonectl set door.open-code 1234"},
+    {"restore-defaults", "return every setting of the controller to its default", Reach::Changes, RestoreDefaultsCommand,
+     "\n  doorphonectl restore-defaults\n  doorphonectl --device /dev/hidraw1 restore-defaults"},
     {"flash",
      "install the carried firmware, wait for the controller's restart, restore its defaults as the window does, and "
      "check the version it now runs",
-     Reach::Changes, FlashCommand},
-    {"export", "write every setting, station-only ones included, as a JSON profile", Reach::Reads, ExportCommand},
+     Reach::Changes, FlashCommand,
+     "\n  doorphonectl flash\n  doorphonectl flash --yes --log units.log"},
+    {"export", "write every setting, station-only ones included, as a JSON profile", Reach::Reads, ExportCommand,
+     "\n  doorphonectl export site.json\n  doorphonectl export - > site.json"},
     {"import",
      "check a whole profile first (nothing is sent when any of it is wrong), write only the settings that differ, "
      "then read back and report any that did not take",
-     Reach::Changes, ImportCommand},
+     Reach::Changes, ImportCommand,
+     "\n  doorphonectl import site.json --dry-run\n  doorphonectl import site.json"},
     {"provision",
      "for each controller plugged in, one after another: read it, install the carried firmware when --flash is given "
      "and it runs an older one, import the profile, and print one result line; Ctrl+C ends with a summary",
-     Reach::Bench, ProvisionCommand},
+     Reach::Bench, ProvisionCommand,
+     "\n  doorphonectl provision site.json --flash --log units.log\n  doorphonectl provision site.json --json > units.jsonl"},
     {"keys", "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
-     Reach::None, KeysCommand},
+     Reach::None, KeysCommand,
+     "\n  doorphonectl keys\n  doorphonectl keys --json"},
 };
 
 // A file that must be there to be read. Not CLI11's ExistingFile: it asks std::filesystem, which on Windows
@@ -122,41 +134,161 @@ bool OutputKept(CliIo& io)
     return false;
 }
 
-// The first word that is neither an option nor an option's value, when it names no command: says so on
-// standard error, with the nearest commands, and returns true.
-bool UnknownCommand(const std::vector<std::string>& args, CliIo& io)
+// The options that take a value, global or a command's: the word after one is its value, never a command.
+bool TakesAValue(const std::string& a)
 {
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    return a == "--wire-log" || a == "--device" || a == "--log";
+}
+
+// Where the first word that is neither an option nor an option's value stands in `args`: the command (or
+// "help"); args.size() when there is none.
+std::size_t FirstWord(const std::vector<std::string>& args, std::size_t from = 1)
+{
+    for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--wire-log" || a == "--device") {
+        if (TakesAValue(a)) {
             ++i;  // its value
             continue;
         }
-        if (a.empty() || a.front() == '-') {
+        if (!a.empty() && a.front() == '-' && a != "-") {
             continue;
         }
-        std::vector<std::string> names;
-        for (const Command& c : kCommands) {
-            if (a == c.name) {
-                return false;
-            }
-            names.push_back(c.name);
+        return i;
+    }
+    return args.size();
+}
+
+std::vector<std::string> CommandNames()
+{
+    std::vector<std::string> names;
+    for (const Command& c : kCommands) {
+        names.push_back(c.name);
+    }
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& names)
+{
+    std::string all;
+    for (const std::string& n : names) {
+        all += (all.empty() ? "" : ", ") + n;
+    }
+    return all;
+}
+
+// The command word at `at`, when it names no command: says so on standard error, with the nearest
+// commands, and returns true.
+bool UnknownCommand(const std::vector<std::string>& args, std::size_t at, CliIo& io)
+{
+    if (at >= args.size()) {
+        return false;
+    }
+    const std::string& a = args[at];
+    std::vector<std::string> names = CommandNames();
+    if (std::find(names.begin(), names.end(), a) != names.end()) {
+        return false;
+    }
+    names.push_back("help");
+    std::string message = "doorphonectl: unknown command \"" + a + "\"";
+    const std::vector<std::string> near = NearestNames(a, names, 2);
+    if (near.empty()) {
+        names.pop_back();
+        message += "; the commands are " + Joined(names) + " (see: doorphonectl --help)";
+    } else {
+        message += "; did you mean \"" + near[0] + (near.size() > 1 ? "\" or \"" + near[1] : "") + "\"?";
+    }
+    io.err << message << "\n";
+    return true;
+}
+
+// Every name of an option of `app`, with its dashes ("--json", "-h").
+std::vector<std::string> OptionNames(const CLI::App& app)
+{
+    std::vector<std::string> names;
+    for (const CLI::Option* o : app.get_options()) {
+        for (const std::string& n : o->get_lnames()) {
+            names.push_back("--" + n);
         }
-        std::string message = "doorphonectl: unknown command \"" + a + "\"";
-        const std::vector<std::string> near = NearestNames(a, names, 2);
-        if (near.empty()) {
-            std::string all;
-            for (const std::string& n : names) {
-                all += (all.empty() ? "" : ", ") + n;
+        for (const std::string& n : o->get_snames()) {
+            names.push_back("-" + n);
+        }
+    }
+    return names;
+}
+
+// The first option in `args` that neither the program nor `command` (null: none given) has: says so on
+// standard error with the nearest names, and returns true.
+bool UnknownOption(const std::vector<std::string>& args, const CLI::App& app, const CLI::App* command, CliIo& io)
+{
+    std::vector<std::string> known = OptionNames(app);
+    if (command) {
+        const std::vector<std::string> own = OptionNames(*command);
+        known.insert(known.end(), own.begin(), own.end());
+    }
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (TakesAValue(a)) {
+            ++i;
+            continue;
+        }
+        // An option: "--word" or "-letter"; "-" is standard output, "-5" a value.
+        const bool option = a.size() > 1 && a.front() == '-' && (a[1] == '-' || std::isalpha(static_cast<unsigned char>(a[1])));
+        if (!option) {
+            continue;
+        }
+        const std::string name = a.substr(0, a.find('='));
+        if (name == "--" || std::find(known.begin(), known.end(), name) != known.end()) {
+            continue;
+        }
+        // Judged without the dashes, so that "-v" finds "--version" and "--y" finds "--yes".
+        auto bare = [](const std::string& n) { return n.substr(n.find_first_not_of('-')); };
+        std::vector<std::string> bareKnown;
+        for (const std::string& k : known) {
+            if (k.rfind("--", 0) == 0) {
+                bareKnown.push_back(bare(k));
             }
-            message += "; the commands are " + all + " (see: doorphonectl --help)";
+        }
+        std::string message = "doorphonectl: unknown option \"" + name + "\"";
+        if (command) {
+            message += " for " + command->get_name();
+        }
+        const std::string fewDashes = bare(name);
+        std::vector<std::string> near;
+        if (fewDashes.size() == 1) {  // "-v": a short option for a long one that starts with its letter
+            for (const std::string& k : bareKnown) {
+                if (k.front() == fewDashes.front() && near.size() < 2) {
+                    near.push_back(k);
+                }
+            }
+        } else if (!fewDashes.empty()) {
+            near = NearestNames(fewDashes, bareKnown, 2);
+        }
+        const std::string helpOf = command ? "doorphonectl " + command->get_name() + " --help" : "doorphonectl --help";
+        if (near.empty()) {
+            message += " (see: " + helpOf + ")";
         } else {
-            message += "; did you mean \"" + near[0] + (near.size() > 1 ? "\" or \"" + near[1] : "") + "\"?";
+            message += "; did you mean \"--" + near[0] + (near.size() > 1 ? "\" or \"--" + near[1] : "") + "\"?";
         }
         io.err << message << "\n";
         return true;
     }
     return false;
+}
+
+// What a bare "doorphonectl" says: how to call it, the commands, and where the help is; each line after
+// "doorphonectl: ", as every line on standard error.
+void ShortUsage(CliIo& io)
+{
+    const std::string prefix = "doorphonectl: ";
+    const int width = TerminalColumns(io.errFd) - 1 - static_cast<int>(prefix.size());
+    const std::string text = WrapText("usage: doorphonectl [OPTIONS] COMMAND [ARGUMENTS]", width, 0, 2) +
+                             WrapText("commands: " + Joined(CommandNames()), width, 0, 2) +
+                             WrapText("a command's options and examples: doorphonectl help COMMAND", width, 0, 2) +
+                             WrapText("every option and the exit codes: doorphonectl --help", width, 0, 2);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        io.err << prefix << line << "\n";
+    }
 }
 
 // What the parser says: help and the version on standard output, fitted to the terminal's width; its
@@ -206,13 +338,6 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     const std::string stopsAnd = "Ctrl+C, SIGTERM and SIGHUP";
     const std::string underWay = "the transfer under way finishes";
 #endif
-    app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
-               "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
-               "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
-               "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
-               "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
-               underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
-               "listed by 'doorphonectl keys'; a setting's label is accepted too, in any case.");
     bool simulate = false;
     std::string wireLog;
     app.add_flag("--simulate", simulate,
@@ -230,15 +355,77 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
 
     CommandArgs commandArgs;
     for (const Command& c : kCommands) {
-        AddCommandOptions(*app.add_subcommand(c.name, c.help), c.name, commandArgs);
+        CLI::App& sub = *app.add_subcommand(c.name, c.help);
+        AddCommandOptions(sub, c.name, commandArgs);
+        std::string footer = sub.get_footer();  // a command's own notes first
+        if (c.reach == Reach::Reads || c.reach == Reach::Changes || c.reach == Reach::Bench) {
+            footer += std::string(footer.empty() ? "" : "\n") +
+                      (c.reach == Reach::Bench ? "--device PATH (before or after the command): this controller only, "
+                                                 "as list prints it."
+                                               : "--device PATH (before or after the command): the controller at PATH, "
+                                                 "as list prints it.") +
+                      " --simulate: the virtual controller. Exit codes: doorphonectl --help.";
+        }
+        sub.footer(footer + (footer.empty() ? "" : "\n") + "Examples:" + c.examples);
+    }
+    // The exit codes once, in the program's own help: set after the commands, which would otherwise copy it.
+    app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
+               "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
+               "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
+               "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
+               "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
+               underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
+               "listed by 'doorphonectl keys'; a setting's label is accepted too, in any case.");
+
+    // A mistyped option first: the word after it may be its value, not a command.
+    const CLI::App* named = nullptr;  // the command named anywhere, for its options
+    for (std::size_t i = 1; i < args.size() && named == nullptr; ++i) {
+        const std::vector<std::string> names = CommandNames();
+        if (std::find(names.begin(), names.end(), args[i]) != names.end()) {
+            named = app.get_subcommand(args[i]);
+        }
+    }
+    if (FirstWord(args) >= args.size() || args[FirstWord(args)] != "help") {
+        if (UnknownOption(args, app, named, io)) {
+            if (!named) {
+                ShortUsage(io);
+            }
+            return kExitUsage;
+        }
     }
 
+    // "help" and "help COMMAND" are --help and "COMMAND --help".
+    std::size_t word = FirstWord(args);
+    if (word < args.size() && args[word] == "help") {
+        const std::size_t topic = FirstWord(args, word + 1);
+        if (topic < args.size() && UnknownCommand(args, topic, io)) {
+            return kExitUsage;
+        }
+        args = topic < args.size() ? std::vector<std::string>{args[0], args[topic], "--help"}
+                                   : std::vector<std::string>{args[0], "--help"};
+        word = FirstWord(args);
+    }
+    if (UnknownCommand(args, word, io)) {
+        return kExitUsage;
+    }
+    const CLI::App* chosen = word < args.size() ? app.get_subcommand(args[word]) : nullptr;
+    if (UnknownOption(args, app, chosen, io)) {
+        if (!chosen) {
+            ShortUsage(io);
+        }
+        return kExitUsage;
+    }
+    const bool asksHelpOrVersion = std::any_of(args.begin() + 1, args.end(), [](const std::string& a) {
+        return a == "--help" || a == "-h" || a == "--version";
+    });
+    if (!chosen && !asksHelpOrVersion) {
+        io.err << "doorphonectl: a command is required\n";
+        ShortUsage(io);
+        return kExitUsage;
+    }
     std::vector<const char*> argv;
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
-    }
-    if (UnknownCommand(args, io)) {
-        return kExitUsage;
     }
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());

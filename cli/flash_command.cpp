@@ -31,6 +31,30 @@ void ShowProgress(CliIo& io, int percent)
            << std::string(static_cast<std::size_t>(width - filled), '.') << tail << std::flush;
 }
 
+// A question broken into lines of at most `width` characters, each break in place of a run of spaces, the
+// text otherwise as it is (the window's words, their double space kept); the answer follows its last line.
+std::string FitPrompt(const std::string& text, int width)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (text.size() - start > static_cast<std::size_t>(std::max(width, 1))) {
+        std::size_t cut = text.rfind(' ', start + static_cast<std::size_t>(width));
+        if (cut == std::string::npos || cut <= start) {
+            break;  // a word longer than the line: left whole
+        }
+        std::size_t from = cut;
+        while (from > start && text[from - 1] == ' ') {
+            --from;
+        }
+        while (cut < text.size() && text[cut] == ' ') {
+            ++cut;
+        }
+        out += text.substr(start, from - start) + "\n";
+        start = cut;
+    }
+    return out + text.substr(start);
+}
+
 // Asks before installing, at a terminal only. True to go on.
 bool Confirmed(CliRun& run, bool yes, int& exitCode)
 {
@@ -41,7 +65,8 @@ bool Confirmed(CliRun& run, bool yes, int& exitCode)
         exitCode = run.Fail(kExitUsage, "flash asks before it installs; give --yes when not run from a terminal");
         return false;
     }
-    run.io.err << kInstallQuestion << " [y/N] " << std::flush;
+    run.io.err << FitPrompt(std::string(kInstallQuestion) + " [y/N] ", TerminalColumns(run.io.errFd) - 1)
+               << std::flush;
     std::string answer;
     std::getline(run.io.in, answer);
     if (answer != "y" && answer != "Y" && answer != "yes" && answer != "YES" && answer != "Yes") {
@@ -76,16 +101,27 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         return stopped("stopped before programming; nothing was sent, and the controller keeps its firmware");
     }
     session.BeginInstall(&before);
+    // Into a log (standard error not a terminal): a start line and a line per 10 %, each a line of its own, so
+    // that the log shows the run while it lasts; at a terminal, one bar redrawn in place.
+    const bool toTerminal = run.io.errIsTerminal;
+    if (!toTerminal) {
+        run.io.err << "Installing firmware " << FirmwareImageVersion() << " on " << run.Link().DevicePath() << "\n"
+                   << std::flush;
+    }
     int shown = -1;
+    int shownTenths = 0;
     // The boot report puts the controller in download mode; when it is refused no chunk is sent.
     const ControllerSession::Streamed streamed = session.RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
         if (stop && stop->Requested()) {
             stream.RequestStop();  // the chunk in flight finishes; no other starts
         }
         const int percent = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
-        if (percent != shown && run.io.errIsTerminal) {
+        if (percent != shown && toTerminal) {
             shown = percent;
             ShowProgress(run.io, percent);
+        } else if (!toTerminal && percent / 10 > shownTenths) {
+            shownTenths = percent / 10;
+            run.io.err << "Installing firmware: " << shownTenths * 10 << " %\n" << std::flush;
         }
     }, /*needBootReport=*/true);
     if (streamed == ControllerSession::Streamed::BootRefused) {
@@ -99,6 +135,8 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
             ShowProgress(run.io, 100);
         }
         run.io.err << "\n";
+    } else if (ok && shownTenths < 10) {
+        run.io.err << "Installing firmware: 100 %\n" << std::flush;
     }
     const std::string halfway = std::string(controller::kUnfinishedProgramming) +
                                 ", then run doorphonectl flash again, or doorphonectl restore-defaults to stay on the "

@@ -222,6 +222,7 @@ private:
         case UnitResult::Outcome::Failed: ++tally_.failed; break;
         case UnitResult::Outcome::Interrupted: ++tally_.interrupted; break;
         }
+        run_.EndTheStopsLine(run_.io.out, run_.io.outIsTerminal);
         if (args_.json) {
             run_.io.out << ResultJson(unit).dump() << "\n" << std::flush;
         } else {
@@ -242,10 +243,7 @@ private:
     void Summary()
     {
         std::ostream& to = args_.json ? run_.io.err : run_.io.out;
-        // A stop from the terminal left "^C" where the cursor was: the summary starts a line of its own.
-        if (stop_.Requested() && (args_.json ? run_.io.errIsTerminal : run_.io.outIsTerminal)) {
-            to << "\n";
-        }
+        run_.EndTheStopsLine(to, args_.json ? run_.io.errIsTerminal : run_.io.outIsTerminal);
         to << "Provisioned " << Plural(tally_.Done(), "controller", "controllers") << ": " << tally_.ok << " OK, "
            << tally_.failed << " failed, " << tally_.interrupted << " interrupted.\n"
            << std::flush;

@@ -114,10 +114,8 @@ int ListCommand(CliRun& run, const CommandArgs& args)
 {
     nlohmann::json items = nlohmann::json::array();
     bool found = false;
-    for (const HidDeviceInfo& info : run.Backend().Platform().Enumerate(controller::kVendorId)) {
-        if (!controller::IsControllerProduct(info.productId)) {
-            continue;
-        }
+    // One line per controller, as the other commands count them: its further interfaces are not more units.
+    for (const HidDeviceInfo& info : run.Link().Controllers()) {
         found = true;
         char product[8];
         std::snprintf(product, sizeof product, "0x%04x", info.productId);
@@ -151,12 +149,11 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
             }
             nlohmann::json item = {{"tab", kTabNames[static_cast<std::size_t>(e.tab)]},
                                    {"label", e.label},
-                                   {"value", Latin1ToUtf8(s.ValueText(e))}};
+                                   {"value", Latin1ToUtf8(s.ValueText(e))},
+                                   {"position", nullptr},  // a choice's; null for a text
+                                   {"stationOnly", e.stationOnly}};
             if (e.kind == EntryKind::Choice) {
                 item["position"] = s.Byte(e);
-            }
-            if (e.stationOnly) {
-                item["stationOnly"] = true;
             }
             settings[e.key] = item;
         }
@@ -173,6 +170,9 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
         run.io.out << doc.dump(2) << "\n";
         return kExitDone;
     }
+    // Into a pipe or a file the columns stay as scripts know them; at a terminal each line fits its width.
+    const bool narrow = run.io.outIsTerminal;
+    const int width = TerminalColumns(run.io.outFd);
     const std::string detected = FormatFirmwareVersion(s.Firmware());
     run.io.out << "Controller   " << run.Link().DevicePath() << "\n";
     run.io.out << "Firmware     " << detected << "  (the tool carries " << FirmwareImageVersion()
@@ -185,10 +185,17 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
             if (e->kind == EntryKind::Status) {
                 continue;
             }
+            const std::string value = Printable(s.ValueText(*e));
+            const char* note = e->stationOnly && !s.KeypadStation() ? "   (shown for a 7407 station only)" : "";
             char line[160];
-            std::snprintf(line, sizeof line, "  %-34s %-32s %s%s\n", e->key, e->label, Printable(s.ValueText(*e)).c_str(),
-                          e->stationOnly && !s.KeypadStation() ? "   (shown for a 7407 station only)" : "");
-            run.io.out << line;
+            std::snprintf(line, sizeof line, "  %-34s %-32s %s%s", e->key, e->label, value.c_str(), note);
+            // At a terminal too narrow for the columns: the key on its line, the label and value under it.
+            if (narrow && static_cast<int>(std::string_view(line).size()) > width) {
+                run.io.out << "  " << e->key << "\n"
+                           << WrapText(std::string(e->label) + ": " + value + note, width, 6, 8);
+                continue;
+            }
+            run.io.out << line << "\n";
         }
     }
     return kExitDone;
@@ -205,7 +212,7 @@ int GetCommand(CliRun& run, const CommandArgs& args)
         return kExitDevice;
     }
     if (args.json) {
-        nlohmann::json item = {{"key", entry->key}, {"value", Latin1ToUtf8(s.ValueText(*entry))}};
+        nlohmann::json item = {{"key", entry->key}, {"value", Latin1ToUtf8(s.ValueText(*entry))}, {"position", nullptr}};
         if (entry->kind == EntryKind::Choice) {
             item["position"] = s.Byte(*entry);
         }
@@ -232,7 +239,10 @@ int KeysCommand(CliRun& run, const CommandArgs& args)
                                {"tab", kTabNames[static_cast<std::size_t>(e.tab)]},
                                {"label", e.label},
                                {"kind", KindName(e.kind)},
-                               {"stationOnly", e.stationOnly}};
+                               {"stationOnly", e.stationOnly},
+                               {"values", nullptr},
+                               {"rule", nullptr},
+                               {"maxLength", nullptr}};  // every key on every item: null where it does not apply
         if (e.kind == EntryKind::Choice) {
             item["values"] = e.list->Entries();
         } else if (e.kind == EntryKind::Text) {

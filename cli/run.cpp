@@ -67,7 +67,16 @@ StopRequest& CliRun::CatchStopSignals()
     if (backend_) {
         backend_->Platform().StopTransfersOn(stop->Waitable());
     }
+    stop_ = stop;
     return *stop;
+}
+
+void CliRun::EndTheStopsLine(std::ostream& to, bool toTerminal)
+{
+    if (toTerminal && stop_ && stop_->Requested() && !stopsLineEnded_) {
+        to << "\n";
+        stopsLineEnded_ = true;
+    }
 }
 
 bool CliRun::Finish()
@@ -89,6 +98,7 @@ int CliRun::Fail(int code, const std::string& message)
 {
     lastFailure_ = SystemWords(message);
     if (sayFailures_) {
+        EndTheStopsLine(io.err, io.errIsTerminal);
         io.err << "doorphonectl: " << lastFailure_ << "\n";
     }
     return code;

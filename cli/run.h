@@ -38,6 +38,9 @@ public:
     // this stop instead of ending the process (in tests: the hooks' request).
     StopRequest& CatchStopSignals();
 
+    // After a stop from the terminal, whose echo left "^C" where the cursor stood: a newline on `to` (when it
+    // is the terminal) before the next text, once, so that a message or a result starts a line of its own.
+    void EndTheStopsLine(std::ostream& to, bool toTerminal);
     // Says `message` on standard error (unless quiet) and returns `code`; LastFailure() keeps it.
     int Fail(int code, const std::string& message);
     const std::string& LastFailure() const { return lastFailure_; }
@@ -76,6 +79,8 @@ private:
     bool throughRestart_ = false;
     std::string lastFailure_;
     bool sayFailures_ = true;
+    const StopRequest* stop_ = nullptr;  // from CatchStopSignals
+    bool stopsLineEnded_ = false;
     std::optional<::Backend> backend_;
     std::shared_ptr<WireLog> wireLog_;
     std::unique_ptr<StopRequest> ownStop_;

@@ -67,7 +67,8 @@ nlohmann::json ResultJson(const UnitResult& r)
                         {"firmwareAfter", VersionJson(r.after)},
                         {"flashed", r.flashed},
                         {"written", r.written},
-                        {"result", OutcomeName(r.outcome)}};
+                        {"result", OutcomeName(r.outcome)},
+                        {"reason", nullptr}};  // null on success: every key is always there
     if (r.outcome != UnitResult::Outcome::Ok) {
         j["reason"] = Latin1ToUtf8(r.reason);
     }

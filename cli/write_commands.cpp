@@ -3,23 +3,48 @@
 #include "cli/run.h"
 #include "session/stop_request.h"
 #include "portable/file_io.h"
+#include "settings/entry_rules.h"
 #include "settings/setting_value.h"
 #include "settings/text_encoding.h"
 
 #include <nlohmann/json.hpp>
 
 
-static std::string WithKeysHint(const CatalogueEntry& entry, const std::string& error)
+// An entry error in the window's words after the setting's label, with the limit or the allowed values the
+// window leaves unsaid: "DTMF Password: Entry too long (at most 4 characters)".
+static std::string EntryError(const CatalogueEntry& entry, const std::string& error)
 {
+    const std::string label = entry.label;
+    if (entry.kind == EntryKind::Text) {
+        const std::string most = std::to_string(entry.maxLength);
+        if (error == message::kEntryTooLong) {
+            return label + ": " + error + " (at most " + most + " characters)";
+        }
+        if (error == message::kNotAllNumeric) {
+            return label + ": " + error + " (digits 0-9 only, at most " + most + ")";
+        }
+        return label + ": " + error;
+    }
     if (entry.kind != EntryKind::Choice) {
         return error;
     }
-    if (EntriesAreNumbers(*entry.list)) {
-        const int last = entry.list->Size() - 1;
-        return error + ": the values are " + entry.list->Entry(0) + " to " + entry.list->Entry(last) +
-               " (or a position, #0 to #" + std::to_string(last) + ")";
+    const ChoiceList& list = *entry.list;
+    const int last = list.Size() - 1;
+    const std::string positions = " (or a position, #0 to #" + std::to_string(last) + ")";
+    if (EntriesAreNumbers(list)) {
+        return label + ": " + error + ": the values are " + list.Entry(0) + " to " + list.Entry(last) + positions;
     }
-    return error + " (see: doorphonectl keys)";
+    constexpr int kNamedInFull = 8;  // a longer list is named by its ends
+    std::string values;
+    if (list.Size() <= kNamedInFull) {
+        for (int i = 0; i <= last; ++i) {
+            values += (i ? ", \"" : "\"") + list.Entry(i) + "\"";
+        }
+    } else {
+        values = "\"" + list.Entry(0) + "\", \"" + list.Entry(1) + "\", ... \"" + list.Entry(last) + "\" (" +
+                 std::to_string(list.Size()) + " values; all of them: doorphonectl keys)";
+    }
+    return label + ": " + error + "; the values are " + values + positions;
 }
 
 int SetCommand(CliRun& run, const CommandArgs& args)
@@ -32,7 +57,7 @@ int SetCommand(CliRun& run, const CommandArgs& args)
     const std::string given = entry->kind == EntryKind::Text ? EntryText(args.value) : args.value;
     SettingValue value;
     if (auto error = ParseSettingValue(*entry, given, true, value)) {
-        return run.Fail(kExitUsage, WithKeysHint(*entry, *error));
+        return run.Fail(kExitUsage, EntryError(*entry, *error));
     }
     const StopRequest& stop = run.CatchStopSignals();
     SettingsSnapshot s;

@@ -1,10 +1,16 @@
 #include "ui/stabctrl.h"
 
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOptionTab>
 #include <QTabBar>
+
+#include <algorithm>
 
 #include "ui/internal_check.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QSignalBlocker>
 
@@ -97,7 +103,78 @@ protected:
     }
 };
 
+// The tab bar's own style with less room around each title: a tab is made narrower by `trim` pixels, taken
+// from the padding the style puts beside its text, never from the text or its font.
+class TrimmedTabPadding : public QProxyStyle {
+public:
+    explicit TrimmedTabPadding(QStyle* base) : QProxyStyle(base) {}
+
+    void SetTrim(int trim) { m_trim = trim; }
+
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override
+    {
+        QSize s = QProxyStyle::sizeFromContents(type, option, size, widget);
+        if (type == CT_TabBarTab) {
+            const auto* tab = qstyleoption_cast<const QStyleOptionTab*>(option);
+            const int least = tab ? tab->fontMetrics.horizontalAdvance(tab->text) + 2 * kLeastPadding : 0;
+            s.setWidth(std::max(least, s.width() - m_trim));
+        }
+        return s;
+    }
+
+    // The title's rectangle keeps the text whole in the narrower tab: centred, with the padding left.
+    QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override
+    {
+        QRect r = QProxyStyle::subElementRect(element, option, widget);
+        if (element == SE_TabBarTabText) {
+            if (const auto* tab = qstyleoption_cast<const QStyleOptionTab*>(option)) {
+                const int text = tab->fontMetrics.horizontalAdvance(tab->text);
+                if (r.width() < text) {
+                    const int room = std::max(text, tab->rect.width() - 2 * kLeastPadding);
+                    r.setLeft(tab->rect.center().x() - room / 2);
+                    r.setWidth(room);
+                }
+            }
+        }
+        return r;
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        if (metric == PM_TabBarTabHSpace) {
+            return std::max(2 * kLeastPadding, value - m_trim);
+        }
+        return value;
+    }
+
+private:
+    static constexpr int kLeastPadding = 4;  // beside a title, each side
+    int m_trim = 0;
+};
+
 }  // namespace
+
+void CSTabCtrl::FitTabsByPadding()
+{
+    QTabBar* bar = tabBar();
+    const int excess = bar->sizeHint().width() - width();
+    if (excess <= 0 || bar->count() == 0) {
+        return;
+    }
+    auto* style = new TrimmedTabPadding(QStyleFactory::create(bar->style()->name()));
+    style->setParent(bar);  // goes with the bar; the base style goes with it
+    int trim = (excess + bar->count() - 1) / bar->count();
+    style->SetTrim(trim);
+    bar->setStyle(style);
+    // A style that takes its padding elsewhere than the tab's size: trimmed further, as far as the titles allow.
+    for (int more = 0; bar->sizeHint().width() > width() && more < 40; ++more) {
+        style->SetTrim(++trim);
+        QEvent changed(QEvent::StyleChange);  // the bar measures its tabs again
+        QCoreApplication::sendEvent(bar, &changed);
+    }
+}
 
 CSTabCtrl::CSTabCtrl(QWidget* parent) : QTabWidget(parent)
 {

@@ -59,6 +59,10 @@ public:
     // selected index, or -1 when the index is refused.
     virtual int SetCurSel(int nItem);
 
+    // Every title whole in the control's width, at the font it has: where the style's tabs are wider than
+    // the row has room for, the padding beside each title is made smaller (never the text).
+    void FitTabsByPadding();
+
     // Releases every list; the controls themselves are left as they are.
     void OnDestroy();
 

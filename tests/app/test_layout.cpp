@@ -6,6 +6,8 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionTab>
+#include <QTabBar>
 
 namespace {
 
@@ -375,11 +377,25 @@ TEST_P(LayoutUnderStyle, WithALargeDesktopFontNothingIsCut)
     }
     const QFontMetrics values(Edit(2004)->font());
     EXPECT_LE(values.height(), Edit(2004)->height() - 4);
+    // The titles at the dialog's 8-point font, never smaller, each whole inside its tab and its text's room.
+    const QTabBar* bar = dlg->TabCtrl()->tabBar();
+    EXPECT_GE(bar->font().pointSizeF(), dlg->UiFont().pointSizeF());
+    EXPECT_GE(bar->font().pointSizeF(), 8.0);
     for (int i = 0; i < kTabCount; ++i) {
-        const QTabBar* bar = dlg->TabCtrl()->tabBar();
-        EXPECT_LE(QFontMetrics(bar->font()).horizontalAdvance(bar->tabText(i)), bar->tabRect(i).width()) << i;
+        const int title = QFontMetrics(bar->font()).horizontalAdvance(bar->tabText(i));
+        EXPECT_LE(title, bar->tabRect(i).width()) << i;
+        QStyleOptionTab option;
+        option.initFrom(bar);
+        option.rect = bar->tabRect(i);
+        option.text = bar->tabText(i);
+        option.shape = bar->shape();
+        const QRect room = bar->style()->subElementRect(QStyle::SE_TabBarTabText, &option, bar);
+        EXPECT_LE(title, room.width()) << i;
         EXPECT_LE(bar->tabRect(i).right(), bar->width());
     }
+    EXPECT_LE(bar->sizeHint().width(), dlg->TabCtrl()->width());
+    // A closed choice list is one row high, as an edit is, under every style.
+    EXPECT_LE(Combo(2008)->height(), Edit(2004)->height()) << GetParam();
     dlg.reset();
     QApplication::setFont(desktop);
     QApplication::setStyle(style);

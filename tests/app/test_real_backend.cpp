@@ -141,6 +141,62 @@ TEST_F(RealBackend, APullOutMidInstallEndsInTheFailedInstallAndWritesNothingMore
     EXPECT_TRUE(StartsWith(afterFailure[0], "SET 05 46"));
 }
 
+// Through an install, the controller's restart and its return, and through a failed install and its box, the
+// keyboard focus goes only to controls on screen that take keys: the bar during the install, the status
+// line while no controller is shown, the tab bar once it is back.
+TEST_F(RealBackend, NoFocusOnAHiddenOrDisabledControlThroughAnInstall)
+{
+    Start();
+    std::vector<std::string> focused;  // every control that got the focus, and how it was then
+    QObject::connect(qApp, &QApplication::focusChanged, dlg.get(), [&](QWidget*, QWidget* now) {
+        if (now != nullptr && now->window() == dlg.get()) {
+            const bool bar = now == dlg->TabCtrl()->tabBar();  // the tab control's own bar
+            focused.push_back((bar ? std::string("id2044") : now->objectName().toStdString()) +
+                              (now->isVisibleTo(dlg.get()) && now->isEnabled() ? "" : " (hidden or disabled)"));
+        }
+    });
+    auto onScreen = [&] {
+        QWidget* f = dlg->focusWidget();
+        return f != nullptr && f->isVisibleTo(dlg.get()) && f->isEnabled();
+    };
+    Edit(2004)->setFocus(Qt::MouseFocusReason);  // the user was in DTMF Password
+    focused.clear();
+    QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
+    EXPECT_EQ(dlg->focusWidget(), Item<QProgressBar>(2007));
+    ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
+    EXPECT_TRUE(onScreen());
+    ASSERT_TRUE(WaitFor([&] { return DisconnectedView(); }));  // the restart
+    EXPECT_EQ(dlg->focusWidget(), Label(1009));
+    ASSERT_TRUE(WaitFor([&] { return ConnectedView(); }));
+    Settle();
+    EXPECT_TRUE(onScreen());
+    const std::vector<std::string> expected{"id2005", "id2007", "id2044", "id1009", "id2044"};
+    // Each step may be seen once or more, never another control.
+    for (const std::string& f : focused) {
+        EXPECT_THAT(expected, ::testing::Contains(f));
+    }
+
+    // A failed install: after its box the focus is on the status line, never on the hidden tab.
+    focused.clear();
+    bool pulled = false;
+    QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
+        if (v >= 10 && !pulled) {
+            pulled = true;
+            Bench("unplug");
+        }
+    });
+    QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), "Thread has exited abnormally");
+    EXPECT_EQ(dlg->focusWidget(), Label(1009));
+    for (const std::string& f : focused) {
+        EXPECT_THAT(expected, ::testing::Contains(f));
+    }
+    Bench("plug");
+    ASSERT_TRUE(WaitFor([&] { return ConnectedView(); }));
+}
+
 TEST_F(RealBackend, AStalledChunkShowsTheSystemsText)
 {
     Start();

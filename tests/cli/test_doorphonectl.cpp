@@ -1,6 +1,7 @@
 // doorphonectl's commands on the virtual controller, run in-process: what they print, what reaches the
 // wire, and their exit codes.
 #include "tests/cli/cli_fixture.h"
+#include "tests/scoped_env.h"
 #include "cli/doorphonectl.h"
 #include "device/device_link.h"
 #include "resources/strings.h"
@@ -40,6 +41,8 @@ TEST_F(Cli, ShowAndShowJson)
     EXPECT_EQ(doc["settings"].size(), 35u);
     EXPECT_EQ(doc["settings"]["door.relay-time"]["value"], "3 Seconds");
     EXPECT_EQ(doc["settings"]["door.relay-time"]["position"], 3);
+    EXPECT_TRUE(doc["settings"]["door.open-code"]["position"].is_null());  // every key, null where it does not apply
+    EXPECT_EQ(doc["settings"]["door.open-code"]["stationOnly"], false);
     EXPECT_TRUE(Sets().empty());  // reading writes nothing
 }
 
@@ -76,20 +79,32 @@ TEST_F(Cli, SetSendsWhatTheWindowSends)
 
 TEST_F(Cli, EntryErrorsUseTheWindowsTextsAndSendNothing)
 {
+    // The window's words after the setting's label, with the limit or the values the window leaves unsaid.
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"set", "door.open-code", "12345"}, "Entry too long"},
-        {{"set", "door.open-code", "12a"}, "Invalid: Must be telephone pad character (0-9, #, *)"},
-        {{"set", "dial.outgoing-dial-number", "555-1234"}, "Invalid: Must be all numeric."},
-        {{"set", "dial.outgoing-dial-number", "01234567890123456"}, "Dial number too long. Maximum is 16 digits."},
-        {{"set", "door.employee-access-code", "123456789"}, "Employee Access Code too long. Maximum is 8 digits."},
+        {{"set", "door.open-code", "12345"}, "Open Code: Entry too long (at most 4 characters)\n"},
+        {{"set", "maintenance.dtmf-password", "12345"}, "DTMF Password: Entry too long (at most 4 characters)\n"},
+        {{"set", "door.open-code", "12a"}, "Open Code: Invalid: Must be telephone pad character (0-9, #, *)\n"},
+        {{"set", "dial.outgoing-dial-number", "555-1234"},
+         "Outgoing Dial Number: Invalid: Must be all numeric. (digits 0-9 only, at most 16)\n"},
+        {{"set", "dial.outgoing-dial-number", "01234567890123456"},
+         "Outgoing Dial Number: Dial number too long. Maximum is 16 digits.\n"},
+        {{"set", "door.employee-access-code", "123456789"},
+         "7407 Employee Access Code: Employee Access Code too long. Maximum is 8 digits.\n"},
+        {{"set", "alarm.ring-this-number-instead", "12345678901"},
+         "Ring this Number Instead: ?? number too long. Maximum is 10 digits.\n"},
         // Judged by characters, as the window judges what is typed into it, whatever their encoding's length.
-        {{"set", "door.employee-access-code", "1234567\u00e9"}, "Invalid: Must be all numeric."},
-        {{"set", "maintenance.dtmf-password", "\uff11\uff12"}, "Invalid: Must be telephone pad character (0-9, #, *)"},
-        {{"set", "door.open-code", "123\u00e9"}, "Invalid: Must be telephone pad character (0-9, #, *)"},
-        {{"set", "door.open-code", "\uff11\uff12\uff13\uff14\uff15"}, "Entry too long"},
-        {{"set", "dial.outgoing-dial-number", "\xff\xfe"}, "Invalid: Must be all numeric."},
-        {{"set", "audio.microphone-agc", "sometimes"}, "\"sometimes\" is not a value of audio.microphone-agc"},
-        {{"set", "audio.microphone-agc", "2"}, "\"2\" is not a value of audio.microphone-agc"},
+        {{"set", "door.employee-access-code", "1234567\u00e9"}, "7407 Employee Access Code: Invalid: Must be all numeric."},
+        {{"set", "maintenance.dtmf-password", "\uff11\uff12"}, "DTMF Password: Invalid: Must be telephone pad character"},
+        {{"set", "door.open-code", "123\u00e9"}, "Open Code: Invalid: Must be telephone pad character (0-9, #, *)"},
+        {{"set", "door.open-code", "\uff11\uff12\uff13\uff14\uff15"}, "Open Code: Entry too long"},
+        {{"set", "dial.outgoing-dial-number", "\xff\xfe"}, "Outgoing Dial Number: Invalid: Must be all numeric."},
+        {{"set", "audio.microphone-agc", "sometimes"},
+         "Microphone AGC: \"sometimes\" is not a value of audio.microphone-agc; the values are \"On\", \"Off\" (or a "
+         "position, #0 to #1)\n"},
+        {{"set", "audio.microphone-agc", "2"}, "Microphone AGC: \"2\" is not a value of audio.microphone-agc"},
+        {{"set", "door.relay-time", "31"},
+         "Relay Time: \"31\" is not a value of door.relay-time; the values are \"1/4 Second\", \"1 Second\", ... "
+         "\"30 Seconds\" (31 values; all of them: doorphonectl keys) (or a position, #0 to #30)\n"},
         {{"set", "maintenance.connection", "50"}, "maintenance.connection is read-only"},
     };
     for (const auto& [args, message] : cases) {
@@ -260,9 +275,17 @@ TEST_F(Cli, FlashAsksFirst)
     EXPECT_THAT(err, HasSubstr("--yes"));
     terminal = true;
     input = "n\n";
+    {
+        const ScopedEnv wide("COLUMNS", "120");
+        EXPECT_EQ(Run({"flash"}), 0);
+        EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you want "
+                                   "to continue? [y/N] "));
+    }
+    // At 80 columns the question wraps in place of its spaces, and the words stay the window's.
+    const ScopedEnv narrow("COLUMNS", "80");
     EXPECT_EQ(Run({"flash"}), 0);
-    EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you want "
-                               "to continue? [y/N]"));
+    EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you\nwant to "
+                               "continue? [y/N] Nothing installed.\n"));
     EXPECT_EQ(controller.FirstUnit().TransferCount(), 0);
     hooks.returnTimeout = std::chrono::milliseconds(1);
     controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
@@ -340,17 +363,19 @@ TEST_F(Cli, ListKeysAndGetAsJson)
     EXPECT_EQ(relay["label"], "Relay Time");
     EXPECT_EQ(relay["values"].size(), 31u);
     EXPECT_EQ(relay["values"][3], "3 Seconds");
-    EXPECT_FALSE(relay.contains("rule"));
+    EXPECT_TRUE(relay["rule"].is_null());  // every key on every item, null where it does not apply
+    EXPECT_TRUE(relay["maxLength"].is_null());
     const auto password = byKey("maintenance.dtmf-password");
     EXPECT_EQ(password["kind"], "text");
     EXPECT_EQ(password["rule"], "telephone-pad");
     EXPECT_EQ(password["maxLength"], 4);
+    EXPECT_TRUE(password["values"].is_null());
     EXPECT_EQ(byKey("dial.keypad-dial-string-length")["stationOnly"], true);
 
     ASSERT_EQ(Run({"get", "door.relay-time", "--json"}), 0) << err;
     EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "door.relay-time"}, {"value", "3 Seconds"}, {"position", 3}}));
     ASSERT_EQ(Run({"get", "DTMF Password", "--json"}), 0) << err;
-    EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "maintenance.dtmf-password"}, {"value", "1234"}}));
+    EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "maintenance.dtmf-password"}, {"value", "1234"}, {"position", nullptr}}));
 }
 
 }  // namespace

@@ -173,6 +173,8 @@ TEST_F(Provision, JsonOnceAndWhatEndsARunEarly)
     EXPECT_EQ(unit["flashed"], false);
     EXPECT_EQ(unit["written"], 3);
     EXPECT_EQ(unit["result"], "ok");
+    ASSERT_TRUE(unit.contains("reason"));  // every key on every line: null when there is no reason
+    EXPECT_TRUE(unit["reason"].is_null());
     EXPECT_THAT(err, HasSubstr("Provisioned 1 controller: 1 OK, 0 failed, 0 interrupted."));
 
     // The same unit, still plugged in, is not done twice; a stop while waiting for one ends --once with 1.

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 using ::testing::AllOf;
 
@@ -62,6 +63,92 @@ TEST_F(Cli, AMistypedCommandIsNamedWithTheNearestOnes)
                                 "restore-defaults, flash, export, import, provision, keys"));
     EXPECT_TRUE(Sets().empty());
     EXPECT_EQ(Run({"--device", "virtual:7410/0", "show"}), 0) << err;  // a command after an option's value
+}
+
+TEST_F(Cli, AMistypedOptionHelpAndABareCallSayWhatToType)
+{
+    EXPECT_EQ(Run({"show", "--jsn"}), 2);
+    EXPECT_EQ(err, "doorphonectl: unknown option \"--jsn\" for show; did you mean \"--json\"?\n");
+    EXPECT_EQ(Run({"flash", "--y"}), 2);
+    EXPECT_EQ(err, "doorphonectl: unknown option \"--y\" for flash; did you mean \"--yes\"?\n");
+    EXPECT_EQ(Run({"--devise", "virtual:7410/0", "show"}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown option \"--devise\" for show; did you mean \"--device\"?"));
+    EXPECT_EQ(Run({"get", "door.relay-time", "--frobnicate"}), 2);
+    EXPECT_EQ(err, "doorphonectl: unknown option \"--frobnicate\" for get (see: doorphonectl get --help)\n");
+    EXPECT_EQ(Run({"export", "-"}), 0) << err;  // "-" is standard output, no option
+    EXPECT_TRUE(Sets().empty());
+
+    // No command: a short usage with the commands, on standard error, and exit 2.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"-v"}}) {
+        EXPECT_EQ(Run(args), 2);
+        EXPECT_EQ(out, "");
+        EXPECT_THAT(err, HasSubstr("doorphonectl: usage: doorphonectl [OPTIONS] COMMAND [ARGUMENTS]\n"));
+        EXPECT_THAT(err, HasSubstr("doorphonectl: commands: list, show, get, set, restore-defaults"));
+        EXPECT_THAT(err, HasSubstr("provision, keys\n"));
+        EXPECT_THAT(err, HasSubstr("doorphonectl help COMMAND\n"));
+        EXPECT_THAT(err, HasSubstr("exit codes: doorphonectl --help\n"));
+        EXPECT_THAT(err, Not(HasSubstr("A subcommand is required")));
+    }
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown option \"-v\"; did you mean \"--version\"?\n"));
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: a command is required\n"));
+
+    // help and help COMMAND; the exit codes once, in the program's help only.
+    ASSERT_EQ(Run({"help"}), 0) << err;
+    EXPECT_THAT(out, HasSubstr("Exit codes: 0 done"));
+    EXPECT_THAT(out, HasSubstr("provision"));
+    ASSERT_EQ(Run({"help", "set"}), 0) << err;
+    const std::string helpSet = out;
+    ASSERT_EQ(Run({"set", "--help"}), 0) << err;
+    EXPECT_EQ(out, helpSet);
+    EXPECT_EQ(Run({"help", "sett"}), 2);
+    EXPECT_THAT(err, StartsWith("doorphonectl: unknown command \"sett\"; did you mean \"set\""));
+    EXPECT_EQ(Run({"hepl"}), 2);
+    EXPECT_THAT(err, HasSubstr("did you mean \"help\""));
+    const std::pair<const char*, bool> commands[] = {{"list", false},   {"show", true},   {"get", true},
+                                                     {"set", true},     {"restore-defaults", true}, {"flash", true},
+                                                     {"export", true},  {"import", true}, {"provision", true},
+                                                     {"keys", false}};
+    for (const auto& [command, device] : commands) {
+        ASSERT_EQ(Run({"help", command}), 0) << command;
+        EXPECT_THAT(out, HasSubstr("Examples:\n  doorphonectl ")) << command;
+        EXPECT_EQ(out.find("doorphonectl " + std::string(command)) != std::string::npos, true) << command;
+        EXPECT_EQ(out.find("--device PATH") != std::string::npos, device) << command;
+        EXPECT_THAT(out, Not(HasSubstr("Exit codes: 0 done"))) << command;
+    }
+}
+
+// Into a log, flash says its start and every tenth of the image, each on a line of its own, as it goes.
+TEST_F(Cli, FlashIntoALogSaysItsStartAndEachTenthOnALineOfItsOwn)
+{
+    ASSERT_EQ(Run({"flash", "--yes"}), 0) << err;
+    EXPECT_EQ(err.find('\r'), std::string::npos);
+    const std::vector<std::string> lines = LinesOf(err);
+    ASSERT_GE(lines.size(), 11u) << err;
+    EXPECT_EQ(lines[0], "Installing firmware 2.01.0 on virtual:7410/0");
+    for (int tenth = 1; tenth <= 10; ++tenth) {
+        EXPECT_EQ(lines[static_cast<std::size_t>(tenth)], "Installing firmware: " + std::to_string(tenth * 10) + " %");
+    }
+    EXPECT_EQ(lines[11], "Programming complete; waiting for the controller to restart.");
+
+    // At a terminal, one bar redrawn in place instead.
+    errTerminal = true;
+    ASSERT_EQ(Run({"flash", "--yes"}), 0) << err;
+    EXPECT_THAT(err, Not(HasSubstr("Installing firmware: 10 %")));
+    EXPECT_THAT(err, HasSubstr("\r"));
+}
+
+// show at a narrow terminal: every line within its width; into a pipe the columns scripts know.
+TEST_F(Cli, ShowFitsANarrowTerminal)
+{
+    const Columns columns("50");
+    outTerminal = true;
+    ASSERT_EQ(Run({"show"}), 0) << err;
+    EXPECT_LE(Longest(out), 50u) << out;
+    EXPECT_THAT(out, HasSubstr("  dial.outgoing-call-mode\n      Outgoing Call Mode: Hotline Dial\n"));
+    outTerminal = false;
+    ASSERT_EQ(Run({"show"}), 0) << err;
+    EXPECT_THAT(out, HasSubstr("dial.outgoing-call-mode            Outgoing Call Mode               Hotline Dial"));
 }
 
 TEST_F(Cli, AMistypedKeyIsNamedWithTheNearestKeys)
@@ -187,8 +274,8 @@ TEST_F(Cli, ASetSaysWhatItWrote)
 TEST_F(Cli, APlainNumberForAListOfNumbersIsItsText)
 {
     EXPECT_EQ(Run({"set", "dial.keypad-dial-string-length", "0"}), 2);
-    EXPECT_EQ(err, "doorphonectl: \"0\" is not a value of dial.keypad-dial-string-length: the values are 1 to 16 "
-                   "(or a position, #0 to #15)\n");
+    EXPECT_EQ(err, "doorphonectl: 7407 Keypad Dial String Length: \"0\" is not a value of dial.keypad-dial-string-length: "
+                   "the values are 1 to 16 (or a position, #0 to #15)\n");
     EXPECT_EQ(Run({"set", "dial.keypad-dial-string-length", "17"}), 2);
     EXPECT_TRUE(Sets().empty());
     ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "16"}), 0) << err;
@@ -275,6 +362,30 @@ TEST_F(Cli, AStoppedProvisionStartsItsSummaryOnALineOfItsOwnAtATerminal)
     Run({"provision", Path("profile.json")});
     EXPECT_THAT(out, HasSubstr("\nProvisioned 1 controller")) << err;
     EXPECT_THAT(out, Not(HasSubstr("\n\nProvisioned"))) << out;  // into a file or a pipe: no empty line
+
+    // A stop during a unit, at a terminal: its result line starts a line of its own, and the summary follows it.
+    StopRequest third;
+    hooks.stop = &third;
+    hooks.waiting = nullptr;
+    outTerminal = true;
+    controller.FirstUnit().Unplug();
+    controller.FirstUnit().Plug();  // a unit the next run has not done
+    WriteFile("profile.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "audio.dsp": "Full Duplex with Noise Reduction", "door.open-code": "42", "audio.speaker-volume": "7"}})");
+    controller.FirstUnit().SetLatency(std::chrono::milliseconds(50));
+    const auto before = controller.FirstUnit().TransferCount();
+    std::thread stopper([&] {
+        while (controller.FirstUnit().TransferCount() < before + 3) {  // the first write is under way
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        third.Request();
+    });
+    Run({"provision", Path("profile.json")});
+    stopper.join();
+    EXPECT_THAT(out, StartsWith("\nvirtual:7410/0: ")) << out;
+    EXPECT_THAT(out, HasSubstr("INTERRUPTED")) << out;
+    EXPECT_THAT(out, HasSubstr("\nProvisioned 1 controller")) << out;
+    EXPECT_THAT(out, Not(HasSubstr("\n\nProvisioned"))) << out;  // one line ended, once
 }
 
 }  // namespace
