@@ -90,7 +90,13 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
     } else if (name == "provision") {
         sub.add_option("PROFILE", a.file, "the profile every controller gets")->required()->check(ExistingFile());
         sub.add_flag("--flash", a.flash, "install the carried firmware first on a controller that runs an older one");
-        sub.add_flag("--once", a.once, "stop after one controller");
+        sub.add_flag("--once", a.once, "stop after one controller (as --count 1)");
+        sub.add_option("--count", a.count, "stop once N controllers have a result, present at the start or arriving later")
+            ->type_name("N")
+            ->check(CLI::Range(1, 100000));
+        sub.add_option("--jobs", a.jobs, "work on at most N controllers at once (default: every one present)")
+            ->type_name("N")
+            ->check(CLI::Range(1, 1000));
         sub.add_flag("--json", a.json,
                      "each result as one JSON object on a line: {path, firmwareBefore, firmwareAfter, flashed, "
                      "written, result (ok, failed or interrupted), reason}");

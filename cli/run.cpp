@@ -11,6 +11,16 @@
 
 CliRun::CliRun(CliIo& io, const CliTestHooks& hooks) : io(io), hooks(hooks) {}
 
+CliRun::CliRun(CliRun& parent, CliIo& io, const std::string& unit)
+    : io(io), hooks(parent.hooks), parent_(&parent), changeAs_(parent.changeAs_), wireLog_(parent.wireLog_)
+{
+    link_ = std::make_unique<DeviceLink>(parent.Backend().Platform());
+    if (wireLog_) {
+        link_->SetWireLog(wireLog_, unit);
+    }
+    session_ = std::make_unique<ControllerSession>(*link_);
+}
+
 CliRun::~CliRun()
 {
     Finish();

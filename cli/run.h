@@ -10,6 +10,7 @@
 #include "backend/backend.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ class WireLog;
 class CliRun {
 public:
     CliRun(CliIo& io, const CliTestHooks& hooks);
+    // A run beside `parent` for one of several controllers worked on at once: the parent's backend and wire log
+    // (each line led by `unit`) and its way of changing, a device link and session of its own, and `io`.
+    CliRun(CliRun& parent, CliIo& io, const std::string& unit);
     ~CliRun();
     CliRun(const CliRun&) = delete;
     CliRun& operator=(const CliRun&) = delete;
@@ -60,12 +64,16 @@ public:
 
     DeviceLink& Link() { return *link_; }
     ControllerSession& Session() { return *session_; }
-    ::Backend& Backend() { return *backend_; }
+    ::Backend& Backend() { return parent_ ? parent_->Backend() : *backend_; }
 
     CliIo& io;
     const CliTestHooks& hooks;
+    // Where one of several controllers worked on at once says its step: the install calls it with its
+    // percent instead of drawing its own bar.
+    std::function<void(const std::string& step, int percent)> onStep;
 
 private:
+    CliRun* parent_ = nullptr;  // a worker's run: the one whose backend it uses
     std::string devicePath_;
     std::string changeAs_;
     std::string lastFailure_;
@@ -87,7 +95,9 @@ struct CommandArgs {
     bool yes = false;
     bool dryRun = false;
     bool flash = false;
-    bool once = false;
+    bool once = false;  // provision: as count 1
+    int count = 0;      // provision: end once this many controllers have a result; 0: until a stop
+    int jobs = 0;       // provision: at most this many controllers at once; 0: every one present
     std::string log;
 };
 
