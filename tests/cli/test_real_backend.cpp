@@ -357,8 +357,8 @@ TEST_F(RealBackendCli, AShortReadIsLoggedAsTheBytesThatCameBack)
     EXPECT_THAT(ReadFile(File("wire.log")), HasSubstr("\nGET 04 20 10 fail\n"));
 }
 
-// Two units on the bench and nobody reading the result lines: the first is finished and recorded, and the
-// second is not started.
+// Two units on the bench, one at a time, and nobody reading the result lines: the first is finished and
+// recorded, and the second is not started.
 TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
 {
     std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
@@ -368,7 +368,7 @@ TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
     close(pipeFds[0]);
     const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", "env", "--default-signal=PIPE", DPC_DOORPHONECTL,
                                  "--wire-log", File("wire.log"),
-                                 "provision", File("profile.json"), "--log", File("record.log")},
+                                 "provision", File("profile.json"), "--jobs", "1", "--log", File("record.log")},
                                 dir.string(), {"", pipeFds[1]});
     close(pipeFds[1]);
     EXPECT_EQ(r.status, 1) << r.err;
