@@ -44,8 +44,9 @@ const Command kCommands[] = {
      "then read back and report any that did not take",
      Reach::Changes, ImportCommand},
     {"provision",
-     "for each controller plugged in, one after another: read it, install the carried firmware when --flash is given "
-     "and it runs an older one, import the profile, and print one result line; Ctrl+C ends with a summary",
+     "every controller plugged in, all at once and each new one as it arrives: read it, install the carried firmware "
+     "when --flash is given and it runs an older one, import the profile, and print one result line each; Ctrl+C "
+     "ends with a summary",
      Reach::Bench, ProvisionCommand},
     {"keys", "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
      Reach::None, KeysCommand},
@@ -214,7 +215,7 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
 #endif
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
                "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
-               "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
+               "written (provision: any controller failed or was interrupted, or --count or --once ended before enough were done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
                "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
                underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
