@@ -54,10 +54,11 @@ const Command kCommands[] = {
      Reach::Changes, ImportCommand,
      "\n  doorphonectl import site.json --dry-run\n  doorphonectl import site.json"},
     {"provision",
-     "for each controller plugged in, one after another: read it, install the carried firmware when --flash is given "
-     "and it runs an older one, import the profile, and print one result line; Ctrl+C ends with a summary",
+     "every controller plugged in, all at once and each new one as it arrives: read it, install the carried firmware "
+     "when --flash is given and it runs an older one, import the profile, and print one result line each; Ctrl+C "
+     "ends with a summary",
      Reach::Bench, ProvisionCommand,
-     "\n  doorphonectl provision site.json --flash --log units.log\n  doorphonectl provision site.json --json > units.jsonl"},
+     "\n  doorphonectl provision site.json --flash --log units.log\n  doorphonectl provision site.json --jobs 4 --count 30"},
     {"keys", "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
      Reach::None, KeysCommand,
      "\n  doorphonectl keys\n  doorphonectl keys --json"},
@@ -102,7 +103,13 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
     } else if (name == "provision") {
         sub.add_option("PROFILE", a.file, "the profile every controller gets")->required()->check(ExistingFile());
         sub.add_flag("--flash", a.flash, "install the carried firmware first on a controller that runs an older one");
-        sub.add_flag("--once", a.once, "stop after one controller");
+        sub.add_flag("--once", a.once, "stop after one controller (as --count 1)");
+        sub.add_option("--count", a.count, "stop once N controllers have a result, present at the start or arriving later")
+            ->type_name("N")
+            ->check(CLI::Range(1, 100000));
+        sub.add_option("--jobs", a.jobs, "work on at most N controllers at once (default: every one present)")
+            ->type_name("N")
+            ->check(CLI::Range(1, 1000));
         sub.add_flag("--json", a.json,
                      "each result as one JSON object on a line: {path, firmwareBefore, firmwareAfter, flashed, "
                      "written, result (ok, failed or interrupted), reason}");
@@ -371,7 +378,8 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     // The exit codes once, in the program's own help: set after the commands, which would otherwise copy it.
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
                "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
-               "written (provision: any controller failed or was interrupted, or --once ended before one was done); "
+               "written (provision: any controller failed or was interrupted, or --count or --once ended before enough "
+               "were done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
                "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
                underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "

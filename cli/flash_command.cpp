@@ -116,7 +116,10 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
             stream.RequestStop();  // the chunk in flight finishes; no other starts
         }
         const int percent = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
-        if (percent != shown && toTerminal) {
+        if (percent != shown && run.onStep) {
+            shown = percent;
+            run.onStep(std::string("installing firmware ") + FirmwareImageVersion(), percent);
+        } else if (percent != shown && toTerminal) {
             shown = percent;
             ShowProgress(run.io, percent);
         } else if (!toTerminal && percent / 10 > shownTenths) {
@@ -130,7 +133,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
                     "it in again)");
     }
     const bool ok = streamed == ControllerSession::Streamed::AllLines;
-    if (run.io.errIsTerminal) {
+    if (run.io.errIsTerminal && !run.onStep) {
         if (ok) {
             ShowProgress(run.io, 100);
         }

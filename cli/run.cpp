@@ -11,6 +11,16 @@
 
 CliRun::CliRun(CliIo& io, const CliTestHooks& hooks) : io(io), hooks(hooks) {}
 
+CliRun::CliRun(CliRun& parent, CliIo& io, const std::string& unit)
+    : io(io), hooks(parent.hooks), parent_(&parent), changeAs_(parent.changeAs_), wireLog_(parent.wireLog_)
+{
+    link_ = std::make_unique<DeviceLink>(parent.Backend().Platform());
+    if (wireLog_) {
+        link_->SetWireLog(wireLog_, unit);
+    }
+    session_ = std::make_unique<ControllerSession>(*link_);
+}
+
 CliRun::~CliRun()
 {
     Finish();
@@ -73,10 +83,16 @@ StopRequest& CliRun::CatchStopSignals()
 
 void CliRun::EndTheStopsLine(std::ostream& to, bool toTerminal)
 {
+    to << StopsLineBreak(toTerminal);
+}
+
+std::string CliRun::StopsLineBreak(bool toTerminal)
+{
     if (toTerminal && stop_ && stop_->Requested() && !stopsLineEnded_) {
-        to << "\n";
         stopsLineEnded_ = true;
+        return "\n";
     }
+    return {};
 }
 
 bool CliRun::Finish()

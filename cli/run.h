@@ -10,6 +10,7 @@
 #include "backend/backend.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ class WireLog;
 class CliRun {
 public:
     CliRun(CliIo& io, const CliTestHooks& hooks);
+    // A run beside `parent` for one of several controllers worked on at once: the parent's backend and wire log
+    // (each line led by `unit`) and its way of changing, a device link and session of its own, and `io`.
+    CliRun(CliRun& parent, CliIo& io, const std::string& unit);
     ~CliRun();
     CliRun(const CliRun&) = delete;
     CliRun& operator=(const CliRun&) = delete;
@@ -41,6 +45,8 @@ public:
     // After a stop from the terminal, whose echo left "^C" where the cursor stood: a newline on `to` (when it
     // is the terminal) before the next text, once, so that a message or a result starts a line of its own.
     void EndTheStopsLine(std::ostream& to, bool toTerminal);
+    // The same as text, for a writer that puts it out with its own line: "\n" once after a stop, else empty.
+    std::string StopsLineBreak(bool toTerminal);
     // Says `message` on standard error (unless quiet) and returns `code`; LastFailure() keeps it.
     int Fail(int code, const std::string& message);
     const std::string& LastFailure() const { return lastFailure_; }
@@ -68,12 +74,16 @@ public:
 
     DeviceLink& Link() { return *link_; }
     ControllerSession& Session() { return *session_; }
-    ::Backend& Backend() { return *backend_; }
+    ::Backend& Backend() { return parent_ ? parent_->Backend() : *backend_; }
 
     CliIo& io;
     const CliTestHooks& hooks;
+    // Where one of several controllers worked on at once says its step: the install calls it with its
+    // percent instead of drawing its own bar.
+    std::function<void(const std::string& step, int percent)> onStep;
 
 private:
+    CliRun* parent_ = nullptr;  // a worker's run: the one whose backend it uses
     std::string devicePath_;
     std::string changeAs_;
     bool throughRestart_ = false;
@@ -98,7 +108,9 @@ struct CommandArgs {
     bool yes = false;
     bool dryRun = false;
     bool flash = false;
-    bool once = false;
+    bool once = false;  // provision: as count 1
+    int count = 0;      // provision: end once this many controllers have a result; 0: until a stop
+    int jobs = 0;       // provision: at most this many controllers at once; 0: every one present
     std::string log;
 };
 

@@ -128,7 +128,7 @@ bool DeviceLink::Transfer(bool isSet, uint8_t* data, std::size_t length, std::st
         text = std::strerror(ENODEV);
     }
     if (wireLog_) {
-        wireLog_->Record(isSet, data, logged, ok);
+        wireLog_->Record(isSet, data, logged, ok, wireUnit_);
     }
     if (!ok) {
         lastError = text;

@@ -73,8 +73,12 @@ public:
     // not open for reading and writing; empty otherwise.
     std::string InaccessiblePath() const { return inaccessiblePath_; }
 
-    // Set before transfers start; every transfer is then logged.
-    void SetWireLog(std::shared_ptr<WireLog> log) { wireLog_ = std::move(log); }
+    // Set before transfers start; every transfer is then logged, each line led by `unit` when one is given.
+    void SetWireLog(std::shared_ptr<WireLog> log, std::string unit = {})
+    {
+        wireLog_ = std::move(log);
+        wireUnit_ = std::move(unit);
+    }
 
     HidPlatform& Platform() { return platform_; }
 
@@ -88,4 +92,5 @@ private:
     std::string inaccessiblePath_;  // the dialog's thread only, like FindDevice
     ReportBytes reportBuffer_{};
     std::shared_ptr<WireLog> wireLog_;
+    std::string wireUnit_;
 };

@@ -123,6 +123,7 @@ std::vector<HidDeviceInfo> HidapiPlatform::Enumerate(uint16_t vendorId)
     if (!initialised_) {
         return result;
     }
+    std::lock_guard lock(listing_);
     std::unique_ptr<udev, udev* (*)(udev*)> context(udev_new(), &udev_unref);
     // Filtering by vendor here keeps unrelated devices (keyboards, mice) from ever being opened.
     hid_device_info* list = hid_enumerate(vendorId, 0);
@@ -154,6 +155,7 @@ std::unique_ptr<HidDevice> HidapiPlatform::Open(const std::string& path)
     if (access(path.c_str(), R_OK | W_OK) != 0) {
         return nullptr;
     }
+    std::lock_guard lock(listing_);
     hid_device* dev = hid_open_path(path.c_str());
     if (dev == nullptr) {
         return nullptr;

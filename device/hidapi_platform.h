@@ -3,6 +3,8 @@
 
 #include "device/hid_platform.h"
 
+#include <mutex>
+
 class HidapiPlatform : public HidPlatform {
 public:
     HidapiPlatform();
@@ -15,4 +17,7 @@ public:
 
 private:
     bool initialised_ = false;
+    // hid_enumerate and hid_open_path keep hidapi's global error text and walk udev: one thread at a time.
+    // Transfers on open devices run on any thread, each device on its own.
+    std::mutex listing_;
 };

@@ -40,9 +40,9 @@ std::string WireLog::Failure() const
     return failure_;
 }
 
-void WireLog::Record(bool isSet, const uint8_t* data, std::size_t length, bool ok)
+void WireLog::Record(bool isSet, const uint8_t* data, std::size_t length, bool ok, const std::string& unit)
 {
-    const std::string line = FormatLine(isSet, data, length, ok);
+    const std::string line = (unit.empty() ? std::string() : unit + ": ") + FormatLine(isSet, data, length, ok);
     std::lock_guard lock(mutex_);
     const bool written = std::fputs(line.c_str(), stream_) >= 0 && std::fflush(stream_) == 0;
     if (!written && failure_.empty()) {

@@ -1,5 +1,7 @@
-// The wire log: one line per feature-report transfer, whichever backend and thread made it.
+// The wire log: one line per feature-report transfer, whichever backend and thread made it. Where several
+// controllers are worked on at once (provision), each line starts with the unit it went to:
 //   SET 03 04 32 33 30 37 00 ... 00 ok
+//   /dev/hidraw3: SET 03 04 32 33 30 37 00 ... 00 ok
 #pragma once
 
 #include <cstddef>
@@ -17,7 +19,8 @@ public:
     // Writes to a stream the caller keeps open (tests, standard error).
     explicit WireLog(std::FILE* stream);
 
-    void Record(bool isSet, const uint8_t* data, std::size_t length, bool ok);
+    // Each line is written whole, however many threads record at once; `unit`, when given, leads it.
+    void Record(bool isSet, const uint8_t* data, std::size_t length, bool ok, const std::string& unit = {});
 
     static std::string FormatLine(bool isSet, const uint8_t* data, std::size_t length, bool ok);
 

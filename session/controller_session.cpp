@@ -1,5 +1,7 @@
 #include "session/controller_session.h"
 
+#include <utility>
+
 #include "device/carried_firmware.h"
 #include "device/reports.h"
 
@@ -175,6 +177,7 @@ bool ControllerSession::AwaitLeave(HotplugMonitor& monitor, const std::string& p
                                    const StopRequest* stop)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    unread_.clear();
     auto present = [&] {
         const std::vector<HidDeviceInfo> found = link_.Controllers();
         return std::any_of(found.begin(), found.end(), [&](const HidDeviceInfo& i) { return i.path == path; });
@@ -184,9 +187,13 @@ bool ControllerSession::AwaitLeave(HotplugMonitor& monitor, const std::string& p
         return true;
     }
     while (AwaitEvents(monitor, deadline, stop)) {
-        for (const HotplugEvent& event : monitor.ReadEvents()) {
+        const std::vector<HotplugEvent> events = monitor.ReadEvents();
+        for (auto it = events.begin(); it != events.end(); ++it) {
             // Its sysfs entry may outlive the event by a moment; the event is what counts.
-            if (event.action == HotplugAction::Remove && event.devicePath == path) {
+            if (it->action == HotplugAction::Remove && it->devicePath == path) {
+                // What came after it in the same read (its return, when the system was slow to tell) is the
+                // next wait's.
+                unread_.assign(it + 1, events.end());
                 return true;
             }
         }
@@ -198,8 +205,13 @@ std::string ControllerSession::AwaitArrival(HotplugMonitor& monitor, std::chrono
                                             const StopRequest* stop)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (AwaitEvents(monitor, deadline, stop)) {
-        for (const HotplugEvent& event : monitor.ReadEvents()) {
+    std::vector<HotplugEvent> events;
+    events.swap(unread_);
+    while (!events.empty() || AwaitEvents(monitor, deadline, stop)) {
+        if (events.empty()) {
+            events = monitor.ReadEvents();
+        }
+        for (const HotplugEvent& event : std::exchange(events, {})) {
             if (event.action != HotplugAction::Add) {
                 continue;
             }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace controller {
 // What an install that did not end may leave, and the way out: the words both programs use.
@@ -115,4 +116,5 @@ private:
         std::optional<SettingsSnapshot> before;
     } programmed_;
     std::atomic<bool> allLinesSent_{false};  // set by the install's thread, read by the caller's
+    std::vector<HotplugEvent> unread_;        // read with the leave AwaitLeave waited for, after it
 };

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -177,9 +178,39 @@ struct Emulator {
     pid_t child = -1;
     int status = 125;
     int controlFd = -1;
+    std::deque<HotplugEvent> pendingEvents;  // the units' plugs and pull-outs still to be shown, in order
+    bool spacing = false;                    // one was shown just now: the next waits its turn
     sim::LineReader lines{[this](const std::string& line) { ApplyControlLine(*this, line); },
                           [] { std::fprintf(stderr, "emulate-controller: a control line over 4 KiB was ignored\n"); }};
 };
+
+// The emulated kernel hands its uevents to each listener through a datagram socket that holds only as many as
+// net.unix.max_dgram_qlen (10 by default) before umockdev gives up; one plug or pull-out is a handful. So when
+// several units come or go at once (a bench restarting after programming), each goes out this long after the
+// last, time for the listeners to read them, as a real kernel's larger buffer would let them.
+constexpr unsigned kEventSpacingMs = 40;
+
+void ApplyControllerEvent(Emulator& e, const HotplugEvent& event)
+{
+    const std::size_t index = e.bed->DeviceOfUnit(event.devicePath);
+    if (event.action == HotplugAction::Add) {
+        e.bed->Plug(index);
+    } else if (event.action == HotplugAction::Remove) {
+        e.bed->Unplug(index);
+    }
+}
+
+gboolean OnNextControllerEvent(gpointer data)
+{
+    auto& e = *static_cast<Emulator*>(data);
+    if (e.pendingEvents.empty()) {
+        e.spacing = false;
+        return G_SOURCE_REMOVE;
+    }
+    ApplyControllerEvent(e, e.pendingEvents.front());
+    e.pendingEvents.pop_front();
+    return G_SOURCE_CONTINUE;
+}
 
 // A unit of the virtual controller plugged itself in or out (a control command, or its reboot after
 // programming); a unit that is new gets a USB device of its own.
@@ -187,11 +218,15 @@ gboolean OnControllerEvents(int, GIOCondition, gpointer data)
 {
     auto& e = *static_cast<Emulator*>(data);
     for (const HotplugEvent& event : e.monitor->ReadEvents()) {
-        const std::size_t index = e.bed->DeviceOfUnit(event.devicePath);
-        if (event.action == HotplugAction::Add) {
-            e.bed->Plug(index);
-        } else if (event.action == HotplugAction::Remove) {
-            e.bed->Unplug(index);
+        if (!e.spacing) {
+            ApplyControllerEvent(e, event);  // the first at once, the next ones spaced after it
+            e.spacing = true;
+            GSource* timer = g_timeout_source_new(kEventSpacingMs);
+            g_source_set_callback(timer, OnNextControllerEvent, &e, nullptr);
+            g_source_attach(timer, g_main_context_get_thread_default());
+            g_source_unref(timer);
+        } else {
+            e.pendingEvents.push_back(event);
         }
     }
     return G_SOURCE_CONTINUE;

@@ -94,7 +94,7 @@ struct HidrawTestbed::Node {
     std::string name;     // hidraw0
     std::string devnode;  // /dev/hidraw0
     UMockdevIoctlBase* handler = nullptr;
-    std::map<UMockdevIoctlClient*, std::unique_ptr<Connection>> clients;
+    std::map<UMockdevIoctlClient*, std::shared_ptr<Connection>> clients;
 };
 
 HidrawTestbed::HidrawTestbed(VirtualController& controller, std::vector<UsbHidDevice> devices, mode_t nodeMode)
@@ -118,6 +118,45 @@ HidrawTestbed::HidrawTestbed(VirtualController& controller, std::vector<UsbHidDe
         }
     }
     AdmitEveryone();
+    context_ = g_main_context_ref_thread_default();
+    pool_ = g_thread_pool_new(&HidrawTestbed::RunTransfer, this, -1, FALSE, nullptr);
+}
+
+// A feature report to a unit that takes its time (its latency): made on a thread of the pool, so that the
+// other units' nodes are answered meanwhile, as each USB device answers on its own; answered on the testbed's
+// context.
+struct HidrawTestbed::Transfer {
+    std::shared_ptr<Connection> connection;
+    UMockdevIoctlClient* client = nullptr;  // referenced until answered
+    UMockdevIoctlData* buffer = nullptr;    // referenced until answered
+    bool isGet = false;
+    std::vector<uint8_t> bytes;
+    int result = 0;
+    int errnum = 0;
+};
+
+void HidrawTestbed::RunTransfer(void* data, void* self)
+{
+    auto* t = static_cast<Transfer*>(data);
+    std::string text;
+    t->result = t->isGet ? t->connection->GetFeature(t->bytes.data(), t->bytes.size(), text)
+                         : t->connection->SetFeature(t->bytes.data(), t->bytes.size(), text);
+    if (t->result < 0) {
+        t->errnum = t->connection->LastErrno() ? t->connection->LastErrno() : EIO;
+    }
+    g_main_context_invoke(static_cast<HidrawTestbed*>(self)->context_, &HidrawTestbed::AnswerTransfer, t);
+}
+
+int HidrawTestbed::AnswerTransfer(void* data)
+{
+    std::unique_ptr<Transfer> t(static_cast<Transfer*>(data));
+    if (t->isGet && t->result > 0) {
+        umockdev_ioctl_data_update(t->buffer, 0, t->bytes.data(), t->result);
+    }
+    umockdev_ioctl_client_complete(t->client, t->result < 0 ? -1 : t->result, t->result < 0 ? t->errnum : 0);
+    g_object_unref(t->buffer);
+    g_object_unref(t->client);
+    return G_SOURCE_REMOVE;
 }
 
 HidrawTestbed::Node* HidrawTestbed::NewNode()
@@ -152,6 +191,12 @@ void HidrawTestbed::AdmitEveryone()
 
 HidrawTestbed::~HidrawTestbed()
 {
+    if (pool_) {
+        g_thread_pool_free(pool_, FALSE, TRUE);  // the transfers under way end; their answers go nowhere
+    }
+    if (context_) {
+        g_main_context_unref(context_);
+    }
     for (auto& node : nodes_) {
         node->clients.clear();
         if (testbed_) {
@@ -427,6 +472,17 @@ int HidrawTestbed::HandleIoctl(Node& node, UMockdevIoctlClient* client)
         return complete(-1, EPIPE);  // not a report this device has
     }
     std::vector<uint8_t> bytes(buffer->data, buffer->data + size);
+    const std::optional<VirtualUnit> unit = controller_.FindUnit(dev.unit);
+    if (unit && unit->Latency().count() > 0) {
+        auto t = std::make_unique<Transfer>();
+        t->connection = node.clients[client];
+        t->client = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+        t->buffer = static_cast<UMockdevIoctlData*>(g_object_ref(buffer));
+        t->isGet = isGet;
+        t->bytes = std::move(bytes);
+        g_thread_pool_push(pool_, t.release(), nullptr);
+        return 1;  // answered when the transfer is done
+    }
     std::string text;
     const int n = isGet ? connection->GetFeature(bytes.data(), bytes.size(), text)
                         : connection->SetFeature(bytes.data(), bytes.size(), text);

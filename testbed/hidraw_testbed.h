@@ -18,6 +18,8 @@
 typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
+typedef struct _GThreadPool GThreadPool;
+typedef struct _GMainContext GMainContext;
 
 namespace sim {
 
@@ -71,6 +73,7 @@ public:
     void SetTrace(std::FILE* trace) { trace_ = trace; }
 
     struct Node;
+    struct Transfer;
 
 private:
     // A node for interface `i` of device `d` as the kernel gives one: the lowest minor that is free.
@@ -78,6 +81,8 @@ private:
     Node* NewNode();
     void AdmitEveryone();  // the ioctl sockets admit an unprivileged program too
     static int OnIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
+    static void RunTransfer(void* transfer, void* self);  // on a thread of the pool
+    static int AnswerTransfer(void* transfer);           // on the testbed's context
     static void OnConnected(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static void OnVanished(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     int HandleIoctl(Node& node, UMockdevIoctlClient* client);
@@ -94,6 +99,8 @@ private:
     unsigned hidSequence_ = 0;
     std::map<std::size_t, std::vector<std::string>> syspaths_;  // per plugged device, parents first
     std::FILE* trace_ = nullptr;
+    GMainContext* context_ = nullptr;  // where the ioctls are answered
+    GThreadPool* pool_ = nullptr;      // the transfers to units with a latency
 };
 
 }  // namespace sim

@@ -56,6 +56,10 @@ struct Cli : ::testing::Test {
         std::ifstream in(Path("wire.log"));
         std::vector<std::string> sets;
         for (std::string line; std::getline(in, line);) {
+            // provision leads each line with the unit it went to
+            if (const std::size_t mark = line.find(": "); mark != std::string::npos && line.rfind("SET", 0) != 0) {
+                line.erase(0, mark + 2);
+            }
             if (line.rfind("SET 03", 0) == 0) {
                 sets.push_back(line.substr(0, 3 + 3 * bytes));
             }

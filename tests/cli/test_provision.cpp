@@ -2,7 +2,9 @@
 // another, the choice among several attached, and what reaches the wire for each unit.
 #include "session/stop_request.h"
 #include "device/carried_firmware.h"
+#include "session/controller_session.h"
 #include "tests/cli/cli_fixture.h"
+#include "tests/cli/wire_units.h"
 
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
@@ -109,7 +111,8 @@ TEST_F(Provision, AUnitsWireIsWhatFlashAndImportWouldSend)
     fresh.FirstUnit().SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
     hooks.controller = &fresh;
     ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--once"}), 0) << err;
-    EXPECT_EQ(Wire(), byHand);
+    EXPECT_EQ(WireByUnit(Wire()).begin()->first, "virtual:7410/0");
+    EXPECT_EQ(Untagged(Wire()), byHand);
 
     // On a unit that already runs the carried firmware, --flash sends no firmware: the wire is import's.
     ClearWire();
@@ -119,7 +122,7 @@ TEST_F(Provision, AUnitsWireIsWhatFlashAndImportWouldSend)
     ClearWire();
     fresh.PlugNext("virtual:7410/1", CarriedFirmwareVersion());
     ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--once"}), 0) << err;
-    EXPECT_EQ(Wire(), imported);
+    EXPECT_EQ(Untagged(Wire()), imported);
     EXPECT_THAT(out, HasSubstr("firmware 2.01.0 -> 2.01.0, 3 settings written, OK"));
 }
 
@@ -301,7 +304,7 @@ TEST_F(Provision, TheStateFileKeepsTheFirstUnitWhateverCameAfterIt)
         StopRequest runStop;  // each run its own, as each process has
         hooks.stop = &runStop;
         hooks.waiting = [&](int done) { done < 2 ? void() : runStop.Request(); };
-        ASSERT_EQ(runOnState({"provision", Path("profile.json")}, std::string(command) + "\n"), 0) << err;
+        ASSERT_EQ(runOnState({"provision", Path("profile.json")}, std::string(command) + "\n"), 0) << err << out;
         EXPECT_THAT(out, HasSubstr("virtual:7410/1: ")) << command;
         EXPECT_THAT(out, HasSubstr("Provisioned 2 controllers: 2 OK")) << command;
         ASSERT_EQ(runOnState({"get", "audio.dsp"}, ""), 0) << err;
@@ -310,6 +313,134 @@ TEST_F(Provision, TheStateFileKeepsTheFirstUnitWhateverCameAfterIt)
         EXPECT_EQ(out, "42\n") << "what provision wrote to the first unit is kept, after " << command;
         hooks.stop = &stop;
     }
+}
+
+// A whole bench at once: each unit under its own worker. The parallel path on the virtual bench, where
+// ThreadSanitizer sees it.
+struct ProvisionBench : Provision {
+    // `n` units beside the first, each with a short restart and `latency` per transfer.
+    void Attach(int n, std::chrono::microseconds latency = {})
+    {
+        controller.FirstUnit().SetLatency(latency);
+        for (int i = 0; i < n; ++i) {
+            controller.Attach();
+        }
+        for (const std::string& path : controller.UnitPaths()) {
+            controller.Unit(path).SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
+        }
+    }
+    // The result line of each unit, by its path; the summary under "".
+    std::map<std::string, std::string> Results()
+    {
+        std::map<std::string, std::string> results;
+        for (const std::string& line : Lines(out)) {
+            const std::size_t mark = line.find(": ");
+            results[line.rfind("virtual:", 0) == 0 ? line.substr(0, mark) : std::string()] = line;
+        }
+        return results;
+    }
+};
+
+TEST_F(ProvisionBench, EightAtOnceEndAsEachWouldAloneWithOneWholeRecordLineEach)
+{
+    sim::VirtualController alone;
+    alone.FirstUnit().SetRebootTimes(std::chrono::milliseconds(20), std::chrono::milliseconds(20));
+    hooks.controller = &alone;
+    ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--once"}), 0) << err;
+    const std::string byItself = Untagged(Wire());
+    ClearWire();
+
+    // At a pace, so that they run side by side and restart at about the same time.
+    hooks.controller = &controller;
+    Attach(7, std::chrono::microseconds(100));
+    ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--count", "8", "--log", Path("record.log")}), 0)
+        << err;
+    const std::map<std::string, std::string> results = Results();
+    ASSERT_EQ(results.size(), 9u) << out;
+    ASSERT_TRUE(results.count("")) << out;
+    EXPECT_EQ(results.at(""), "Provisioned 8 controllers: 8 OK, 0 failed, 0 interrupted.");
+    const std::map<std::string, std::string> wire = WireByUnit(Wire());
+    EXPECT_EQ(wire.size(), 8u);
+    for (const std::string& path : controller.UnitPaths()) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(results.count(path)) << out;
+        EXPECT_EQ(results.at(path), path + ": firmware 1.05.2 -> 2.01.0, 3 settings written, OK");
+        EXPECT_EQ(wire.count(path) ? wire.at(path) : "", byItself);
+        EXPECT_EQ(controller.Unit(path).ProgrammingCount(), 1);
+        EXPECT_EQ(TextOn(path, Address("door.open-code")), "42");
+    }
+    // One whole line per unit, however close together they ended.
+    const std::vector<std::string> record = Lines(ReadText("record.log"));
+    ASSERT_EQ(record.size(), 8u);
+    std::set<std::string> recorded;
+    for (const std::string& line : record) {
+        EXPECT_THAT(line, MatchesStdRegex("[-0-9T:+]+ provision .*profile.json (virtual:7410/[0-7]): firmware 1.05.2 "
+                                          "-> 2.01.0, 3 settings written, OK"));
+        recorded.insert(line.substr(line.find("virtual:")));
+    }
+    EXPECT_EQ(recorded.size(), 8u);
+    // Off a terminal each step is a plain line of its unit.
+    EXPECT_THAT(err, HasSubstr("virtual:7410/5: installing firmware 2.01.0\n"));
+    EXPECT_THAT(err, HasSubstr("virtual:7410/5: writing the profile\n"));
+
+    // --jobs bounds how many at once; the others wait for a free worker and are then done like the rest.
+    for (const std::string& path : controller.UnitPaths()) {
+        controller.Unit(path).Unplug();
+    }
+    for (int i = 0; i < 3; ++i) {
+        controller.Attach(CarriedFirmwareVersion());
+    }
+    ASSERT_EQ(Run({"provision", Path("profile.json"), "--jobs", "2", "--count", "3"}), 0) << err;
+    ASSERT_EQ(Results().size(), 4u) << out;
+    EXPECT_EQ(Results().at(""), "Provisioned 3 controllers: 3 OK, 0 failed, 0 interrupted.");
+    for (const char* path : {"virtual:7410/8", "virtual:7410/9", "virtual:7410/10"}) {
+        EXPECT_EQ(Results().at(path), std::string(path) + ": firmware 2.01.0 -> 2.01.0, 3 settings written, OK");
+    }
+}
+
+TEST_F(ProvisionBench, AFailingAndAPulledOutUnitEndAloneAndAStopLeavesEveryUnitStated)
+{
+    Attach(3);
+    controller.Unit("virtual:7410/1").FailNthTransfer(900);          // mid-install
+    controller.Unit("virtual:7410/2").PullOutAfterNthTransfer(1200);  // mid-install
+    EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash", "--count", "4"}), 1) << err;
+    std::map<std::string, std::string> results = Results();
+    ASSERT_EQ(results.size(), 5u) << out;
+    EXPECT_EQ(results.at("virtual:7410/0"), "virtual:7410/0: firmware 1.05.2 -> 2.01.0, 3 settings written, OK");
+    EXPECT_EQ(results.at("virtual:7410/3"), "virtual:7410/3: firmware 1.05.2 -> 2.01.0, 3 settings written, OK");
+    EXPECT_THAT(results.at("virtual:7410/1"), StartsWith("virtual:7410/1: firmware 1.05.2 -> unknown, 0 settings "
+                                                         "written, FAILED: programming failed"));
+    EXPECT_THAT(results.at("virtual:7410/2"), StartsWith("virtual:7410/2: firmware 1.05.2 -> unknown, 0 settings "
+                                                         "written, FAILED: programming failed"));
+    EXPECT_EQ(results.at(""), "Provisioned 4 controllers: 2 OK, 2 failed, 0 interrupted.");
+
+    // Ctrl+C while three are programming: each ends at its next safe point and says where it is.
+    sim::VirtualController bench;
+    hooks.controller = &bench;
+    bench.FirstUnit().SetLatency(std::chrono::milliseconds(1));
+    bench.Attach();
+    bench.Attach();
+    std::thread stopper([&] {
+        for (bool started = false; !started; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+            started = true;
+            for (const std::string& path : bench.UnitPaths()) {
+                started = started && bench.Unit(path).RecordsReceived() >= 20;
+            }
+        }
+        stop.Request();
+    });
+    EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash", "--log", Path("stopped.log")}), 1);
+    stopper.join();
+    results = Results();
+    ASSERT_EQ(results.size(), 4u) << out;
+    for (const std::string& path : bench.UnitPaths()) {
+        EXPECT_EQ(results.at(path), path + ": firmware 1.05.2 -> unknown, 0 settings written, INTERRUPTED: stopped "
+                                           "during programming; " + ::controller::kUnfinishedProgramming +
+                                           ", then run doorphonectl flash again, or doorphonectl restore-defaults to "
+                                           "stay on the old firmware");
+    }
+    EXPECT_EQ(results.at(""), "Provisioned 3 controllers: 0 OK, 0 failed, 3 interrupted.");
+    EXPECT_EQ(Lines(ReadText("stopped.log")).size(), 3u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "tests/cli/process.h"
 #include "tests/cli/scratch_test.h"
+#include "tests/cli/wire_units.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -197,7 +200,7 @@ TEST_F(RealBackendCli, AProvisionedUnitSeesWhatFlashAndImportSend)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/dev/hidraw0: firmware 1.05.2 -> 2.01.0, 2 settings written, OK\n"
                      "Provisioned 1 controller: 1 OK, 0 failed, 0 interrupted.\n");
-    EXPECT_EQ(ReadFile(File("provision.log")), ReadFile(File("byhand.log")));
+    EXPECT_EQ(Untagged(ReadFile(File("provision.log"))), ReadFile(File("byhand.log")));
     EXPECT_THAT(ReadFile(File("record.log")), HasSubstr("provision " + File("profile.json") + " /dev/hidraw0: "));
 }
 
@@ -390,8 +393,8 @@ TEST_F(RealBackendCli, AShortReadIsLoggedAsTheBytesThatCameBack)
     EXPECT_THAT(ReadFile(File("wire.log")), HasSubstr("\nGET 04 20 10 fail\n"));
 }
 
-// Two units on the bench and nobody reading the result lines: the first is finished and recorded, and the
-// second is not started.
+// Two units on the bench, one at a time, and nobody reading the result lines: the first is finished and
+// recorded, and the second is not started.
 TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
 {
     std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
@@ -401,7 +404,7 @@ TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
     close(pipeFds[0]);
     const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", "env", "--default-signal=PIPE", DPC_DOORPHONECTL,
                                  "--wire-log", File("wire.log"),
-                                 "provision", File("profile.json"), "--log", File("record.log")},
+                                 "provision", File("profile.json"), "--jobs", "1", "--log", File("record.log")},
                                 dir.string(), {"", pipeFds[1]});
     close(pipeFds[1]);
     EXPECT_EQ(r.status, 1) << r.err;
@@ -410,6 +413,95 @@ TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
     EXPECT_EQ(Count(record, "\n"), 1);
     EXPECT_THAT(record, HasSubstr("/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK"));
     EXPECT_EQ(Count(ReadFile(File("wire.log")), "SET 03"), 1);
+}
+
+std::vector<std::string> LinesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A whole bench at once on the kernel's nodes: eight units each as it would be alone, a failing and a pulled-out
+// unit that end alone, and a stop that leaves every unit stated.
+TEST_F(RealBackendCli, ProvisionTakesAWholeBenchAtOnce)
+{
+    std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
+        "door.open-code": "42", "audio.speaker-volume": "7"}})";
+    Result r = OnKernel({}, {"--wire-log", File("alone.log"), "provision", File("profile.json"), "--flash", "--once"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string alone = Untagged(ReadFile(File("alone.log")));
+
+    std::vector<std::string> eight;
+    for (int i = 0; i < 7; ++i) {
+        eight.insert(eight.end(), {"--apply", "attach"});
+    }
+    r = OnKernel(eight, {"--wire-log", File("bench.log"), "provision", File("profile.json"), "--flash", "--count", "8",
+                         "--log", File("record.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = LinesOf(r.out);
+    ASSERT_EQ(lines.size(), 9u) << r.out;
+    std::set<std::string> paths;
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_THAT(lines[i], testing::MatchesRegex("/dev/hidraw[0-9]+: firmware 1.05.2 -> 2.01.0, 2 settings written, OK"));
+        paths.insert(lines[i].substr(0, lines[i].find(':')));
+    }
+    EXPECT_EQ(paths.size(), 8u);
+    EXPECT_EQ(lines[8], "Provisioned 8 controllers: 8 OK, 0 failed, 0 interrupted.");
+    const std::map<std::string, std::string> wire = WireByUnit(ReadFile(File("bench.log")));
+    EXPECT_EQ(wire.size(), 8u);
+    for (const auto& [unit, sent] : wire) {
+        EXPECT_EQ(sent, alone) << unit;
+    }
+    const std::vector<std::string> record = LinesOf(ReadFile(File("record.log")));
+    ASSERT_EQ(record.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_THAT(record[i], testing::EndsWith(" provision " + File("profile.json") + " " + lines[i]));
+    }
+
+    // Four at 1 ms a transfer: the second fails mid-install, the third is pulled out mid-install.
+    const std::string d = DPC_DOORPHONECTL;
+    // Until the wire log `log` shows the installs well under way.
+    auto waitForInstalls = [&](const std::string& log) {
+        return "n=0; until [ \"$(grep -c 'SET 05' " + log + " 2>/dev/null)\" -ge 600 ] || [ $n -ge 600 ]; do "
+               "sleep 0.05; n=$((n+1)); done\n";
+    };
+    r = ShellOnKernel({"--apply", "latency 1", "--apply", "attach", "--apply", "fail 900", "--apply", "attach",
+                       "--apply", "attach"},
+                      d + " --wire-log " + File("four.log") + " provision " + File("profile.json") +
+                          " --flash --count 4 >" + File("four.out") + " 2>" + File("four.err") + " & pid=$!\n" +
+                          waitForInstalls(File("four.log")) + "printf 'select virtual:7410/2\\nunplug\\n' > \"$EMULATE_CONTROLLER_CONTROL\"\n"
+                          "wait $pid");
+    EXPECT_EQ(r.status, 1) << ReadFile(File("four.err"));
+    lines = LinesOf(ReadFile(File("four.out")));
+    ASSERT_EQ(lines.size(), 5u) << ReadFile(File("four.out"));
+    int ok = 0, failed = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        ok += lines[i].find("firmware 1.05.2 -> 2.01.0, 2 settings written, OK") != std::string::npos;
+        failed += lines[i].find("firmware 1.05.2 -> unknown, 0 settings written, FAILED: programming failed") !=
+                  std::string::npos;
+    }
+    EXPECT_EQ(ok, 2) << ReadFile(File("four.out"));
+    EXPECT_EQ(failed, 2) << ReadFile(File("four.out"));
+    EXPECT_EQ(lines[4], "Provisioned 4 controllers: 2 OK, 2 failed, 0 interrupted.");
+
+    // A stop while three are programming: each says where it was left.
+    r = ShellOnKernel({"--apply", "latency 1", "--apply", "attach", "--apply", "attach"},
+                      d + " --wire-log " + File("three.log") + " provision " + File("profile.json") +
+                          " --flash --log " + File("stopped.log") + " >" + File("stop.out") + " 2>" + File("stop.err") +
+                          " & pid=$!\n" + waitForInstalls(File("three.log")) + "kill -TERM $pid; wait $pid");
+    EXPECT_EQ(r.status, 1) << ReadFile(File("stop.err"));
+    lines = LinesOf(ReadFile(File("stop.out")));
+    ASSERT_EQ(lines.size(), 4u) << ReadFile(File("stop.out"));
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_THAT(lines[i], HasSubstr("firmware 1.05.2 -> unknown, 0 settings written, INTERRUPTED: stopped during "
+                                        "programming; the controller did not finish programming"));
+    }
+    EXPECT_EQ(lines[3], "Provisioned 3 controllers: 0 OK, 0 failed, 3 interrupted.");
+    EXPECT_EQ(LinesOf(ReadFile(File("stopped.log"))).size(), 3u);
 }
 
 }  // namespace
