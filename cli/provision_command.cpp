@@ -125,7 +125,12 @@ private:
         }
         const std::size_t columns = static_cast<std::size_t>(std::max(TerminalColumns(io_.errFd) - 1, 10));
         for (const Shown& s : units_) {
-            std::string line = s.unit + ": " + s.step + (s.percent >= 0 ? " " + std::to_string(s.percent) + " %" : "");
+            std::string line = s.unit + ": " + s.step;
+            if (s.percent >= 0) {
+                line += ' ';
+                line += std::to_string(s.percent);
+                line += " %";
+            }
             if (line.size() > columns) {
                 line.resize(columns);
             }

@@ -188,7 +188,11 @@ struct Emulator {
 // net.unix.max_dgram_qlen (10 by default) before umockdev gives up; one plug or pull-out is a handful. So when
 // several units come or go at once (a bench restarting after programming), each goes out this long after the
 // last, time for the listeners to read them, as a real kernel's larger buffer would let them.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr unsigned kEventSpacingMs = 200;  // the listeners, built with the sanitizers too, read several times slower
+#else
 constexpr unsigned kEventSpacingMs = 40;
+#endif
 
 void ApplyControllerEvent(Emulator& e, const HotplugEvent& event)
 {
