@@ -11,6 +11,7 @@
 
 #include "tests/std_regex.h"
 #include "tests/test_pipe.h"
+#include "tests/text_lines.h"
 
 #include <thread>
 
@@ -23,16 +24,6 @@ namespace {
 
 constexpr const char* kProfile = R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {
     "audio.speaker-volume": "7", "door.open-code": "42", "door.relay-time": "10 Seconds"}})";
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 struct Provision : Cli {
     StopRequest stop;
@@ -71,7 +62,7 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
                      .FailNthTransfer(5);  // status, two reads, then the writes
              }};
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash", "--log", Path("record.log")}), 1) << err;
-    EXPECT_THAT(Lines(out), ElementsAre("virtual:7410/0: firmware 1.05.2 -> 2.01.0, 3 settings written, OK",
+    EXPECT_THAT(LinesOf(out), ElementsAre("virtual:7410/0: firmware 1.05.2 -> 2.01.0, 3 settings written, OK",
                                         "virtual:7410/1: firmware 2.01.0 -> 2.01.0, 3 settings written, OK",
                                         StartsWith("virtual:7410/2: firmware 2.01.0 -> 2.01.0, 1 setting written, "
                                                    "FAILED: the controller refused the report for "),
@@ -84,9 +75,9 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
     }
     EXPECT_EQ(controller.Unit("virtual:7410/0").ProgrammingCount(), 1);
     EXPECT_EQ(controller.Unit("virtual:7410/1").ProgrammingCount(), 0);
-    const std::vector<std::string> record = Lines(ReadText("record.log"));
+    const std::vector<std::string> record = LinesOf(ReadText("record.log"));
     ASSERT_EQ(record.size(), 3u);
-    const std::vector<std::string> results = Lines(out);
+    const std::vector<std::string> results = LinesOf(out);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_THAT(record[i], MatchesStdRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{4} "
                                             "provision .*profile.json .*"));
@@ -159,7 +150,7 @@ TEST_F(Provision, DeviceChoosesAmongSeveralAndChangingWithoutItIsRefused)
 
     // provision with --device leaves the other unit alone.
     ASSERT_EQ(Run({"--device", second, "provision", Path("profile.json"), "--once"}), 0) << err;
-    EXPECT_THAT(Lines(out).front(), StartsWith(second + ": "));
+    EXPECT_THAT(LinesOf(out).front(), StartsWith(second + ": "));
     EXPECT_EQ(TextOn("virtual:7410/0", code), "9");
     EXPECT_EQ(TextOn(second, code), "42");
 }
@@ -167,7 +158,7 @@ TEST_F(Provision, DeviceChoosesAmongSeveralAndChangingWithoutItIsRefused)
 TEST_F(Provision, JsonOnceAndWhatEndsARunEarly)
 {
     ASSERT_EQ(Run({"provision", Path("profile.json"), "--once", "--json"}), 0) << err;
-    const std::vector<std::string> lines = Lines(out);
+    const std::vector<std::string> lines = LinesOf(out);
     ASSERT_EQ(lines.size(), 1u);
     const nlohmann::json unit = nlohmann::json::parse(lines[0]);
     EXPECT_EQ(unit["path"], "virtual:7410/0");
@@ -209,7 +200,7 @@ TEST_F(Provision, AProfileThatBreaksARuleOnOneUnitFailsThatUnitOnly)
         "settings": {"disconnect.loop-disconnect": "0.1 Seconds"}})");
     plugs = {{}, [&] { controller.PlugNext("virtual:7410/0"); }};
     EXPECT_EQ(Run({"provision", Path("rule.json")}), 1);
-    const std::vector<std::string> lines = Lines(out);
+    const std::vector<std::string> lines = LinesOf(out);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_THAT(lines[0], StartsWith("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 0 settings written, FAILED: "));
     EXPECT_EQ(lines[1], "virtual:7410/1: firmware 1.05.2 -> 1.05.2, 1 setting written, OK");
@@ -229,7 +220,7 @@ TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
     });
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--log", Path("record.log")}), 1);
     stopper.join();
-    const std::vector<std::string> lines = Lines(out);
+    const std::vector<std::string> lines = LinesOf(out);
     ASSERT_EQ(lines.size(), 2u) << out;
     EXPECT_THAT(lines[0], MatchesStdRegex("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 1 setting written, INTERRUPTED: "
                                        "stopped before [a-z.-]+; already written: [a-z.-]+ = \"[^\"]+\"; not "
@@ -237,7 +228,7 @@ TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
     EXPECT_EQ(lines[1], "Provisioned 1 controller: 0 OK, 0 failed, 1 interrupted.");
     EXPECT_EQ(Sets().size(), 1u);
     EXPECT_THAT(ReadText("record.log"), HasSubstr("INTERRUPTED"));
-    for (const std::string& line : Lines(Wire())) {
+    for (const std::string& line : LinesOf(Wire())) {
         EXPECT_THAT(line, testing::EndsWith(" ok"));
     }
 }
@@ -266,7 +257,7 @@ TEST_F(Provision, FlashKeepsARecordToo)
                              "written, OK\n"));
     controller.FirstUnit().PullOutAfterNthTransfer(500);
     EXPECT_EQ(Run({"flash", "--yes", "--log", Path("record.log")}), 1);
-    const std::vector<std::string> record = Lines(ReadText("record.log"));
+    const std::vector<std::string> record = LinesOf(ReadText("record.log"));
     ASSERT_EQ(record.size(), 2u);
     EXPECT_THAT(record[1], HasSubstr("firmware 2.01.0 -> unknown, 0 settings written, FAILED: programming failed"));
 }
@@ -333,7 +324,7 @@ struct ProvisionBench : Provision {
     std::map<std::string, std::string> Results()
     {
         std::map<std::string, std::string> results;
-        for (const std::string& line : Lines(out)) {
+        for (const std::string& line : LinesOf(out)) {
             const std::size_t mark = line.find(": ");
             results[line.rfind("virtual:", 0) == 0 ? line.substr(0, mark) : std::string()] = line;
         }
@@ -370,7 +361,7 @@ TEST_F(ProvisionBench, EightAtOnceEndAsEachWouldAloneWithOneWholeRecordLineEach)
         EXPECT_EQ(TextOn(path, Address("door.open-code")), "42");
     }
     // One whole line per unit, however close together they ended.
-    const std::vector<std::string> record = Lines(ReadText("record.log"));
+    const std::vector<std::string> record = LinesOf(ReadText("record.log"));
     ASSERT_EQ(record.size(), 8u);
     std::set<std::string> recorded;
     for (const std::string& line : record) {
@@ -440,7 +431,7 @@ TEST_F(ProvisionBench, AFailingAndAPulledOutUnitEndAloneAndAStopLeavesEveryUnitS
                                            "stay on the old firmware");
     }
     EXPECT_EQ(results.at(""), "Provisioned 3 controllers: 0 OK, 0 failed, 3 interrupted.");
-    EXPECT_EQ(Lines(ReadText("stopped.log")).size(), 3u);
+    EXPECT_EQ(LinesOf(ReadText("stopped.log")).size(), 3u);
 }
 
 }  // namespace

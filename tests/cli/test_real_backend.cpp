@@ -9,6 +9,7 @@
 #include "tests/cli/process.h"
 #include "tests/cli/scratch_test.h"
 #include "tests/cli/wire_units.h"
+#include "tests/text_lines.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -413,16 +414,6 @@ TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
     EXPECT_EQ(Count(record, "\n"), 1);
     EXPECT_THAT(record, HasSubstr("/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK"));
     EXPECT_EQ(Count(ReadFile(File("wire.log")), "SET 03"), 1);
-}
-
-std::vector<std::string> LinesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // A whole bench at once on the kernel's nodes: eight units each as it would be alone, a failing and a pulled-out

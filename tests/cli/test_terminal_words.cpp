@@ -6,6 +6,7 @@
 #include "cli/terminal_text.h"
 #include "tests/scoped_env.h"
 #include "tests/std_regex.h"
+#include "tests/text_lines.h"
 #include "session/stop_request.h"
 #include "sim/virtual_controller.h"
 
@@ -24,16 +25,6 @@ using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
-
-std::vector<std::string> LinesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // COLUMNS set for one test, and put back as it was.
 // COLUMNS as the user's shell would set it.
