@@ -1,6 +1,6 @@
 #include "backend/backend.h"
 
-#include "device/system_hid.h"
+#include "device/system_platform.h"
 #include "sim/state_file.h"
 
 std::optional<Backend> Backend::Open(const BackendOptions& options, std::string& error)

@@ -1,4 +1,4 @@
-// Which platform a program talks to: the real controller through the system's HID layer (device/system_hid.h), or
+// Which platform a program talks to: the real controller through the system's HID layer (device/system_platform.h), or
 // the virtual one (its memory kept in a state file when one is given). Both programs and the emulator choose here.
 #pragma once
 

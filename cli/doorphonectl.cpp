@@ -6,6 +6,7 @@
 #include "cli/terminal_text.h"
 #include "device/device_path.h"
 #include "portable/file_io.h"
+#include "portable/system.h"
 #include "resources/strings.h"
 
 #include <CLI/CLI.hpp>
@@ -335,16 +336,15 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     // On Windows CLI11 would take "/x" for an option; a path such as /tmp/profile.json (or a script written for
     // Linux) must reach its command as a path there too.
     app.allow_windows_style_options(false);
-#ifdef _WIN32
-    // What Windows sends a console program to end it; it has no signals to send.
-    const std::string stopsOr = "Ctrl+C, Ctrl+Break or the console window closing";
-    const std::string stopsAnd = "Ctrl+C, Ctrl+Break and the console window closing";
-    const std::string underWay = "the transfer under way is cancelled (it may or may not have reached the controller)";
-#else
-    const std::string stopsOr = "Ctrl+C, SIGTERM or SIGHUP";
-    const std::string stopsAnd = "Ctrl+C, SIGTERM and SIGHUP";
-    const std::string underWay = "the transfer under way finishes";
-#endif
+    // What ends a console program: on Linux its signals; on Windows, which sends none, the console's events.
+    const bool windows = portable::kWindows;
+    const std::string stopsOr =
+        windows ? "Ctrl+C, Ctrl+Break or the console window closing" : "Ctrl+C, SIGTERM or SIGHUP";
+    const std::string stopsAnd =
+        windows ? "Ctrl+C, Ctrl+Break and the console window closing" : "Ctrl+C, SIGTERM and SIGHUP";
+    const std::string underWay =
+        windows ? "the transfer under way is cancelled (it may or may not have reached the controller)"
+                : "the transfer under way finishes";
     bool simulate = false;
     std::string wireLog;
     app.add_flag("--simulate", simulate,

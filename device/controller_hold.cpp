@@ -35,11 +35,5 @@ std::string ControllerHold::Directory()
     if (dir != nullptr && dir[0] != '\0') {
         return dir;
     }
-#ifdef _WIN32
-    // Shared by every user of the machine, as /run/lock is on Linux; made on first use.
-    const char* data = std::getenv("ProgramData");
-    return std::string(data != nullptr && data[0] != '\0' ? data : "C:\\ProgramData") + "\\doorphoneconfig";
-#else
-    return "/run/lock";
-#endif
+    return SystemDirectory();
 }

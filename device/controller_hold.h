@@ -14,7 +14,7 @@
 // locked with LockFileEx and deleted when its last handle closes.
 #pragma once
 
-#include "portable/native_file.h"
+#include "portable/system.h"
 
 #include <memory>
 #include <optional>
@@ -54,6 +54,7 @@ public:
     static std::string Directory();
 
 private:
+    static std::string SystemDirectory();  // where the system keeps such files for every user
     using Native = portable::NativeFile;
     ControllerHold(std::string key, std::string node) : key_(std::move(key)), node_(std::move(node)) {}
     void LetGoOfNode();

@@ -1,11 +1,11 @@
 // The hold on Linux: flock on the controller's hidraw node, and a record of the holder's own in the lock
 // folder through an install's restart (see controller_hold.h).
 #include "device/controller_hold.h"
+#include "portable/file_lock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
@@ -255,13 +255,14 @@ int OpenNode(const std::string& node, std::string& error)
 // Locks the node open at `fd`; the holder's name in `heldBy` when another program holds it.
 bool LockNode(int fd, std::string& heldBy, std::string& error)
 {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    std::string reason;
+    const portable::LockOutcome outcome = portable::LockOpenFile(fd, false, reason);
+    if (outcome == portable::LockOutcome::Taken) {
         return true;
     }
-    const int code = errno;
     struct stat st {};
-    if (code != EWOULDBLOCK) {
-        error = "cannot lock the controller's node: " + SystemText(code);
+    if (outcome == portable::LockOutcome::Failed) {
+        error = "cannot lock the controller's node: " + reason;
     } else if (fstat(fd, &st) == 0) {
         const std::optional<pid_t> pid = FlockHolder(st);
         heldBy = pid ? Describe(*pid) : std::string("another program");
@@ -329,7 +330,8 @@ bool ControllerHold::KeepThroughRestart(std::string& error)
         }
         struct stat made {};
         struct stat now {};
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &made) != 0 || lstat(path.c_str(), &now) != 0 ||
+        std::string unused;
+        if (portable::LockOpenFile(fd, false, unused) != portable::LockOutcome::Taken || fstat(fd, &made) != 0 || lstat(path.c_str(), &now) != 0 ||
             now.st_ino != made.st_ino || now.st_dev != made.st_dev) {
             close(fd);  // taken for a dead one's and removed before it was locked: another name
             continue;
@@ -391,4 +393,9 @@ ControllerHold::~ControllerHold()
         close(*recordLock_);
     }
     LetGoOfNode();
+}
+
+std::string ControllerHold::SystemDirectory()
+{
+    return "/run/lock";
 }

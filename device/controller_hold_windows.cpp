@@ -5,24 +5,17 @@
 // nothing is left behind for the next user, whoever made it. The holder writes only its process number,
 // which the system then names.
 #include "device/controller_hold.h"
+#include "portable/file_lock.h"
 #include "portable/windows_text.h"
 
 #include <windows.h>
 
 #include <sddl.h>
 
+#include <cstdlib>
 #include <thread>
 
 namespace {
-
-constexpr DWORD kLockOffset = 0x40000000;  // far beyond the process number, which others read
-
-OVERLAPPED LockRange()
-{
-    OVERLAPPED range{};
-    range.Offset = kLockOffset;
-    return range;
-}
 
 // The folder, made on first use with rights for every user: full control for the system and the
 // administrators, and for every user to read, write and delete the files in it.
@@ -107,13 +100,13 @@ ControllerHold::Attempt ControllerHold::Take(const std::string& key, const std::
         attempt.error = "the lock " + path + " is not a file";
         return attempt;
     }
-    OVERLAPPED range = LockRange();
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
+    std::string reason;
+    const portable::LockOutcome outcome = portable::LockOpenFile(file, false, reason);
+    if (outcome != portable::LockOutcome::Taken) {
+        if (outcome == portable::LockOutcome::HeldElsewhere) {
             attempt.heldBy = DescribeHolder(file);
         } else {
-            attempt.error = "cannot lock " + path + ": " + portable::SystemErrorText(code);
+            attempt.error = "cannot lock " + path + ": " + reason;
         }
         CloseHandle(file);
         return attempt;
@@ -149,9 +142,7 @@ ControllerHold::Attempt ControllerHold::MoveTo(const std::string& node)
 void ControllerHold::LetGoOfNode()
 {
     if (nodeLock_) {
-        OVERLAPPED range = LockRange();
-        UnlockFileEx(*nodeLock_, 0, 1, 0, &range);
-        CloseHandle(*nodeLock_);  // and the file goes with its last handle
+        CloseHandle(*nodeLock_);  // which lets go of the lock, and the file goes with its last handle
         nodeLock_.reset();
     }
 }
@@ -159,4 +150,11 @@ void ControllerHold::LetGoOfNode()
 ControllerHold::~ControllerHold()
 {
     LetGoOfNode();
+}
+
+std::string ControllerHold::SystemDirectory()
+{
+    // Shared by every user of the machine, as /run/lock is on Linux; made on first use.
+    const char* data = std::getenv("ProgramData");
+    return std::string(data != nullptr && data[0] != '\0' ? data : "C:\\ProgramData") + "\\doorphoneconfig";
 }

@@ -3,17 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-std::string controller::AccessAdvice(const std::string& path)
-{
-#ifdef _WIN32
-    return "Found a controller at " + path + ", but Windows refuses to open it for this user.\nClose any other "
-           "program that may hold it, then plug the controller in again.";
-#else
-    return "Found a controller at " + path + ", but this user may not open it.\nIt needs the udev rule " + kUdevRulePath +
-           ";\nrun \"udevadm control --reload\" as root, then plug the controller in again.";
-#endif
-}
-
 namespace {
 // Per thread, since the dialog's thread and the firmware worker transfer at the same time.
 thread_local std::string lastError;

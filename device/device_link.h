@@ -23,10 +23,8 @@ constexpr uint16_t kProductIdAlt = 0x7411;
 constexpr bool IsControllerProduct(uint16_t productId) { return productId == kProductId || productId == kProductIdAlt; }
 // The controller needs this long after it arrives before it answers reliably.
 constexpr std::chrono::milliseconds kArrivalSettleTime{3000};
-#ifndef _WIN32
-// The udev rule that gives the user at the machine access to the controller's node, as installed.
-constexpr const char* kUdevRulePath = DPC_UDEV_RULE;
-#endif
+// The udev rule that gives the user at the machine access to the controller's node, as installed (Linux).
+extern const char* const kUdevRulePath;
 // What to tell the user when a controller is present at `path` but this user may not open it.
 std::string AccessAdvice(const std::string& path);
 }  // namespace controller

@@ -4,16 +4,18 @@
 // path the user types is put the same way; Linux paths stay exactly as they are.
 #pragma once
 
+#include "portable/system.h"
+
 #include <string>
 
 inline std::string CanonicalDevicePath(std::string path)
 {
-#ifdef _WIN32
-    for (char& c : path) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
+    if constexpr (portable::kWindows) {
+        for (char& c : path) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
         }
     }
-#endif
     return path;
 }

@@ -2,7 +2,7 @@
 // clear error instead of an exception, and a replaced file is never seen half written.
 #pragma once
 
-#include "portable/native_file.h"
+#include "portable/system.h"
 
 #include <cstdio>
 #include <memory>

@@ -2,7 +2,7 @@
 // go of it when the object goes or the process ends, however it ends.
 #pragma once
 
-#include "portable/native_file.h"
+#include "portable/system.h"
 
 #include <functional>
 #include <memory>
@@ -10,6 +10,11 @@
 
 namespace portable {
 
+enum class LockOutcome { Taken, HeldElsewhere, Failed };
+// Locks `file`, waiting while another process holds it when `wait`; with Failed, the system's reason in `error`.
+LockOutcome LockOpenFile(NativeFile file, bool wait, std::string& error);
+
+// A lock file taken by its path, for as long as the object lives.
 class FileLock {
 public:
     // Opens the file at `path` (made when `create` and missing) and locks it, waiting while another process

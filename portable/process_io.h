@@ -32,6 +32,8 @@ public:
 
 // "2026-12-10T01:44:36+0100": the local time of `when` with its offset from UTC.
 std::string LocalTimeStamp(std::time_t when);
+// `when` as the local and the UTC calendar see it, safely beside other threads.
+void BreakDownTime(std::time_t when, std::tm& local, std::tm& utc);
 
 // Writes all of `size` bytes to the descriptor, going on after an interrupted call; false, with the system's
 // text, when it could not.

@@ -2,20 +2,14 @@
 // Linux and Windows: a descriptor that turns readable there, an event object here.
 #pragma once
 
+#include "portable/system.h"
+
 #include <cstddef>
 #include <memory>
 #include <span>
 #include <string>
 
 namespace portable {
-
-#ifdef _WIN32
-using WaitHandle = void*;  // a HANDLE that becomes signalled
-inline const WaitHandle kNoWaitHandle = nullptr;
-#else
-using WaitHandle = int;  // a descriptor that becomes readable
-inline constexpr WaitHandle kNoWaitHandle = -1;
-#endif
 
 // A flag raised from any thread (and, on Linux, from a signal handler) that wakes whoever waits on its
 // handle until it is cleared.
@@ -35,11 +29,8 @@ public:
     WaitHandle Handle() const;
 
 private:
-#ifdef _WIN32
-    void* event_ = nullptr;
-#else
-    int fds_[2] = {-1, -1};
-#endif
+    // Linux: a pipe's two ends; Windows: an event, in the first.
+    WaitHandle handles_[2] = {kNoWaitHandle, kNoWaitHandle};
 };
 
 // Blocks until one of `handles` is ready or `timeoutMs` passes (a negative time waits for ever). Returns the

@@ -1,6 +1,8 @@
 // An environment variable set for as long as the object lives, and put back as it was afterwards.
 #pragma once
 
+#include "tests/test_system.h"
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -20,18 +22,7 @@ public:
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
-    void Set(const char* value)
-    {
-#ifdef _WIN32
-        _putenv_s(name_.c_str(), value ? value : "");  // an empty value removes it there
-#else
-        if (value) {
-            setenv(name_.c_str(), value, 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-#endif
-    }
+    void Set(const char* value) { SetEnvironment(name_.c_str(), value); }
     std::string name_;
     std::optional<std::string> before_;
 };

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/std_regex.h"
-#include "tests/test_pipe.h"
+#include "tests/test_system.h"
 #include "tests/text_lines.h"
 
 #include <thread>

@@ -6,22 +6,22 @@
 
 namespace {
 
-#ifdef _WIN32
-TEST(DevicePath, AWindowsInterfaceHasOneSpellingWhateverItsCase)
+// Windows spells one interface in several cases; Linux names are case-sensitive: two nodes may differ in case
+// alone.
+TEST(DevicePath, OneSpellingPerInterfaceOnWindowsExactOnLinux)
 {
     const std::string listed = R"(\\?\hid#vid_2e5a&pid_7410&mi_00#0&t7410-000001&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030})";
     const std::string notified = R"(\\?\HID#VID_2E5A&PID_7410&MI_00#0&T7410-000001&0&0#{4D1E55B2-F16F-11CF-88CB-001111000030})";
-    EXPECT_EQ(CanonicalDevicePath(notified), listed);
-    EXPECT_EQ(CanonicalDevicePath(listed), listed);
-    EXPECT_NE(CanonicalDevicePath(R"(\\?\HID#VID_2E5A&PID_7410&MI_01#X)"), CanonicalDevicePath(R"(\\?\hid#vid_2e5a&pid_7410&mi_00#x)"));
+    if constexpr (portable::kWindows) {
+        EXPECT_EQ(CanonicalDevicePath(notified), listed);
+        EXPECT_EQ(CanonicalDevicePath(listed), listed);
+        EXPECT_NE(CanonicalDevicePath(R"(\\?\HID#VID_2E5A&PID_7410&MI_01#X)"),
+                  CanonicalDevicePath(R"(\\?\hid#vid_2e5a&pid_7410&mi_00#x)"));
+    } else {
+        EXPECT_EQ(CanonicalDevicePath(notified), notified);
+        EXPECT_EQ(CanonicalDevicePath("/dev/HIDRAW3"), "/dev/HIDRAW3");
+        EXPECT_EQ(CanonicalDevicePath("virtual:7410/0"), "virtual:7410/0");
+    }
 }
-#else
-// Linux names are case-sensitive: two nodes may differ in case alone.
-TEST(DevicePath, LinuxPathsStayAsTheyAre)
-{
-    EXPECT_EQ(CanonicalDevicePath("/dev/HIDRAW3"), "/dev/HIDRAW3");
-    EXPECT_EQ(CanonicalDevicePath("virtual:7410/0"), "virtual:7410/0");
-}
-#endif
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "portable/wait.h"
 #include "tests/scoped_env.h"
 #include "tests/scratch_dir.h"
-#include "tests/test_pipe.h"
+#include "tests/test_system.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -22,15 +22,9 @@ namespace {
 
 using ::testing::HasSubstr;
 
-#ifdef _WIN32
-void ReadZone() { _tzset(); }
-#else
-void ReadZone() { tzset(); }
-#endif
-
 // The zone the C runtime reads local time in, for as long as it lives.
 struct Zone : ScopedEnv {
-    explicit Zone(const char* zone) : ScopedEnv("TZ", zone) { ReadZone(); }
+    explicit Zone(const char* zone) : ScopedEnv("TZ", zone) { ReadTimeZone(); }
 };
 
 struct Portable : ::testing::Test {
@@ -180,7 +174,7 @@ TEST(LocalTime, TheStampCarriesTheOffsetFromUtcAcrossADayAndAYear)
         Zone zone("UTC0");
         EXPECT_EQ(LocalTimeStamp(newYear), "2026-01-01T01:00:00+0000");
     }
-    ReadZone();  // back to the zone from before
+    ReadTimeZone();  // back to the zone from before
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The operating system's own HID layer and plug notifications: hidapi and udev on Linux, the HID and
-// device-notification calls on Windows. Everything above chooses between these and the virtual controller only.
+// The platform the operating system gives: its own HID layer and plug notifications (hidapi and udev on
+// Linux, the HID and device-notification calls on Windows), and what it tells a user it refuses. Everything
+// above chooses between these and the virtual controller only.
 #pragma once
 
 #include "device/hid_platform.h"

@@ -1,29 +1,22 @@
-#include "device/system_hid.h"
-
-#ifdef _WIN32
+// Windows: the HID calls (SetupAPI, hid.dll) and device notifications.
+#include "device/device_link.h"
+#include "device/system_platform.h"
 #include "device/windows_hid_platform.h"
 #include "device/windows_hotplug.h"
-#else
-#include "device/hidapi_platform.h"
-#include "device/udev_monitor.h"
-#endif
+
+std::string controller::AccessAdvice(const std::string& path)
+{
+    return "Found a controller at " + path + ", but Windows refuses to open it for this user.\nClose any other "
+           "program that may hold it, then plug the controller in again.";
+}
 
 std::unique_ptr<HidPlatform> CreateSystemHidPlatform()
 {
-#ifdef _WIN32
     return std::make_unique<WindowsHidPlatform>();
-#else
-    return std::make_unique<HidapiPlatform>();
-#endif
 }
 
 std::unique_ptr<HotplugMonitor> CreateSystemHotplugMonitor(HidPlatform* platform)
 {
-#ifdef _WIN32
     auto* windows = dynamic_cast<WindowsHidPlatform*>(platform);
     return WindowsHotplugMonitor::Create(windows ? windows->Devices() : nullptr);
-#else
-    (void)platform;
-    return UdevHotplugMonitor::Create();
-#endif
 }
