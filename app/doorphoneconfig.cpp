@@ -4,6 +4,7 @@
 #include "app/virtual_controller_panel.h"
 #include "device/device_link.h"
 #include "portable/process_io.h"
+#include "portable/system.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
 #include "backend/backend.h"
@@ -183,6 +184,14 @@ int main(int argc, char** argv)
                              options.HelpText().toLocal8Bit().constData());
                 return 2;
             }
+        }
+    }
+    // On Windows the text is drawn by DirectWrite, Windows' own text engine and Qt's default from 6.8 on:
+    // Qt 6.4's older GDI engine leaves the text of edits undrawn under Wine, where the window is tested.
+    // A -platform option or QT_QPA_PLATFORM of the user's own still decides.
+    if constexpr (portable::kWindows) {
+        if (RequestedPlatform(argc, argv).empty()) {
+            qputenv("QT_QPA_PLATFORM", "windows:fontengine=directwrite");
         }
     }
     const bool watchTheStart = PlatformNeedsDisplay(RequestedPlatform(argc, argv));

@@ -1,5 +1,5 @@
-// CDoorphoneConfigApp: starts the tool on the real controller (hidapi) or on the virtual one, runs the
-// main dialog and ends with it.
+// CDoorphoneConfigApp: starts the tool on the real controller (through the system's HID layer) or on the
+// virtual one, runs the main dialog and ends with it.
 #pragma once
 
 #include <string>
