@@ -19,8 +19,9 @@ add_library(nlohmann_json::nlohmann_json ALIAS dpc_json)
 set(CLI11_FOUND TRUE)
 set(nlohmann_json_FOUND TRUE)
 
-# Windows 7's API level and above; no min/max macros from windows.h.
-add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
+# Windows 10's API level, the oldest the programs support (their manifest says so too); no min/max macros
+# from windows.h.
+add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
 # The programs run alone: no MinGW runtime DLLs (libstdc++, libgcc, winpthread) beside them.
 add_link_options(-static -static-libgcc -static-libstdc++)
 # Reproducible: no build time in the PE header, and no folder of this machine in the code (file names in
