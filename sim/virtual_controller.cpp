@@ -5,7 +5,7 @@
 
 #include "device/carried_firmware.h"
 #include "device/device_link.h"
-#include "device/reports.h"
+#include "sim/controller_reports.h"
 #include "sim/defaults.h"
 
 #include <fcntl.h>
@@ -97,15 +97,20 @@ void VirtualController::Core::ScheduleReboot()
         if (wake.wait_for(lock, rebootDelay, [this] { return shuttingDown; })) {
             return;
         }
-        // The new firmware runs; the settings stay as they were.
-        const std::array<uint8_t, 2> carried = EncodeFirmwareVersion(CarriedFirmwareVersion());
-        memory.firmware1 = carried[0];
-        memory.firmware2 = carried[1];
+        RunCarriedFirmware(memory);  // the settings stay as they were
         rebootPending = false;
         if (!heldOut) {
             PlugLocked();
         }
     });
+}
+
+void RunCarriedFirmware(Memory& memory)
+{
+    const FirmwareVersion carried = CarriedFirmwareVersion();
+    const std::array<uint8_t, 2> bytes = reports::FirmwareBytes(carried.major, carried.minor, carried.build);
+    memory.firmware1 = bytes[0];
+    memory.firmware2 = bytes[1];
 }
 
 int VirtualController::Core::Refuse(std::string reason, int& error)
@@ -252,7 +257,7 @@ std::shared_ptr<VirtualController::Core> VirtualController::NewUnit(std::optiona
     unit->hub = hub_;
     unit->path = UnitPath(units_.size());
     if (firmware) {
-        const std::array<uint8_t, 2> bytes = EncodeFirmwareVersion(*firmware);
+        const std::array<uint8_t, 2> bytes = reports::FirmwareBytes(firmware->major, firmware->minor, firmware->build);
         unit->memory.firmware1 = bytes[0];
         unit->memory.firmware2 = bytes[1];
     }
@@ -428,9 +433,7 @@ Memory VirtualUnit::SettledMemory() const
     std::lock_guard lock(core_->mutex);
     Memory memory = core_->memory;
     if (core_->rebootPending) {
-        const std::array<uint8_t, 2> carried = EncodeFirmwareVersion(CarriedFirmwareVersion());
-        memory.firmware1 = carried[0];
-        memory.firmware2 = carried[1];
+        RunCarriedFirmware(memory);
     }
     return memory;
 }
@@ -460,25 +463,25 @@ void VirtualUnit::SetFirmware(uint8_t byte1, uint8_t byte2)
     core_->memory.firmware2 = byte2;
 }
 
-int VirtualUnit::ChoiceValue(ParameterAddress address) const
+int VirtualUnit::ChoiceValue(SettingAddress address) const
 {
-    const CatalogueEntry* entry = FindEntryByAddress(address);
-    if (entry == nullptr || entry->kind != EntryKind::Choice) {
+    const SettingSlot* slot = SlotAt(address);
+    if (slot == nullptr || slot->kind != SlotKind::Choice) {
         return -1;
     }
     std::lock_guard lock(core_->mutex);
-    auto it = core_->memory.choices.find(entry->settingsByte);
+    auto it = core_->memory.choices.find(slot->settingsByte);
     return it == core_->memory.choices.end() ? -1 : it->second;
 }
 
-std::string VirtualUnit::Text(ParameterAddress address) const
+std::string VirtualUnit::Text(SettingAddress address) const
 {
-    const CatalogueEntry* entry = FindEntryByAddress(address);
-    if (entry == nullptr || entry->kind != EntryKind::Text) {
+    const SettingSlot* slot = SlotAt(address);
+    if (slot == nullptr || slot->kind != SlotKind::Text) {
         return {};
     }
     std::lock_guard lock(core_->mutex);
-    auto it = core_->memory.texts.find(entry->settingsByte);
+    auto it = core_->memory.texts.find(slot->settingsByte);
     return it == core_->memory.texts.end() ? std::string() : it->second;
 }
 
