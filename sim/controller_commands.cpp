@@ -1,5 +1,7 @@
 #include "sim/controller_commands.h"
 
+#include "sim/controller_reports.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -89,8 +91,8 @@ std::optional<std::string> ApplyFail(VirtualUnit& unit, const std::vector<std::s
 std::optional<std::string> ApplyAnswer(VirtualUnit& unit, const std::vector<std::string>& w)
 {
     const std::optional<long> id = w.size() >= 2 ? Number(w[1], 10, 1, 255) : std::nullopt;
-    if (!id || w.size() > 2 + report::kLongLength) {
-        return "answer: expected a report ID, then at most " + std::to_string(report::kLongLength) + " bytes in hex";
+    if (!id || w.size() > 2 + reports::kLongLength) {
+        return "answer: expected a report ID, then at most " + std::to_string(reports::kLongLength) + " bytes in hex";
     }
     std::vector<uint8_t> bytes;
     for (std::size_t i = 2; i < w.size(); ++i) {

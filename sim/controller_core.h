@@ -72,4 +72,7 @@ private:
     int Refuse(std::string reason, int& error);
 };
 
+// The memory once the unit runs the firmware it was given: the image the tool carries.
+void RunCarriedFirmware(Memory& memory);
+
 }  // namespace sim

@@ -2,12 +2,15 @@
 // malformed command fails its transfer and is recorded as a refusal.
 #include "sim/controller_core.h"
 
-#include "device/reports.h"
+#include "sim/controller_reports.h"
 #include "sim/intel_hex.h"
+#include "sim/memory_map.h"
 
 #include <algorithm>
 
 namespace sim {
+
+namespace r = reports;
 
 int VirtualController::Core::Get(uint8_t* data, std::size_t length, int& error)
 {
@@ -22,30 +25,30 @@ int VirtualController::Core::Get(uint8_t* data, std::size_t length, int& error)
         std::copy_n(answer.begin(), n, data);
         return static_cast<int>(n);
     }
-    if (id == report::kStatusId && length == report::kStatusLength) {
+    if (id == r::kStatusId && length == r::kStatusLength) {
         std::fill_n(data + 1, length - 1, 0);
         return static_cast<int>(length);
     }
-    if (id == report::kSettingsId && length == report::kSettingsLength) {
+    if (id == r::kSettingsId && length == r::kSettingsLength) {
         std::fill_n(data + 1, length - 1, 0);
-        data[report::kFirmwareByte1] = memory.firmware1;
-        data[report::kFirmwareByte2] = memory.firmware2;
-        data[report::kStationByte] = memory.station;
-        data[report::kLevelByte] = memory.level;
+        data[r::kFirmwareHighByte] = memory.firmware1;
+        data[r::kFirmwareLowByte] = memory.firmware2;
+        data[r::kStationByte] = memory.station;
+        data[r::kLevelByte] = memory.level;
         for (const auto& [byte, value] : memory.choices) {
             data[byte] = value;
         }
         // The string pool is laid out afresh from position 1 in settings-byte order; see the ID 5 answer.
-        int position = 1;
+        int position = r::kFirstTextPosition;
         for (const auto& [byte, text] : memory.texts) {
             data[byte] = static_cast<uint8_t>(position);
             position += static_cast<int>(text.size()) + 1;
         }
         return static_cast<int>(length);
     }
-    if (id == report::kStringPoolId && length == report::kStringPoolLength) {
+    if (id == r::kStringPoolId && length == r::kStringPoolLength) {
         std::fill_n(data + 1, length - 1, 0);
-        std::size_t position = 1;
+        std::size_t position = r::kFirstTextPosition;
         for (const auto& [byte, text] : memory.texts) {
             for (char c : text) {
                 if (position < length) {
@@ -65,11 +68,11 @@ int VirtualController::Core::Set(const uint8_t* data, std::size_t length, int& e
         return Refuse("set with no report ID", error);
     }
     const uint8_t id = data[0];
-    if (id == report::kParameterId && length == report::kParameterLength) {
+    if (id == r::kParameterId && length == r::kParameterLength) {
         return SetParameter(data, error);
     }
-    if (id == report::kBootId && length == report::kBootLength) {
-        if (data[1] != report::kBootCommand || data[2] != 0) {
+    if (id == r::kBootId && length == r::kBootLength) {
+        if (data[1] != r::kBootCommand || data[2] != 0) {
             return Refuse("boot report other than \"A\"", error);
         }
         downloading = true;
@@ -79,7 +82,7 @@ int VirtualController::Core::Set(const uint8_t* data, std::size_t length, int& e
         records = 0;
         return static_cast<int>(length);
     }
-    if (id == report::kFirmwareChunkId && length == report::kFirmwareChunkLength) {
+    if (id == r::kChunkId && length == r::kChunkLength) {
         return SetChunk(data, error);
     }
     return Refuse("set of report " + std::to_string(id) + " with length " + std::to_string(length), error);
@@ -90,16 +93,14 @@ int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
     if (!downloading) {
         return Refuse("firmware chunk outside download mode", error);
     }
-    if (data[1] != report::kFirmwareChunkCommand) {
+    if (data[1] != r::kChunkCommand) {
         downloading = false;
         return Refuse("firmware chunk without \"F\"", error);
     }
     // The line's bytes run up to the "." that stands for its CR; what follows in the report is filler.
-    const std::span<const uint8_t> bytes =
-        FirmwareChunkData(std::span<const uint8_t, report::kFirmwareChunkLength>(data, report::kFirmwareChunkLength));
-    const uint8_t* begin = bytes.data();
-    const uint8_t* end = begin + bytes.size();
-    const uint8_t* dot = std::find(begin, end, '.');
+    const uint8_t* begin = data + r::kChunkDataStart;
+    const uint8_t* end = data + r::kChunkLength;
+    const uint8_t* dot = std::find(begin, end, r::kLineEnd);
     line.append(begin, dot);
     constexpr std::size_t kLongestRecord = 2 * 255 + 11;
     if (line.size() > kLongestRecord) {
@@ -107,7 +108,7 @@ int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
         return Refuse("firmware line longer than any record", error);
     }
     if (dot == end) {
-        return static_cast<int>(report::kFirmwareChunkLength);
+        return static_cast<int>(r::kChunkLength);
     }
     const std::string record = std::move(line);
     line.clear();
@@ -115,7 +116,7 @@ int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
         downloading = false;
         return Refuse("firmware record " + std::to_string(records + 1) + ": " + *problem, error);
     }
-    return static_cast<int>(report::kFirmwareChunkLength);
+    return static_cast<int>(r::kChunkLength);
 }
 
 
@@ -164,49 +165,49 @@ std::optional<std::string> VirtualController::Core::TakeRecord(const std::string
 int VirtualController::Core::SetParameter(const uint8_t* data, int& error)
 {
     std::string problem;
-    const std::optional<ParameterCommand> command =
-        DecodeParameterCommand(std::span<const uint8_t, report::kLongLength>(data, report::kLongLength), problem);
+    const std::optional<r::ParameterCommand> command =
+        r::ReadParameterCommand(std::span<const uint8_t, r::kParameterLength>(data, r::kParameterLength), problem);
     if (!command) {
         return Refuse(problem, error);
     }
     if (command->restoreDefaults) {
         RestoreDefaults(memory);
-        return static_cast<int>(report::kParameterLength);
+        return static_cast<int>(r::kParameterLength);
     }
     const int group = command->group;
     const int index = command->index;
-    const CatalogueEntry* entry = FindEntryByAddress({group, index});
-    if (entry == nullptr) {
+    const SettingSlot* slot = SlotAt({group, index});
+    if (slot == nullptr) {
         return Refuse("no setting at (" + std::to_string(group) + "," + std::to_string(index) + ")", error);
     }
     const int number = command->number;
-    if (entry->kind == EntryKind::Choice) {
-        if (!command->trailing.empty()) {
-            return Refuse(std::string("text command for choice setting ") + entry->key, error);
+    if (slot->kind == SlotKind::Choice) {
+        if (!command->text.empty()) {
+            return Refuse(std::string("text command for choice setting ") + slot->name, error);
         }
-        if (number >= entry->list->Size()) {
-            return Refuse("value " + std::to_string(number) + " beyond the list of " + entry->key, error);
+        if (number >= slot->size) {
+            return Refuse("value " + std::to_string(number) + " beyond the list of " + slot->name, error);
         }
-        memory.choices[entry->settingsByte] = static_cast<uint8_t>(number);
-        return static_cast<int>(report::kParameterLength);
+        memory.choices[slot->settingsByte] = static_cast<uint8_t>(number);
+        return static_cast<int>(r::kParameterLength);
     }
-    // A text setting: L = n + 4, n at most 16, no zero inside the text.
-    if (command->trailing.size() != static_cast<std::size_t>(number)) {
+    // A text setting: the command's length is the text's plus four, within the setting's own most.
+    if (command->text.size() != static_cast<std::size_t>(number)) {
         return Refuse("text length " + std::to_string(number) + " does not match command length " +
-                          std::to_string(command->trailing.size() + report::kNumericCommandLength),
+                          std::to_string(command->commandLength),
                       error);
     }
-    if (number > entry->maxLength) {
-        return Refuse(std::string("text of ") + std::to_string(number) + " characters for " + entry->key +
-                          ", which holds at most " + std::to_string(entry->maxLength),
+    if (number > slot->size) {
+        return Refuse(std::string("text of ") + std::to_string(number) + " characters for " + slot->name +
+                          ", which holds at most " + std::to_string(slot->size),
                       error);
     }
-    std::string text = command->trailing;
+    std::string text = command->text;
     if (text.find('\0') != std::string::npos) {
-        return Refuse(std::string("zero byte inside the text for ") + entry->key, error);
+        return Refuse(std::string("zero byte inside the text for ") + slot->name, error);
     }
-    memory.texts[entry->settingsByte] = std::move(text);
-    return static_cast<int>(report::kParameterLength);
+    memory.texts[slot->settingsByte] = std::move(text);
+    return static_cast<int>(r::kParameterLength);
 }
 
 }  // namespace sim

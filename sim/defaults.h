@@ -18,7 +18,7 @@ constexpr uint8_t kStationByte = 0x73;
 // Line level byte 64, shown as 74 %.
 constexpr uint8_t kLevelByte = 64;
 
-// One row per setting, by catalogue key. A choice's default is its list position; a text's is the text.
+// One row per setting, by its name in the memory map. A choice's default is its list position; a text's is the text.
 struct DefaultSetting {
     const char* key;
     int value;

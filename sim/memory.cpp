@@ -1,7 +1,7 @@
 #include "sim/memory.h"
 
-#include "settings/catalogue.h"
 #include "sim/defaults.h"
+#include "sim/memory_map.h"
 
 namespace sim {
 
@@ -21,14 +21,14 @@ void RestoreDefaults(Memory& memory)
     memory.choices.clear();
     memory.texts.clear();
     for (const DefaultSetting& d : DefaultSettings()) {
-        const CatalogueEntry* entry = FindEntryByKey(d.key);
-        if (entry == nullptr) {
+        const SettingSlot* slot = SlotNamed(d.key);
+        if (slot == nullptr) {
             continue;
         }
-        if (entry->kind == EntryKind::Choice) {
-            memory.choices[entry->settingsByte] = static_cast<uint8_t>(d.value);
-        } else if (entry->kind == EntryKind::Text) {
-            memory.texts[entry->settingsByte] = d.text ? d.text : "";
+        if (slot->kind == SlotKind::Choice) {
+            memory.choices[slot->settingsByte] = static_cast<uint8_t>(d.value);
+        } else {
+            memory.texts[slot->settingsByte] = d.text ? d.text : "";
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "settings/catalogue.h"
 #include "settings/entry_rules.h"
 #include "settings/text_encoding.h"
+#include "sim/memory_map.h"
 
 #include <nlohmann/json.hpp>
 
@@ -61,20 +62,22 @@ bool Parse(const nlohmann::json& state, Memory& memory, std::string& error)
         return false;
     }
     for (const auto& [key, value] : state["choices"].items()) {
-        const CatalogueEntry* entry = FindEntryByKey(key);
-        if (entry == nullptr || entry->kind != EntryKind::Choice) {
+        const SettingSlot* slot = SlotNamed(key);
+        if (slot == nullptr || slot->kind != SlotKind::Choice) {
             error = "choices: " + Excerpt(key) + " is not a choice setting";
             return false;
         }
-        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() >= entry->list->Size()) {
-            error = "choices: " + key + " must be a list position from 0 to " + std::to_string(entry->list->Size() - 1);
+        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() >= slot->size) {
+            error = "choices: " + key + " must be a list position from 0 to " + std::to_string(slot->size - 1);
             return false;
         }
-        memory.choices[entry->settingsByte] = static_cast<uint8_t>(value.get<int64_t>());
+        memory.choices[slot->settingsByte] = static_cast<uint8_t>(value.get<int64_t>());
     }
     for (const auto& [key, value] : state["texts"].items()) {
+        const SettingSlot* slot = SlotNamed(key);
+        // The file holds only texts the tool could have written: each is held to its row's entry rule too.
         const CatalogueEntry* entry = FindEntryByKey(key);
-        if (entry == nullptr || entry->kind != EntryKind::Text) {
+        if (slot == nullptr || slot->kind != SlotKind::Text || entry == nullptr) {
             error = "texts: " + Excerpt(key) + " is not a text setting";
             return false;
         }
@@ -88,7 +91,7 @@ bool Parse(const nlohmann::json& state, Memory& memory, std::string& error)
             error = "texts: " + key + " \"" + Excerpt(*text) + "\": " + verdict.message.value_or("not accepted");
             return false;
         }
-        memory.texts[entry->settingsByte] = *text;
+        memory.texts[slot->settingsByte] = *text;
     }
     return true;
 }
@@ -113,11 +116,11 @@ std::string FormatState(const Memory& memory)
 {
     nlohmann::json choices = nlohmann::json::object();
     nlohmann::json texts = nlohmann::json::object();
-    for (const CatalogueEntry& entry : ParameterCatalogue()) {
-        if (entry.kind == EntryKind::Choice && memory.choices.count(entry.settingsByte)) {
-            choices[entry.key] = memory.choices.at(entry.settingsByte);
-        } else if (entry.kind == EntryKind::Text && memory.texts.count(entry.settingsByte)) {
-            texts[entry.key] = Latin1ToUtf8(memory.texts.at(entry.settingsByte));
+    for (const SettingSlot& slot : MemoryMap()) {
+        if (slot.kind == SlotKind::Choice && memory.choices.count(slot.settingsByte)) {
+            choices[slot.name] = memory.choices.at(slot.settingsByte);
+        } else if (slot.kind == SlotKind::Text && memory.texts.count(slot.settingsByte)) {
+            texts[slot.name] = Latin1ToUtf8(memory.texts.at(slot.settingsByte));
         }
     }
     const nlohmann::json state = {

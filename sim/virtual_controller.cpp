@@ -1,11 +1,11 @@
+// The bench: its units, their discovery and connections, and the monitors that hear them come and go.
 #include "sim/virtual_controller.h"
 
 #include "sim/controller_core.h"
 #include "sim/event_pipe.h"
 
-#include "device/carried_firmware.h"
 #include "device/device_link.h"
-#include "device/reports.h"
+#include "sim/controller_reports.h"
 #include "sim/defaults.h"
 
 #include <fcntl.h>
@@ -15,11 +15,8 @@
 #include <stdexcept>
 #include <cerrno>
 #include <cstring>
-#include <deque>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 namespace sim {
 
@@ -47,114 +44,6 @@ void VirtualController::Core::Notify(HotplugAction action)
     for (SimMonitor* m : hub->monitors) {
         m->Push(HotplugEvent{action, path});
     }
-}
-
-void VirtualController::Core::PlugLocked()
-{
-    if (!plugged) {
-        plugged = true;
-        ++generation;
-        Notify(HotplugAction::Add);
-    }
-}
-
-void VirtualController::Core::UnplugLocked()
-{
-    if (plugged) {
-        plugged = false;
-        downloading = false;
-        Notify(HotplugAction::Remove);
-    }
-}
-
-void VirtualController::Core::Shutdown()
-{
-    {
-        std::lock_guard lock(mutex);
-        shuttingDown = true;
-    }
-    wake.notify_all();
-    if (rebootThread.joinable()) {
-        rebootThread.join();
-    }
-}
-
-void VirtualController::Core::ScheduleReboot()
-{
-    if (rebootPending || shuttingDown) {
-        return;
-    }
-    if (rebootThread.joinable()) {
-        rebootThread.join();  // the last reboot has finished: it is no longer pending
-    }
-    rebootPending = true;
-    rebootThread = std::thread([this] {
-        std::unique_lock lock(mutex);
-        if (wake.wait_for(lock, disconnectDelay, [this] { return shuttingDown; })) {
-            return;
-        }
-        UnplugLocked();
-        if (wake.wait_for(lock, rebootDelay, [this] { return shuttingDown; })) {
-            return;
-        }
-        // The new firmware runs; the settings stay as they were.
-        const std::array<uint8_t, 2> carried = EncodeFirmwareVersion(CarriedFirmwareVersion());
-        memory.firmware1 = carried[0];
-        memory.firmware2 = carried[1];
-        rebootPending = false;
-        if (!heldOut) {
-            PlugLocked();
-        }
-    });
-}
-
-int VirtualController::Core::Refuse(std::string reason, int& error)
-{
-    refusals.push_back(std::move(reason));
-    error = EPIPE;  // what hidraw reports when the device stalls a control transfer
-    return -1;
-}
-
-int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uint8_t* data, std::size_t length,
-                                      int& error)
-{
-    // Every transfer is delayed by the latency, paced against absolute deadlines: a sleep that overshoots
-    // once is made up by the next transfers of a stream rather than added to every one.
-    std::chrono::steady_clock::time_point due;
-    {
-        std::lock_guard lock(mutex);
-        if (latency.count() > 0) {
-            const auto now = std::chrono::steady_clock::now();
-            pacer = std::max(pacer, now) + latency;  // after a pause, pacing starts afresh from now
-            due = pacer;
-        }
-    }
-    // Some thread libraries (MinGW's) wake a little before the time asked for.
-    while (due != std::chrono::steady_clock::time_point{} && std::chrono::steady_clock::now() < due) {
-        std::this_thread::sleep_until(due);
-    }
-
-    std::lock_guard lock(mutex);
-    if (!plugged || handleGeneration != generation) {
-        error = ENODEV;
-        return -1;
-    }
-    const int n = ++transfers;
-    if (n == pullOutAt) {
-        pullOutAt = 0;
-        heldOut = true;
-        UnplugLocked();
-        error = ENODEV;
-        return -1;
-    }
-    if (n == failAt || (failFrom != 0 && n >= failFrom)) {
-        error = n == failAt ? failErrno : EIO;
-        if (n == failAt) {
-            failAt = 0;
-        }
-        return -1;
-    }
-    return isSet ? Set(data, length, error) : Get(data, length, error);
 }
 
 namespace {
@@ -252,7 +141,7 @@ std::shared_ptr<VirtualController::Core> VirtualController::NewUnit(std::optiona
     unit->hub = hub_;
     unit->path = UnitPath(units_.size());
     if (firmware) {
-        const std::array<uint8_t, 2> bytes = EncodeFirmwareVersion(*firmware);
+        const std::array<uint8_t, 2> bytes = reports::FirmwareBytes(firmware->major, firmware->minor, firmware->build);
         unit->memory.firmware1 = bytes[0];
         unit->memory.firmware2 = bytes[1];
     }
@@ -390,183 +279,6 @@ std::unique_ptr<Connection> VirtualController::Connect(const std::string& path)
 std::unique_ptr<HotplugMonitor> VirtualController::CreateMonitor()
 {
     return std::make_unique<SimMonitor>(hub_);
-}
-
-void VirtualUnit::Plug()
-{
-    std::lock_guard lock(core_->mutex);
-    core_->heldOut = false;
-    core_->PlugLocked();
-}
-
-void VirtualUnit::Unplug()
-{
-    std::lock_guard lock(core_->mutex);
-    core_->heldOut = true;
-    core_->UnplugLocked();
-}
-
-bool VirtualUnit::IsPlugged() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->plugged;
-}
-
-const std::string& VirtualUnit::Path() const
-{
-    return core_->path;
-}
-
-Memory VirtualUnit::GetMemory() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->memory;
-}
-
-Memory VirtualUnit::SettledMemory() const
-{
-    std::lock_guard lock(core_->mutex);
-    Memory memory = core_->memory;
-    if (core_->rebootPending) {
-        const std::array<uint8_t, 2> carried = EncodeFirmwareVersion(CarriedFirmwareVersion());
-        memory.firmware1 = carried[0];
-        memory.firmware2 = carried[1];
-    }
-    return memory;
-}
-
-void VirtualUnit::SetMemory(const Memory& memory)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->memory = memory;
-}
-
-void VirtualUnit::SetStation(uint8_t stationByte)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->memory.station = stationByte;
-}
-
-void VirtualUnit::SetLineLevel(uint8_t levelByte)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->memory.level = levelByte;
-}
-
-void VirtualUnit::SetFirmware(uint8_t byte1, uint8_t byte2)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->memory.firmware1 = byte1;
-    core_->memory.firmware2 = byte2;
-}
-
-int VirtualUnit::ChoiceValue(ParameterAddress address) const
-{
-    const CatalogueEntry* entry = FindEntryByAddress(address);
-    if (entry == nullptr || entry->kind != EntryKind::Choice) {
-        return -1;
-    }
-    std::lock_guard lock(core_->mutex);
-    auto it = core_->memory.choices.find(entry->settingsByte);
-    return it == core_->memory.choices.end() ? -1 : it->second;
-}
-
-std::string VirtualUnit::Text(ParameterAddress address) const
-{
-    const CatalogueEntry* entry = FindEntryByAddress(address);
-    if (entry == nullptr || entry->kind != EntryKind::Text) {
-        return {};
-    }
-    std::lock_guard lock(core_->mutex);
-    auto it = core_->memory.texts.find(entry->settingsByte);
-    return it == core_->memory.texts.end() ? std::string() : it->second;
-}
-
-void VirtualUnit::SetLatency(std::chrono::microseconds perTransfer)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->latency = perTransfer;
-}
-
-std::chrono::microseconds VirtualUnit::Latency() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->latency;
-}
-
-void VirtualUnit::FailNthTransfer(int n, int errnum)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->failAt = n > 0 ? core_->transfers + n : 0;
-    core_->failErrno = errnum;
-}
-
-void VirtualUnit::FailFromNthTransfer(int n)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->failFrom = n > 0 ? core_->transfers + n : 0;
-}
-
-void VirtualUnit::PullOutAfterNthTransfer(int n)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->pullOutAt = n > 0 ? core_->transfers + n : 0;
-}
-
-void VirtualUnit::AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->cannedAnswers[reportId].push_back(std::move(bytes));
-}
-
-void VirtualUnit::ClearFaults()
-{
-    std::lock_guard lock(core_->mutex);
-    core_->latency = std::chrono::microseconds{0};
-    core_->failAt = core_->failFrom = core_->pullOutAt = 0;
-    core_->cannedAnswers.clear();
-}
-
-int VirtualUnit::TransferCount() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->transfers;
-}
-
-std::vector<std::string> VirtualUnit::Refusals() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->refusals;
-}
-
-}  // namespace sim
-
-namespace sim {
-
-void VirtualUnit::SetRebootTimes(std::chrono::milliseconds disconnectDelay,
-                                       std::chrono::milliseconds rebootDelay)
-{
-    std::lock_guard lock(core_->mutex);
-    core_->disconnectDelay = disconnectDelay;
-    core_->rebootDelay = rebootDelay;
-}
-
-bool VirtualUnit::InDownloadMode() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->downloading;
-}
-
-int VirtualUnit::ProgrammingCount() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->programmed;
-}
-
-int VirtualUnit::RecordsReceived() const
-{
-    std::lock_guard lock(core_->mutex);
-    return core_->records;
 }
 
 }  // namespace sim

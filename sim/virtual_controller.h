@@ -4,9 +4,9 @@
 
 #include "device/hid_platform.h"
 #include "device/hotplug.h"
-#include "device/reports.h"
-#include "settings/catalogue.h"
+#include "device/reports.h"  // FirmwareVersion, which names the firmware a new unit runs
 #include "sim/memory.h"
+#include "sim/memory_map.h"
 
 #include <array>
 #include <cerrno>
@@ -97,8 +97,8 @@ public:
     void SetStation(uint8_t stationByte);
     void SetLineLevel(uint8_t levelByte);
     void SetFirmware(uint8_t byte1, uint8_t byte2);
-    int ChoiceValue(ParameterAddress address) const;  // -1 if not a choice setting
-    std::string Text(ParameterAddress address) const;
+    int ChoiceValue(SettingAddress address) const;  // -1 if not a choice setting
+    std::string Text(SettingAddress address) const;
 
     // Faults.
     void SetLatency(std::chrono::microseconds perTransfer);

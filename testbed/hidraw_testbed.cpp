@@ -1,7 +1,7 @@
 #include "testbed/hidraw_testbed.h"
 
 #include "device/device_link.h"
-#include "device/reports.h"
+#include "sim/controller_reports.h"
 #include "sim/defaults.h"
 
 #include <linux/hidraw.h>
@@ -58,11 +58,12 @@ constexpr uint8_t DataBytes(std::size_t length) { return static_cast<uint8_t>(le
 std::vector<uint8_t> ControllerReportDescriptor()
 {
     std::vector<uint8_t> d;
-    AppendCollection(d, 0x01, {{report::kStatusId, DataBytes(report::kStatusLength)},
-                               {report::kBootId, DataBytes(report::kBootLength)},
-                               {report::kParameterId, DataBytes(report::kParameterLength)},
-                               {report::kSettingsId, DataBytes(report::kSettingsLength)},
-                               {report::kStringPoolId, DataBytes(report::kStringPoolLength)}});
+    namespace r = sim::reports;  // the reports as the controller itself describes them
+    AppendCollection(d, 0x01, {{r::kStatusId, DataBytes(r::kStatusLength)},
+                               {r::kBootId, DataBytes(r::kBootLength)},
+                               {r::kParameterId, DataBytes(r::kParameterLength)},
+                               {r::kSettingsId, DataBytes(r::kSettingsLength)},
+                               {r::kStringPoolId, DataBytes(r::kStringPoolLength)}});
     return d;
 }
 

@@ -6,6 +6,7 @@
 #include "device/device_link.h"
 #include "resources/strings.h"
 #include "settings/catalogue.h"
+#include "sim/memory_map.h"
 #include "sim/virtual_controller.h"
 
 #include <gmock/gmock.h>
@@ -193,6 +194,32 @@ TEST_F(Cli, ExportThenImportOnAFreshControllerGivesTheSameSettings)
     ASSERT_EQ(Run({"import", Path("profile.json")}), 0);
     EXPECT_THAT(out, HasSubstr("Nothing to change"));
     EXPECT_TRUE(Sets().empty());
+}
+
+// Every setting the tool changes lands where the controller's own memory map keeps it, and the tool reads
+// it back from there: a wrong address or settings byte in the catalogue fails here.
+TEST_F(Cli, EverySettingLandsWhereTheControllerKeepsIt)
+{
+    sim::Memory expected = controller.FirstUnit().GetMemory();
+    nlohmann::json settings = nlohmann::json::object();
+    for (const sim::SettingSlot& slot : sim::MemoryMap()) {
+        const CatalogueEntry* entry = FindEntryByKey(slot.name);
+        ASSERT_NE(entry, nullptr) << slot.name;
+        if (slot.kind == sim::SlotKind::Choice) {
+            const int position = (expected.choices.at(slot.settingsByte) + 1) % slot.size;
+            settings[slot.name] = entry->list->Entry(position);
+            expected.choices[slot.settingsByte] = static_cast<uint8_t>(position);
+        } else {
+            const std::string text(static_cast<std::size_t>(slot.size), static_cast<char>('0' + slot.address.index));
+            settings[slot.name] = text;
+            expected.texts[slot.settingsByte] = text;
+        }
+    }
+    WriteFile("every.json",
+              nlohmann::json{{"format", "doorphoneconfig-profile"}, {"version", 1}, {"settings", settings}}.dump());
+    ASSERT_EQ(Run({"import", Path("every.json")}), 0) << err;  // it reads each back and says which did not take
+    EXPECT_EQ(controller.FirstUnit().GetMemory().choices, expected.choices);
+    EXPECT_EQ(controller.FirstUnit().GetMemory().texts, expected.texts);
 }
 
 TEST_F(Cli, ImportWritesLoopDisconnectWhileTheTypeAllowsIt)

@@ -44,8 +44,9 @@ struct Provision : Cli {
         };
     }
 
-    ParameterAddress Address(const char* key) { return FindEntryByKeyOrLabel(key)->address; }
-    std::string TextOn(const std::string& unit, ParameterAddress address)
+    // Where the controller keeps the setting, by its own memory map.
+    sim::SettingAddress Address(const char* key) { return sim::SlotNamed(key)->address; }
+    std::string TextOn(const std::string& unit, sim::SettingAddress address)
     {
         return controller.Unit(unit).Text(address);
     }
@@ -120,7 +121,7 @@ TEST_F(Provision, AUnitsWireIsWhatFlashAndImportWouldSend)
 TEST_F(Provision, DeviceChoosesAmongSeveralAndChangingWithoutItIsRefused)
 {
     const std::string second = controller.Attach().Path();
-    const ParameterAddress code = Address("door.open-code");
+    const sim::SettingAddress code = Address("door.open-code");
 
     EXPECT_EQ(Run({"set", "door.open-code", "5"}), 2);
     EXPECT_EQ(err, "doorphonectl: 2 controllers are attached; choose the one to change with --device PATH:\n"

@@ -1,6 +1,7 @@
 // The virtual controller's answers and refusals, all through the platform interface and the device link.
 #include "device/device_link.h"
 #include "device/reports.h"
+#include "settings/catalogue.h"
 #include "sim/defaults.h"
 #include "sim/virtual_controller.h"
 
@@ -105,7 +106,7 @@ TEST_F(Sim, StringPoolTextsAreFoundThroughTheirPositions)
     EXPECT_EQ(pool[0], 5);
     for (const CatalogueEntry& e : ParameterCatalogue()) {
         if (e.kind == EntryKind::Text) {
-            EXPECT_EQ(StringPoolText(pool, s[static_cast<std::size_t>(e.settingsByte)]), controller.FirstUnit().Text(e.address))
+            EXPECT_EQ(StringPoolText(pool, s[static_cast<std::size_t>(e.settingsByte)]), controller.FirstUnit().Text({e.address.group, e.address.index}))
                 << e.key;
         }
     }
@@ -138,9 +139,9 @@ TEST_F(Sim, EveryTextIsHeldToItsOwnMaximum)
         if (e.kind == EntryKind::Text) {
             SCOPED_TRACE(e.key);
             const std::string longer(static_cast<std::size_t>(e.maxLength) + 1, '8');
-            const std::string before = controller.FirstUnit().Text(e.address);
+            const std::string before = controller.FirstUnit().Text({e.address.group, e.address.index});
             EXPECT_FALSE(link.SendStringParameter(e.address.group, e.address.index, e.maxLength + 1, longer.c_str()));
-            EXPECT_EQ(controller.FirstUnit().Text(e.address), before);
+            EXPECT_EQ(controller.FirstUnit().Text({e.address.group, e.address.index}), before);
         }
     }
     // The string pool never overflows, since nothing longer than its setting's maximum gets in.
