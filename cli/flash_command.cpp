@@ -1,6 +1,7 @@
 // flash: installs the carried firmware as the window does, then waits for the controller's restart and
 // restores its defaults.
 #include "cli/run.h"
+#include "session/connection_policy.h"
 #include "session/stop_request.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_record.h"
@@ -158,7 +159,9 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         return fail("cannot watch for the controller's restart; " + restoreAdvice);
     }
     const std::string path = run.Link().DevicePath();
-    if (!session.AwaitLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
+    // The settle after the return is this command's own, which a stop ends.
+    ConnectionPolicy policy(session, nullptr);
+    if (!policy.AwaitLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
         if (stop && stop->Requested()) {
             return stopped("stopped while waiting for the controller's restart after programming; its defaults are "
                            "not restored: " + restoreAdvice);
@@ -166,7 +169,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
                     " s after programming");
     }
-    const std::string back = session.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
+    const std::string back = policy.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
     if (back.empty()) {
         if (stop && stop->Requested()) {
             return stopped("stopped while the controller restarted with its new firmware; its defaults are not "

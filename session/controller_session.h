@@ -8,7 +8,6 @@
 #include "device/controller_hold.h"
 #include "device/device_link.h"
 #include "device/firmware_stream.h"
-#include "device/hotplug.h"
 #include "session/stop_request.h"
 #include "settings/setting_value.h"
 #include "settings/snapshot.h"
@@ -39,6 +38,10 @@ public:
     // How many controllers are attached, whether this user may open them or not; each counts once. The one
     // whose removal is being handled (`leaving`) no longer counts, even while the listing still shows it.
     std::size_t ControllersAttached(const std::string& leaving = {});
+    // Every controller attached, in the platform's order (each counts once).
+    std::vector<HidDeviceInfo> Controllers() { return link_.Controllers(); }
+    // After a search that found no controller: the path of one present that this user may not open, or empty.
+    std::string InaccessiblePath() const { return link_.InaccessiblePath(); }
     // The system's text for the last transfer that failed on the calling thread.
     static std::string LastError() { return DeviceLink::LastError(); }
 
@@ -94,13 +97,6 @@ public:
     // nothing, and the restore stays owed.
     OwedRestore RestoreOwedDefaults(const SettingsSnapshot* now);
 
-    // Waiting for the controller where the caller blocks (the command line; the window follows the same
-    // events from its event loop). A stop request ends each wait at once.
-    // Whether the controller at `path` left within `limit`.
-    bool AwaitLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
-                    const StopRequest* stop = nullptr);
-    // The path of a controller that arrived within `limit`, or empty.
-    std::string AwaitArrival(HotplugMonitor& monitor, std::chrono::milliseconds limit, const StopRequest* stop = nullptr);
     // False when a stop came first.
     static bool Pause(std::chrono::milliseconds time, const StopRequest* stop);
 
@@ -116,5 +112,4 @@ private:
         std::optional<SettingsSnapshot> before;
     } programmed_;
     std::atomic<bool> allLinesSent_{false};  // set by the install's thread, read by the caller's
-    std::vector<HotplugEvent> unread_;        // read with the leave AwaitLeave waited for, after it
 };
