@@ -2,10 +2,8 @@
 // settings tab by tab, writes every change at once, and follows the controller being plugged in and pulled out.
 #pragma once
 
-#include "device/firmware_stream.h"
 #include "session/connection_policy.h"
 #include "session/controller_session.h"
-#include "device/hotplug.h"
 #include "settings/snapshot.h"
 #include "ui/stabctrl.h"
 
@@ -166,7 +164,7 @@ public:
     void OnUpdateProgress(uint32_t consumed, uint32_t total);
     void OnUpdateDone();
     void OnUpdateFailed();
-    bool InstallRunning() const { return m_activeStream != nullptr; }
+    bool InstallRunning() const { return m_installRunning; }
 
     // Shows the window and runs it until it ends, the same way on every backend (see DoModal's comment).
     int DoModal();
@@ -205,6 +203,8 @@ private:
     static QString StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read);
     void RegisterItem(int id, QWidget* widget);
     void ShowFirmwareError(const QString& text);
+    // On the install's worker: a failed chunk write shown on the GUI thread, until dismissed or stopped.
+    void AwaitFirmwareErrorDismissed(const std::string& text);
     // The status or connection line's text; a change is announced to assistive technology.
     void SetLineText(int id, const QString& text);
     // Announces the line's text again (shown after it was written while hidden).
@@ -224,7 +224,6 @@ private:
     struct UpdateThreadParam {
         CDoorphoneConfigDlg* dialog;  // the target of its notifications; outlives the worker
         ControllerSession* session;   // likewise
-        std::shared_ptr<FirmwareStream> stream;
     };
     static unsigned FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param);
 
@@ -254,7 +253,7 @@ private:
     QString m_accessAdvice;  // the advice the status line shows, if any
     int m_stationModel = 0;
 
-    std::shared_ptr<FirmwareStream> m_activeStream;  // the install under way, until its outcome is handled
+    bool m_installRunning = false;  // an install under way, until its outcome is handled
     std::thread m_worker;
     QPointer<QMessageBox> m_firmwareErrorBox;
 

@@ -90,24 +90,43 @@ bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throu
     return false;
 }
 
-void ControllerSession::BeginInstall(const SettingsSnapshot* before)
+void ControllerSession::BeginInstall(const SettingsSnapshot* before, InstallReports reports)
 {
+    stream_ = reports.image ? std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace,
+                                                               std::move(reports.image))
+                            : std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace);
     updatePending_ = true;
     allLinesSent_ = false;
     programmed_.location = link_.DeviceLocation();
     programmed_.before = before ? std::optional<SettingsSnapshot>(*before) : std::nullopt;
 }
 
-ControllerSession::Streamed ControllerSession::RunInstall(FirmwareStream& stream,
-                                                          const FirmwareStream::ProgressHook& progress,
+ControllerSession::Streamed ControllerSession::RunInstall(const FirmwareStream::ProgressHook& progress,
                                                           bool needBootReport)
 {
-    if (!stream.SendBootReport() && needBootReport) {
+    const std::shared_ptr<FirmwareStream> stream = stream_.load();
+    if (!stream) {
+        return Streamed::Failed;  // no install begun
+    }
+    if (!stream->SendBootReport() && needBootReport) {
         return Streamed::BootRefused;
     }
-    const bool ok = stream.StreamFirmwareImage(progress);
+    const bool ok = stream->StreamFirmwareImage(progress);
     allLinesSent_ = ok;
     return ok ? Streamed::AllLines : Streamed::Failed;
+}
+
+void ControllerSession::StopInstall()
+{
+    if (const std::shared_ptr<FirmwareStream> stream = stream_.load()) {
+        stream->RequestStop();
+    }
+}
+
+bool ControllerSession::InstallStopRequested() const
+{
+    const std::shared_ptr<FirmwareStream> stream = stream_.load();
+    return stream && stream->StopRequested();
 }
 
 bool ControllerSession::OtherLocation() const
