@@ -173,6 +173,28 @@ bool ConnectionPolicy::DeviceNamedMeanwhile()
     return any;
 }
 
+std::vector<HidDeviceInfo> ConnectionPolicy::NewUnits(const std::function<bool(const HidDeviceInfo&)>& inHand)
+{
+    std::set<std::string> present;
+    std::vector<HidDeviceInfo> fresh;
+    for (const HidDeviceInfo& info : session_.Controllers()) {
+        present.insert(info.path);
+        if (!handled_.count(info.path) && !inHand(info)) {
+            fresh.push_back(info);
+        }
+    }
+    // A controller pulled out and plugged in again is a new unit.
+    std::erase_if(handled_, [&](const std::string& p) { return !present.count(p); });
+    std::erase_if(settled_, [&](const std::string& p) { return !present.count(p); });
+    return fresh;
+}
+
+void ConnectionPolicy::Removed(const std::string& path)
+{
+    handled_.erase(path);
+    settled_.erase(path);
+}
+
 bool ConnectionPolicy::AwaitLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
                                   const StopRequest* stop)
 {

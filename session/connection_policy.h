@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,17 @@ public:
     void Queue(std::vector<HotplugEvent> events);
     std::optional<HotplugEvent> NextQueued();
 
+    // A bench worked on unit by unit (provision). The controllers present that are new units: not handled
+    // since they were plugged in, and not `inHand` (at work already); in the platform's order.
+    std::vector<HidDeviceInfo> NewUnits(const std::function<bool(const HidDeviceInfo&)>& inHand);
+    // Past its settle time, or there when the run began: not waited for again while it stays.
+    void Settled(const std::string& path) { settled_.insert(path); }
+    bool IsSettled(const std::string& path) const { return settled_.count(path) != 0; }
+    // Done with until it is pulled out.
+    void Handled(const std::string& path) { handled_.insert(path); }
+    // Pulled out: what comes at its node next is a new unit, even while the listing still shows this one.
+    void Removed(const std::string& path);
+
     // Where the caller blocks (the command line). A stop request ends each wait at once.
     // Whether the controller at `path` left within `limit`.
     bool AwaitLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
@@ -92,4 +104,6 @@ private:
     std::string shown_;
     bool heldElsewhere_ = false;
     std::deque<HotplugEvent> queue_;
+    std::set<std::string> handled_;  // units done with, not pulled out since
+    std::set<std::string> settled_;  // units past their settle time
 };

@@ -255,4 +255,39 @@ TEST_F(Policy, TheWaitsOfACommandSeeTheLeaveAndTheReturnReadWithIt)
     EXPECT_FALSE(policy.AwaitLeave(*monitor, unit.Path(), 1h, &stop));
 }
 
+TEST_F(Policy, ABenchTakesEachUnitOnceUntilItIsPulledOut)
+{
+    sim::VirtualUnit first = bench.FirstUnit();
+    sim::VirtualUnit second = bench.Attach();
+    auto paths = [](const std::vector<HidDeviceInfo>& units) {
+        std::vector<std::string> p;
+        for (const HidDeviceInfo& u : units) {
+            p.push_back(u.path);
+        }
+        return p;
+    };
+    auto none = [](const HidDeviceInfo&) { return false; };
+    EXPECT_EQ(paths(policy.NewUnits(none)), (std::vector{first.Path(), second.Path()}));
+    // One at work is not new; one done with is not new while it stays.
+    EXPECT_EQ(paths(policy.NewUnits([&](const HidDeviceInfo& u) { return u.path == first.Path(); })),
+              std::vector{second.Path()});
+    policy.Handled(first.Path());
+    EXPECT_EQ(paths(policy.NewUnits(none)), std::vector{second.Path()});
+
+    // Pulled out and plugged in again, it is a new unit, and settles again.
+    policy.Settled(first.Path());
+    first.Unplug();
+    EXPECT_EQ(paths(policy.NewUnits(none)), std::vector{second.Path()});
+    first.Plug();
+    EXPECT_EQ(paths(policy.NewUnits(none)), (std::vector{first.Path(), second.Path()}));
+    EXPECT_FALSE(policy.IsSettled(first.Path()));
+
+    // A pull-out heard before the listing drops it (the next unit may take its node at once): new all the same.
+    policy.Handled(second.Path());
+    policy.Settled(second.Path());
+    policy.Removed(second.Path());
+    EXPECT_EQ(paths(policy.NewUnits(none)), (std::vector{first.Path(), second.Path()}));
+    EXPECT_FALSE(policy.IsSettled(second.Path()));
+}
+
 }  // namespace
