@@ -159,6 +159,13 @@ TEST_F(Policy, AControllerAnotherProgramHoldsIsNotShownUntilItIsFree)
     EXPECT_FALSE(policy.HeldElsewhere());
     EXPECT_EQ(policy.RetryHold().kind, Kind::Stay);  // nothing left to retry
 
+    // Refused on a re-check while shown: it is no longer the one shown.
+    holder = "doorphonectl, process 43 of user alice";
+    EXPECT_EQ(policy.OnChange(DeviceChange::Arrival, "/dev/hidraw9").kind, Kind::HeldElsewhere);
+    EXPECT_EQ(policy.Shown(), "");
+    holder.clear();
+    EXPECT_EQ(policy.RetryHold().kind, Kind::Connect);
+
     // Held again on its return, then pulled out while held: the retry finds nothing.
     holder = "doorphonectl, process 43 of user alice";
     bench.FirstUnit().Unplug();
@@ -216,10 +223,11 @@ TEST_F(Policy, TheProgrammedControllerGetsItsDefaultsOnItsReturnAndASwappedOneNo
     EXPECT_EQ(session.RestoreOwedDefaults(&now), ControllerSession::OwedRestore::None);
 
     // Another install, and another controller swapped in during the restart, its leave and arrival heard
-    // together: one wait, and it is shown, but left as it is.
+    // together: one wait, and it is shown, but left as it is. It runs the same firmware with the same
+    // settings; only where it is plugged in tells it apart.
     ASSERT_TRUE(session.ReadSettings(before));
     session.BeginInstall(&before);
-    sim::VirtualUnit swapped = bench.PlugNext(programmed.Path());
+    sim::VirtualUnit swapped = bench.PlugNext(programmed.Path(), CarriedFirmwareVersion());
     settles = 0;
     const std::vector<ConnectionDecision> decisions = Deliver();
     ASSERT_EQ(Kinds(decisions), std::vector{Kind::Connect});
