@@ -149,6 +149,7 @@ void CDoorphoneConfigDlg::OnUpdateFailed()
     m_tabCtrl->setEnabled(true);
     GetDlgItem(dlg::IDOK)->setEnabled(true);
     m_connectionState = dlg::kDisconnected;
+    m_policy.Dropped();
     ShowDisconnectedView();
 }
 

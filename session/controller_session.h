@@ -40,7 +40,6 @@ public:
     ControllerSession(const ControllerSession&) = delete;
     ControllerSession& operator=(const ControllerSession&) = delete;
 
-    DeviceLink& Link() { return link_; }
     // The path of the controller open now, or empty.
     std::string DevicePath() const { return link_.DevicePath(); }
     bool HasDevice() const { return link_.HasDevice(); }

@@ -199,6 +199,13 @@ TEST_F(Policy, AnotherControllerBesideTheShownOneNeverTakesItsPlace)
     first.Unplug();
     EXPECT_EQ(Kinds(Deliver()), std::vector{Kind::Stay});
     EXPECT_EQ(policy.Shown(), second.Path());
+
+    // Once the caller shows none (a failed install), the first one found is the one shown.
+    policy.Dropped();
+    first.Plug();
+    const std::vector<ConnectionDecision> afresh = Deliver();
+    ASSERT_EQ(Kinds(afresh), std::vector{Kind::Connect});
+    EXPECT_EQ(afresh[0].path, first.Path());
 }
 
 TEST_F(Policy, TheProgrammedControllerGetsItsDefaultsOnItsReturnAndASwappedOneNothing)
