@@ -11,8 +11,6 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include <cstring>
-#include <thread>
 
 void CDoorphoneConfigDlg::ShowConnectedView()
 {
@@ -37,57 +35,56 @@ void CDoorphoneConfigDlg::ShowConnectedView()
     }
 }
 
-void CDoorphoneConfigDlg::EnterConnectedView()
+void CDoorphoneConfigDlg::ShowDecision(const ConnectionDecision& decision)
 {
-    std::string heldBy;
-    std::string error;
-    // Held through an install's restart from the start: the window may install at any time.
-    if (m_session.Hold(heldBy, error, /*throughRestart=*/true)) {
-        m_heldElsewhere = false;
+    switch (decision.kind) {
+    case ConnectionDecision::Kind::Connect:
         m_holdRetry.stop();
         m_connectionState = dlg::kConnected;
         ShowConnectedView();
-        return;
+        break;
+    case ConnectionDecision::Kind::HeldElsewhere:
+        ShowHeldElsewhere(decision);
+        break;
+    case ConnectionDecision::Kind::Disconnect:
+        m_holdRetry.stop();
+        m_connectionState = dlg::kDisconnected;
+        ShowDisconnectedView();
+        break;
+    case ConnectionDecision::Kind::Ignore:
+    case ConnectionDecision::Kind::Stay:
+        break;
     }
-    // Another program changes this controller: it is not shown until that program is done, so the window
-    // never shows values that program is changing, nor writes over them.
-    m_heldElsewhere = true;
+}
+
+void CDoorphoneConfigDlg::ShowHeldElsewhere(const ConnectionDecision& decision)
+{
     m_connectionState = dlg::kDisconnected;
     ShowDisconnectedView();
     // The holder's name comes from the system, but it is another user's to choose: shown as plain text.
     Item<QLabel>(dlg::kStatusLineId)->setTextFormat(Qt::PlainText);
     SetLineText(dlg::kStatusLineId,
                 QString::fromStdString(
-                    "The controller at " + m_session.DevicePath() +
-                    (heldBy.empty() ? " cannot be held against other programs' changes: " + error +
-                                          ".\nIt shows here once it can be."
-                                    : " is in use by " + heldBy + ".\nIt shows here once that program is done.")));
+                    "The controller at " + decision.path +
+                    (decision.heldBy.empty()
+                         ? " cannot be held against other programs' changes: " + decision.error +
+                               ".\nIt shows here once it can be."
+                         : " is in use by " + decision.heldBy + ".\nIt shows here once that program is done.")));
     ShowConnectionLine();
     m_holdRetry.start();
 }
 
 void CDoorphoneConfigDlg::OnHoldRetry()
 {
-    if (!m_heldElsewhere) {
+    const ConnectionDecision decision = m_policy.RetryHold();
+    if (decision.kind == ConnectionDecision::Kind::Stay) {
         m_holdRetry.stop();
         return;
     }
-    if (!m_session.FindDevice()) {
-        LeaveController();
+    ShowDecision(decision);
+    if (decision.kind == ConnectionDecision::Kind::Disconnect) {
         SetLineText(dlg::kStatusLineId, dlg::kConnectPrompt);
         ShowAccessAdvice();
-        return;
-    }
-    EnterConnectedView();
-}
-
-void CDoorphoneConfigDlg::LeaveController()
-{
-    m_heldElsewhere = false;
-    m_holdRetry.stop();
-    // An install's restart keeps the hold: the controller comes back where it left.
-    if (!m_session.UpdatePending()) {
-        m_session.Release();
     }
 }
 
@@ -150,7 +147,7 @@ void CDoorphoneConfigDlg::ShowConnectionLine(const std::string& leaving)
     if (m_connectionState != dlg::kConnected) {
         // The disconnected view's own line, unless a controller is there that the window may not show.
         const bool noAccess = !m_accessAdvice.isEmpty() && Item<QLabel>(dlg::kStatusLineId)->text() == m_accessAdvice;
-        SetLineText(dlg::kConnectionLineId, m_heldElsewhere ? dlg::kDeviceInUse
+        SetLineText(dlg::kConnectionLineId, m_policy.HeldElsewhere() ? dlg::kDeviceInUse
                                             : noAccess      ? dlg::kDeviceNotAccessible
                                                             : dlg::kDeviceDisconnected);
         return;
@@ -184,13 +181,11 @@ QString CDoorphoneConfigDlg::ShownControllerNote()
 
 void CDoorphoneConfigDlg::ProbeDevice()
 {
-    if (!m_session.ProbeDevice()) {
-        m_connectionState = dlg::kDisconnected;
-        ShowDisconnectedView();
+    const ConnectionDecision decision = m_policy.Probe();
+    ShowDecision(decision);
+    if (decision.kind == ConnectionDecision::Kind::Disconnect) {
         ShowAccessAdvice();
-        return;
     }
-    EnterConnectedView();
 }
 
 bool CDoorphoneConfigDlg::RegisterForDeviceNotifications()
@@ -213,18 +208,14 @@ void CDoorphoneConfigDlg::OnHotplugEvents()
     if (!m_hDevNotify) {
         return;
     }
-    for (HotplugEvent& event : m_hDevNotify->ReadEvents()) {
-        m_queuedEvents.push_back(std::move(event));
-    }
-    while (!m_queuedEvents.empty()) {
-        const HotplugEvent event = std::move(m_queuedEvents.front());
-        m_queuedEvents.pop_front();
-        switch (event.action) {
+    m_policy.Queue(m_hDevNotify->ReadEvents());
+    while (const std::optional<HotplugEvent> event = m_policy.NextQueued()) {
+        switch (event->action) {
         case HotplugAction::Add:
-            OnDeviceChange(DBT_DEVICEARRIVAL, event.devicePath.c_str());
+            OnDeviceChange(DBT_DEVICEARRIVAL, event->devicePath.c_str());
             break;
         case HotplugAction::Remove:
-            OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, event.devicePath.c_str());
+            OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, event->devicePath.c_str());
             break;
         case HotplugAction::Other:
             break;
@@ -234,12 +225,12 @@ void CDoorphoneConfigDlg::OnHotplugEvents()
 
 void CDoorphoneConfigDlg::ShowAccessAdvice()
 {
-    if (m_heldElsewhere) {
+    if (m_policy.HeldElsewhere()) {
         return;  // the line says who holds the controller
     }
     // Only the disconnected view's prompt gives way to the advice, never an install's outcome text.
     auto* status = Item<QLabel>(dlg::kStatusLineId);
-    const std::string denied = m_session.Link().InaccessiblePath();
+    const std::string denied = m_session.InaccessiblePath();
     const QString text = status->text();
     const bool showsPromptOrAdvice = text == dlg::kConnectPrompt || text == m_accessAdvice;
     if (m_connectionState != dlg::kDisconnected || !showsPromptOrAdvice) {
@@ -250,79 +241,25 @@ void CDoorphoneConfigDlg::ShowAccessAdvice()
     ShowConnectionLine();
 }
 
-bool CDoorphoneConfigDlg::TakeQueuedNotifications()
-{
-    if (m_hDevNotify) {
-        for (HotplugEvent& event : m_hDevNotify->ReadEvents()) {
-            m_queuedEvents.push_back(std::move(event));
-        }
-    }
-    bool any = false;
-    for (const HotplugEvent& event : m_queuedEvents) {
-        any = any || (event.action != HotplugAction::Other && event.devicePath.size() >= 5);
-    }
-    m_queuedEvents.clear();
-    return any;
-}
-
 int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
 {
-    if (devicePath == nullptr || devicePath[0] == '\0' || std::strlen(devicePath) < 5) {
+    if (devicePath == nullptr) {
         return 1;
     }
-    const std::string inUse = m_connectionState == dlg::kConnected ? m_session.Link().DevicePath() : std::string();
-    bool present = m_session.FindDevice();
-    // The window shows one controller and writes to that one: while it is still there, another found first
-    // does not take its place.
-    bool otherInUse = false;
-    if (present && !inUse.empty() && m_session.Link().DevicePath() != inUse) {
-        const std::string other = m_session.Link().DevicePath();
-        if (devicePath == inUse || !m_session.FindDevice(inUse)) {
-            // The one shown has left: the one found comes as if it had just arrived.
-            present = m_session.FindDevice(other);
-            otherInUse = present;
-        }
-    }
-    auto connectAfterSettling = [this] {
-        m_hooks.settleWait(m_arrivalSettleTime);
-        // What arrived during the wait is taken with it, so a bouncing connector costs one wait and one
-        // view: the controller's presence after all of them decides.
-        // The controller found before the wait stays the one shown if it is still there.
-        const std::string found = m_session.Link().DevicePath();
-        if (TakeQueuedNotifications() && !m_session.FindDevice(found) && !m_session.FindDevice()) {
-            LeaveController();
-            m_connectionState = dlg::kDisconnected;
-            ShowDisconnectedView();
-            return;
-        }
-        EnterConnectedView();
-    };
-    auto disconnect = [this] {
-        LeaveController();
-        m_connectionState = dlg::kDisconnected;
-        ShowDisconnectedView();
-    };
+    DeviceChange change;
     switch (event) {
-    case DBT_DEVNODES_CHANGED:
-        present ? connectAfterSettling() : disconnect();
-        break;
-    case DBT_DEVICEARRIVAL:
-        if (present) {
-            connectAfterSettling();
-        }
-        break;
-    case DBT_DEVICEREMOVECOMPLETE:
-        if (!present) {
-            disconnect();
-        } else if (otherInUse) {
-            connectAfterSettling();
-        }
-        break;
-    default:
-        break;
+    case DBT_DEVNODES_CHANGED: change = DeviceChange::NodesChanged; break;
+    case DBT_DEVICEARRIVAL: change = DeviceChange::Arrival; break;
+    case DBT_DEVICEREMOVECOMPLETE: change = DeviceChange::Removal; break;
+    default: change = DeviceChange::Other; break;
     }
+    const ConnectionDecision decision = m_policy.OnChange(change, devicePath);
+    if (decision.kind == ConnectionDecision::Kind::Ignore) {
+        return 1;
+    }
+    ShowDecision(decision);
     ShowAccessAdvice();
     // A controller that came or went beside the one shown changes the count.
-    ShowConnectionLine(event == DBT_DEVICEREMOVECOMPLETE ? devicePath : std::string());
+    ShowConnectionLine(change == DeviceChange::Removal ? devicePath : std::string());
     return 1;
 }

@@ -27,7 +27,12 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     // What the controller holds now, so the restore that the install owes goes to this controller alone.
     SettingsSnapshot before;
     const bool read = m_session.ReadSettings(before);
-    m_session.BeginInstall(read ? &before : nullptr);
+    InstallReports reports;
+    reports.onChunkError = [this](const std::string& text) { AwaitFirmwareErrorDismissed(text); };
+    reports.trace = m_hooks.firmwareTrace ? m_hooks.firmwareTrace : stdout;
+    reports.image = m_hooks.firmwareImage;
+    m_session.BeginInstall(read ? &before : nullptr, std::move(reports));
+    m_installRunning = true;
     // Locking moves the focus from control to control; none of that is the user leaving an edit.
     // The bar first, and the focus on it: no hidden or disabled control holds the focus during the install,
     // and a screen reader reads the bar's progress.
@@ -39,11 +44,7 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     GetDlgItem(dlg::IDOK)->setEnabled(false);
     m_ignoreFocusLoss = false;
 
-    std::FILE* trace = m_hooks.firmwareTrace ? m_hooks.firmwareTrace : stdout;
-    auto stream = m_hooks.firmwareImage ? std::make_shared<FirmwareStream>(m_session.Link(), nullptr, trace, m_hooks.firmwareImage)
-                                        : std::make_shared<FirmwareStream>(m_session.Link(), nullptr, trace);
-    m_activeStream = stream;
-    auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, &m_session, stream});
+    auto param = std::make_unique<UpdateThreadParam>(UpdateThreadParam{this, &m_session});
     if (m_worker.joinable()) {
         m_worker.join();  // the last install's worker, which has already posted its outcome
     }
@@ -57,30 +58,30 @@ void CDoorphoneConfigDlg::OnInstallFirmware()
     }
 }
 
+void CDoorphoneConfigDlg::AwaitFirmwareErrorDismissed(const std::string& text)
+{
+    // A failed write is shown on the GUI thread; the worker waits for its dismissal, or for a stop.
+    auto dismissed = std::make_shared<std::promise<void>>();
+    std::future<void> done = dismissed->get_future();
+    const QString message = QString::fromLocal8Bit(text.c_str());
+    QMetaObject::invokeMethod(
+        this,
+        [this, message, dismissed] {
+            ShowFirmwareError(message);
+            dismissed->set_value();
+        },
+        Qt::QueuedConnection);
+    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (m_session.InstallStopRequested()) {
+            return;
+        }
+    }
+}
+
 unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param)
 {
     CDoorphoneConfigDlg* dialog = param->dialog;
-    FirmwareStream& stream = *param->stream;
-
-    // A failed write is shown on the GUI thread; the worker waits for its dismissal, or for a stop.
-    auto onChunkError = [dialog, &stream](const std::string& text) {
-        auto dismissed = std::make_shared<std::promise<void>>();
-        std::future<void> done = dismissed->get_future();
-        const QString message = QString::fromLocal8Bit(text.c_str());
-        QMetaObject::invokeMethod(
-            dialog,
-            [dialog, message, dismissed] {
-                dialog->ShowFirmwareError(message);
-                dismissed->set_value();
-            },
-            Qt::QueuedConnection);
-        while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-            if (stream.StopRequested()) {
-                return;
-            }
-        }
-    };
-    stream.SetErrorHook(onChunkError);
+    ControllerSession& session = *param->session;
 
     // Only posts that move the bar are made: about a hundred instead of one per byte.
     int lastPosition = -1;
@@ -92,8 +93,8 @@ unsigned CDoorphoneConfigDlg::FirmwareUpdateThread(std::unique_ptr<UpdateThreadP
                 dialog, [dialog, consumed, total] { dialog->OnUpdateProgress(consumed, total); }, Qt::QueuedConnection);
         }
     };
-    const bool ok = param->session->RunInstall(stream, progress) == ControllerSession::Streamed::AllLines;
-    if (!stream.StopRequested()) {
+    const bool ok = session.RunInstall(progress) == ControllerSession::Streamed::AllLines;
+    if (!session.InstallStopRequested()) {
         QMetaObject::invokeMethod(
             dialog, [dialog, ok] { ok ? dialog->OnUpdateDone() : dialog->OnUpdateFailed(); }, Qt::QueuedConnection);
     }
@@ -126,7 +127,7 @@ void CDoorphoneConfigDlg::OnUpdateProgress(uint32_t consumed, uint32_t total)
 
 void CDoorphoneConfigDlg::OnUpdateDone()
 {
-    m_activeStream.reset();
+    m_installRunning = false;
     SetLineText(dlg::kStatusLineId, dlg::kProgrammingComplete);
     m_tabCtrl->setEnabled(true);
     GetDlgItem(dlg::IDOK)->setEnabled(true);
@@ -138,7 +139,7 @@ void CDoorphoneConfigDlg::OnUpdateDone()
 
 void CDoorphoneConfigDlg::OnUpdateFailed()
 {
-    m_activeStream.reset();
+    m_installRunning = false;
     // The box's own text stays; the line below it says what to do next.
     QString next = QString::fromUtf8(controller::kUnfinishedProgramming) + ", then click Install FW again.";
     next[0] = next[0].toUpper();
@@ -148,13 +149,14 @@ void CDoorphoneConfigDlg::OnUpdateFailed()
     m_tabCtrl->setEnabled(true);
     GetDlgItem(dlg::IDOK)->setEnabled(true);
     m_connectionState = dlg::kDisconnected;
+    m_policy.Dropped();
     ShowDisconnectedView();
 }
 
 void CDoorphoneConfigDlg::StopInstall()
 {
-    if (m_activeStream) {
-        m_activeStream->RequestStop();
+    if (m_installRunning) {
+        m_session.StopInstall();
     }
     if (m_firmwareErrorBox) {
         m_firmwareErrorBox->reject();  // lets the worker's wait end and the nested loop unwind

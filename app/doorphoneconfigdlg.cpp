@@ -53,8 +53,10 @@ void DefaultApplicationMessage(QWidget* owner, const QString& text, const QStrin
 
 CDoorphoneConfigDlg::CDoorphoneConfigDlg(ControllerSession& session, MonitorFactory monitorFactory, DialogHooks hooks,
                                          QWidget* parent)
-    : QDialog(parent), m_session(session), m_monitorFactory(std::move(monitorFactory)), m_hooks(std::move(hooks))
+    : QDialog(parent), m_session(session), m_monitorFactory(std::move(monitorFactory)), m_hooks(std::move(hooks)),
+      m_policy(session, [this](std::chrono::milliseconds wait) { m_hooks.settleWait(wait); })
 {
+    m_policy.SetEventSource([this] { return m_hDevNotify ? m_hDevNotify->ReadEvents() : std::vector<HotplugEvent>(); });
     if (!m_hooks.error) {
         m_hooks.error = DefaultErrorBox;
     }

@@ -2,9 +2,8 @@
 // settings tab by tab, writes every change at once, and follows the controller being plugged in and pulled out.
 #pragma once
 
-#include "device/firmware_stream.h"
+#include "session/connection_policy.h"
 #include "session/controller_session.h"
-#include "device/hotplug.h"
 #include "settings/snapshot.h"
 #include "ui/stabctrl.h"
 
@@ -15,7 +14,6 @@
 #include <QTimer>
 
 #include <array>
-#include <deque>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -135,7 +133,7 @@ public:
     bool IsRegisteredForNotifications() const { return m_hDevNotify != nullptr; }
 
     // For tests: the wait after an arrival. Not a setting a user has.
-    void SetArrivalSettleTime(std::chrono::milliseconds wait) { m_arrivalSettleTime = wait; }
+    void SetArrivalSettleTime(std::chrono::milliseconds wait) { m_policy.SetSettleTime(wait); }
 
     // Read-back.
     void OnTabChanged();
@@ -166,7 +164,7 @@ public:
     void OnUpdateProgress(uint32_t consumed, uint32_t total);
     void OnUpdateDone();
     void OnUpdateFailed();
-    bool InstallRunning() const { return m_activeStream != nullptr; }
+    bool InstallRunning() const { return m_installRunning; }
 
     // Shows the window and runs it until it ends, the same way on every backend (see DoModal's comment).
     int DoModal();
@@ -195,18 +193,18 @@ private:
     void KeepFocusOnScreen();
     // Ctrl+Tab and Ctrl+PgDn (1), Ctrl+Shift+Tab and Ctrl+PgUp (-1): the next or previous tab, round.
     void StepTab(int step);
-    // Holds the controller found and shows it, or, while another program holds it, says so and tries again.
-    void EnterConnectedView();
+    // Shows what the connection policy decided.
+    void ShowDecision(const ConnectionDecision& decision);
+    // While another program holds the controller, says so; the window tries again once a second.
+    void ShowHeldElsewhere(const ConnectionDecision& decision);
     void OnHoldRetry();
-    // The controller left or is no more looked for: the hold goes, unless an install's restart owes it.
-    void LeaveController();
-    // Takes every notification that waits, returning whether any of them names a device.
-    bool TakeQueuedNotifications();
     void SelectEntry(QComboBox* combo, int position);
     // A status field's text as the window shows it.
     static QString StatusText(const CatalogueEntry& entry, const SettingsSnapshot& read);
     void RegisterItem(int id, QWidget* widget);
     void ShowFirmwareError(const QString& text);
+    // On the install's worker: a failed chunk write shown on the GUI thread, until dismissed or stopped.
+    void AwaitFirmwareErrorDismissed(const std::string& text);
     // The status or connection line's text; a change is announced to assistive technology.
     void SetLineText(int id, const QString& text);
     // Announces the line's text again (shown after it was written while hidden).
@@ -226,7 +224,6 @@ private:
     struct UpdateThreadParam {
         CDoorphoneConfigDlg* dialog;  // the target of its notifications; outlives the worker
         ControllerSession* session;   // likewise
-        std::shared_ptr<FirmwareStream> stream;
     };
     static unsigned FirmwareUpdateThread(std::unique_ptr<UpdateThreadParam> param);
 
@@ -240,7 +237,6 @@ private:
     QFont m_statusFont;
     std::unique_ptr<HotplugMonitor> m_hDevNotify;
     std::unique_ptr<WaitNotifier> m_devNotifyWatch;
-    std::deque<HotplugEvent> m_queuedEvents;  // read from the monitor, not yet handled
 
     // The value controls and command buttons, swept to hide all and to destroy all. Slots 41 on stay empty.
     std::array<QPointer<QWidget>, dlg::kControlRegistrySize> ControlRegistry;
@@ -250,15 +246,14 @@ private:
     ControllerSession& m_session;
     MonitorFactory m_monitorFactory;
     DialogHooks m_hooks;
+    ConnectionPolicy m_policy;  // which controller is shown, and what a plug or pull-out means for it
 
     int m_connectionState = dlg::kDisconnected;
-    bool m_heldElsewhere = false;  // a controller is present, but another program holds it
     QTimer m_holdRetry;
     QString m_accessAdvice;  // the advice the status line shows, if any
     int m_stationModel = 0;
-    std::chrono::milliseconds m_arrivalSettleTime = controller::kArrivalSettleTime;
 
-    std::shared_ptr<FirmwareStream> m_activeStream;  // the install under way, until its outcome is handled
+    bool m_installRunning = false;  // an install under way, until its outcome is handled
     std::thread m_worker;
     QPointer<QMessageBox> m_firmwareErrorBox;
 

@@ -1,11 +1,10 @@
 // flash: installs the carried firmware as the window does, then waits for the controller's restart and
 // restores its defaults.
 #include "cli/run.h"
+#include "session/connection_policy.h"
 #include "session/stop_request.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_record.h"
-#include "device/firmware_stream.h"
-#include "device/firmware_stream.h"
 #include "resources/strings.h"
 
 #include <algorithm>
@@ -95,25 +94,26 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     const std::string restoreAdvice = "once it is back, run: doorphonectl restore-defaults";
 
     std::string chunkError;
-    FirmwareStream stream(run.Link(), [&chunkError](const std::string& text) { chunkError = text; }, nullptr);
     ControllerSession& session = run.Session();
     if (stop && stop->Requested()) {
         return stopped("stopped before programming; nothing was sent, and the controller keeps its firmware");
     }
-    session.BeginInstall(&before);
+    InstallReports reports;
+    reports.onChunkError = [&chunkError](const std::string& text) { chunkError = text; };
+    session.BeginInstall(&before, std::move(reports));
     // Into a log (standard error not a terminal): a start line and a line per 10 %, each a line of its own, so
     // that the log shows the run while it lasts; at a terminal, one bar redrawn in place.
     const bool toTerminal = run.io.errIsTerminal;
     if (!toTerminal) {
-        run.io.err << "Installing firmware " << FirmwareImageVersion() << " on " << run.Link().DevicePath() << "\n"
+        run.io.err << "Installing firmware " << FirmwareImageVersion() << " on " << session.DevicePath() << "\n"
                    << std::flush;
     }
     int shown = -1;
     int shownTenths = 0;
     // The boot report puts the controller in download mode; when it is refused no chunk is sent.
-    const ControllerSession::Streamed streamed = session.RunInstall(stream, [&](uint32_t consumed, uint32_t total) {
+    const ControllerSession::Streamed streamed = session.RunInstall([&](uint32_t consumed, uint32_t total) {
         if (stop && stop->Requested()) {
-            stream.RequestStop();  // the chunk in flight finishes; no other starts
+            session.StopInstall();  // the chunk in flight finishes; no other starts
         }
         const int percent = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
         if (percent != shown && run.onStep) {
@@ -144,7 +144,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     const std::string halfway = std::string(controller::kUnfinishedProgramming) +
                                 ", then run doorphonectl flash again, or doorphonectl restore-defaults to stay on the "
                                 "old firmware";
-    if (!ok && stream.StopRequested()) {
+    if (!ok && session.InstallStopRequested()) {
         return stopped("stopped during programming; " + halfway);
     }
     if (!ok) {
@@ -157,8 +157,10 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     if (!monitor) {
         return fail("cannot watch for the controller's restart; " + restoreAdvice);
     }
-    const std::string path = run.Link().DevicePath();
-    if (!session.AwaitLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
+    const std::string path = session.DevicePath();
+    // The settle after the return is this command's own, which a stop ends.
+    ConnectionPolicy policy(session, nullptr);
+    if (!policy.AwaitLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
         if (stop && stop->Requested()) {
             return stopped("stopped while waiting for the controller's restart after programming; its defaults are "
                            "not restored: " + restoreAdvice);
@@ -166,7 +168,7 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
         return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
                     " s after programming");
     }
-    const std::string back = session.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
+    const std::string back = policy.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
     if (back.empty()) {
         if (stop && stop->Requested()) {
             return stopped("stopped while the controller restarted with its new firmware; its defaults are not "
@@ -254,14 +256,14 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     UnitResult unit;
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {
-        unit.path = run.Link().HasDevice() ? run.Link().DevicePath()
+        unit.path = run.Session().HasDevice() ? run.Session().DevicePath()
                     : run.ChosenDevice().empty() ? std::string("no controller") : run.ChosenDevice();
         unit.outcome = UnitResult::Outcome::Failed;
         unit.reason = run.LastFailure();
         recorded(unit);
         return kExitDevice;
     }
-    unit.path = run.Link().DevicePath();
+    unit.path = run.Session().DevicePath();
     unit.before = s.Firmware();
     // Watch from before the first chunk, so the controller's leaving is never missed.
     std::unique_ptr<HotplugMonitor> monitor = run.Backend().CreateMonitor();

@@ -9,6 +9,7 @@
 #include "device/carried_firmware.h"
 #include "portable/file_io.h"
 #include "portable/wait.h"
+#include "session/connection_policy.h"
 #include "session/stop_request.h"
 #include "sim/controller_commands.h"
 #include "sim/event_pipe.h"
@@ -233,7 +234,7 @@ public:
         }
         // The controllers on the bench at the start count as plugged in just now, but have settled already.
         for (const HidDeviceInfo& info : Candidates()) {
-            settled_.insert(info.path);
+            units_.Settled(info.path);
         }
         bool said = false;
         while (true) {
@@ -286,18 +287,8 @@ private:
     // in hand, in the platform's order.
     std::vector<HidDeviceInfo> Candidates()
     {
-        std::set<std::string> present;
-        std::vector<HidDeviceInfo> fresh;
-        for (const HidDeviceInfo& info : run_.Link().Controllers()) {
-            present.insert(info.path);
-            if (!handled_.count(info.path) && (only_.empty() || info.path == only_) && !Owned(info)) {
-                fresh.push_back(info);
-            }
-        }
-        // A controller pulled out and plugged in again is a new unit.
-        std::erase_if(handled_, [&](const std::string& p) { return !present.count(p); });
-        std::erase_if(settled_, [&](const std::string& p) { return !present.count(p); });
-        return fresh;
+        return units_.NewUnits(
+            [&](const HidDeviceInfo& info) { return (!only_.empty() && info.path != only_) || Owned(info); });
     }
 
     void Start(const HidDeviceInfo& info)
@@ -305,8 +296,8 @@ private:
         auto worker = std::make_unique<Worker>();
         worker->path = info.path;
         worker->location = info.location;
-        worker->settle = !settled_.count(info.path);
-        settled_.insert(info.path);
+        worker->settle = !units_.IsSettled(info.path);
+        units_.Settled(info.path);
         Worker& w = *worker;
         workers_.push_back(std::move(worker));
         w.thread = std::thread([this, &w] { Work(w); });
@@ -355,8 +346,7 @@ private:
             if (event.action == HotplugAction::Remove) {
                 // A node pulled out may come back at once with the next controller on it (the kernel reuses
                 // the lowest free minor): it is a new unit even though the list shows the same path.
-                handled_.erase(event.devicePath);
-                settled_.erase(event.devicePath);
+                units_.Removed(event.devicePath);
             }
             if (event.action != HotplugAction::Add) {
                 for (const std::unique_ptr<Worker>& w : workers_) {
@@ -365,7 +355,7 @@ private:
                 continue;
             }
             if (!listed) {
-                listed = run_.Link().Controllers();
+                listed = run_.Session().Controllers();
             }
             auto info = std::find_if(listed->begin(), listed->end(),
                                      [&](const HidDeviceInfo& i) { return i.path == event.devicePath; });
@@ -398,11 +388,11 @@ private:
             w.thread.join();
             board_.Done(w.path);
             if (w.result) {
-                handled_.insert(w.path);
-                handled_.insert(w.result->path);  // it may have come back on another node
-                settled_.insert(w.result->path);
+                units_.Handled(w.path);
+                units_.Handled(w.result->path);  // it may have come back on another node
+                units_.Settled(w.result->path);
                 if (!w.otherController.empty()) {
-                    settled_.insert(w.otherController);  // untouched, it is a unit of its own
+                    units_.Settled(w.otherController);  // untouched, it is a unit of its own
                 }
                 Report(*w.result);
                 if (!ended_ && !stop_.Requested() && !CountReached()) {
@@ -551,8 +541,7 @@ private:
     std::optional<sim::LineReader> commandLines_;
     std::optional<portable::InputPump> input_;
     bool reading_ = false;  // standard input is still open
-    std::set<std::string> handled_;  // provisioned and not pulled out since
-    std::set<std::string> settled_;  // past their settle time
+    ConnectionPolicy units_{run_.Session(), nullptr};  // which controllers are new units; each worker settles its own
     std::list<std::unique_ptr<Worker>> workers_;  // at work, in the order they started
     portable::Wakeup workerDone_;
     bool ended_ = false;       // the record or the result lines could not be written

@@ -4,7 +4,7 @@
 #include "cli/terminal_text.h"
 #include "portable/file_io.h"
 #include "portable/process_io.h"
-#include "device/firmware_stream.h"
+#include "device/carried_firmware.h"
 #include "settings/text_encoding.h"
 #include "settings/catalogue.h"
 #include "settings/setting_value.h"
@@ -115,7 +115,7 @@ int ListCommand(CliRun& run, const CommandArgs& args)
     nlohmann::json items = nlohmann::json::array();
     bool found = false;
     // One line per controller, as the other commands count them: its further interfaces are not more units.
-    for (const HidDeviceInfo& info : run.Link().Controllers()) {
+    for (const HidDeviceInfo& info : run.Session().Controllers()) {
         found = true;
         char product[8];
         std::snprintf(product, sizeof product, "0x%04x", info.productId);
@@ -159,7 +159,7 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
         }
         const StationInfo station = s.Station();
         nlohmann::json doc = {
-            {"device", run.Link().DevicePath()},
+            {"device", run.Session().DevicePath()},
             {"firmware", {{"detected", FormatFirmwareVersion(s.Firmware())}, {"available", FirmwareImageVersion()}}},
             {"station", {{"model", station.model == 0 ? nlohmann::json() : nlohmann::json(7400 + station.model)},
                          {"version", station.version},
@@ -174,7 +174,7 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
     const bool narrow = run.io.outIsTerminal;
     const int width = TerminalColumns(run.io.outFd);
     const std::string detected = FormatFirmwareVersion(s.Firmware());
-    run.io.out << "Controller   " << run.Link().DevicePath() << "\n";
+    run.io.out << "Controller   " << run.Session().DevicePath() << "\n";
     run.io.out << "Firmware     " << detected << "  (the tool carries " << FirmwareImageVersion()
                << (detected == FirmwareImageVersion() ? ", the same)" : ")") << "\n";
     run.io.out << "Station      " << s.ValueText(StationEntry()) << "\n";

@@ -72,7 +72,6 @@ public:
     // The read after a write: when it fails, says what was written all the same.
     bool ReadBack(SettingsSnapshot& snapshot, const std::string& written);
 
-    DeviceLink& Link() { return *link_; }
     ControllerSession& Session() { return *session_; }
     ::Backend& Backend() { return parent_ ? parent_->Backend() : *backend_; }
 

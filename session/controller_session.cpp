@@ -90,24 +90,43 @@ bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throu
     return false;
 }
 
-void ControllerSession::BeginInstall(const SettingsSnapshot* before)
+void ControllerSession::BeginInstall(const SettingsSnapshot* before, InstallReports reports)
 {
+    stream_ = reports.image ? std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace,
+                                                               std::move(reports.image))
+                            : std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace);
     updatePending_ = true;
     allLinesSent_ = false;
     programmed_.location = link_.DeviceLocation();
     programmed_.before = before ? std::optional<SettingsSnapshot>(*before) : std::nullopt;
 }
 
-ControllerSession::Streamed ControllerSession::RunInstall(FirmwareStream& stream,
-                                                          const FirmwareStream::ProgressHook& progress,
+ControllerSession::Streamed ControllerSession::RunInstall(const FirmwareStream::ProgressHook& progress,
                                                           bool needBootReport)
 {
-    if (!stream.SendBootReport() && needBootReport) {
+    const std::shared_ptr<FirmwareStream> stream = stream_.load();
+    if (!stream) {
+        return Streamed::Failed;  // no install begun
+    }
+    if (!stream->SendBootReport() && needBootReport) {
         return Streamed::BootRefused;
     }
-    const bool ok = stream.StreamFirmwareImage(progress);
+    const bool ok = stream->StreamFirmwareImage(progress);
     allLinesSent_ = ok;
     return ok ? Streamed::AllLines : Streamed::Failed;
+}
+
+void ControllerSession::StopInstall()
+{
+    if (const std::shared_ptr<FirmwareStream> stream = stream_.load()) {
+        stream->RequestStop();
+    }
+}
+
+bool ControllerSession::InstallStopRequested() const
+{
+    const std::shared_ptr<FirmwareStream> stream = stream_.load();
+    return stream && stream->StopRequested();
 }
 
 bool ControllerSession::OtherLocation() const
@@ -149,81 +168,6 @@ ControllerSession::OwedRestore ControllerSession::RestoreOwedDefaults(const Sett
     }
     updatePending_ = false;  // cleared even when the controller refuses it: it is sent once
     return RestoreDefaults() ? OwedRestore::Sent : OwedRestore::Refused;
-}
-
-namespace {
-
-// Waits until `monitor` has events, `stop` is requested, or `deadline` passes. False on a stop or the deadline.
-bool AwaitEvents(HotplugMonitor& monitor, std::chrono::steady_clock::time_point deadline, const StopRequest* stop)
-{
-    for (;;) {
-        if (stop && stop->Requested()) {
-            return false;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        const portable::WaitHandle handles[] = {monitor.Waitable(), stop ? stop->Waitable() : portable::kNoWaitHandle};
-        if (portable::WaitForAny(handles, static_cast<int>(std::min<long long>(left.count(), 1000))) == 0) {
-            return true;
-        }
-    }
-}
-
-}  // namespace
-
-bool ControllerSession::AwaitLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
-                                   const StopRequest* stop)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    unread_.clear();
-    auto present = [&] {
-        const std::vector<HidDeviceInfo> found = link_.Controllers();
-        return std::any_of(found.begin(), found.end(), [&](const HidDeviceInfo& i) { return i.path == path; });
-    };
-    // The controller may have left before the monitor could say so.
-    if (!present()) {
-        return true;
-    }
-    while (AwaitEvents(monitor, deadline, stop)) {
-        const std::vector<HotplugEvent> events = monitor.ReadEvents();
-        for (auto it = events.begin(); it != events.end(); ++it) {
-            // Its sysfs entry may outlive the event by a moment; the event is what counts.
-            if (it->action == HotplugAction::Remove && it->devicePath == path) {
-                // What came after it in the same read (its return, when the system was slow to tell) is the
-                // next wait's.
-                unread_.assign(it + 1, events.end());
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-std::string ControllerSession::AwaitArrival(HotplugMonitor& monitor, std::chrono::milliseconds limit,
-                                            const StopRequest* stop)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::vector<HotplugEvent> events;
-    events.swap(unread_);
-    while (!events.empty() || AwaitEvents(monitor, deadline, stop)) {
-        if (events.empty()) {
-            events = monitor.ReadEvents();
-        }
-        for (const HotplugEvent& event : std::exchange(events, {})) {
-            if (event.action != HotplugAction::Add) {
-                continue;
-            }
-            // Other devices of the machine come and go too; only a controller counts.
-            for (const HidDeviceInfo& info : link_.Controllers()) {
-                if (info.path == event.devicePath) {
-                    return info.path;
-                }
-            }
-        }
-    }
-    return {};
 }
 
 bool ControllerSession::Pause(std::chrono::milliseconds time, const StopRequest* stop)

@@ -8,7 +8,6 @@
 #include "device/controller_hold.h"
 #include "device/device_link.h"
 #include "device/firmware_stream.h"
-#include "device/hotplug.h"
 #include "session/stop_request.h"
 #include "settings/setting_value.h"
 #include "settings/snapshot.h"
@@ -27,18 +26,30 @@ constexpr const char* kUnfinishedProgramming =
     "pull it out and plug it in again";
 }  // namespace controller
 
+// Where an install's stream reports.
+struct InstallReports {
+    // A failed chunk's system text: shown, and returns once dismissed. Called only within RunInstall.
+    FirmwareStream::ErrorHook onChunkError;
+    std::FILE* trace = nullptr;         // the stream's trace; none when null
+    FirmwareStream::ImageSource image;  // the carried image when empty
+};
+
 class ControllerSession {
 public:
     explicit ControllerSession(DeviceLink& link) : link_(link) {}
     ControllerSession(const ControllerSession&) = delete;
     ControllerSession& operator=(const ControllerSession&) = delete;
 
-    DeviceLink& Link() { return link_; }
     // The path of the controller open now, or empty.
     std::string DevicePath() const { return link_.DevicePath(); }
+    bool HasDevice() const { return link_.HasDevice(); }
     // How many controllers are attached, whether this user may open them or not; each counts once. The one
     // whose removal is being handled (`leaving`) no longer counts, even while the listing still shows it.
     std::size_t ControllersAttached(const std::string& leaving = {});
+    // Every controller attached, in the platform's order (each counts once).
+    std::vector<HidDeviceInfo> Controllers() { return link_.Controllers(); }
+    // After a search that found no controller: the path of one present that this user may not open, or empty.
+    std::string InaccessiblePath() const { return link_.InaccessiblePath(); }
     // The system's text for the last transfer that failed on the calling thread.
     static std::string LastError() { return DeviceLink::LastError(); }
 
@@ -71,15 +82,18 @@ public:
     // The install. From its confirmation on, the controller being programmed is owed a restore of its
     // defaults, which the next connection of that controller pays (RestoreOwedDefaults) whatever happens to
     // the install in between. `before` is what a read of it returned just before programming, if one did.
-    void BeginInstall(const SettingsSnapshot* before);
+    // The install's stream goes to the controller open now; `reports` says where it reports.
+    void BeginInstall(const SettingsSnapshot* before, InstallReports reports = {});
     bool UpdatePending() const { return updatePending_; }
     void SetUpdatePending(bool pending) { updatePending_ = pending; }
-    // The boot report, then the carried image through `stream`, on the calling thread (the window's worker
+    // The boot report, then the image of the install begun last, on the calling thread (the window's worker
     // or the command line). With `needBootReport`, a refused boot report ends the install before any chunk;
     // without, the first chunk meets whatever state the controller is in, as in the window.
     enum class Streamed { AllLines, Failed, BootRefused };
-    Streamed RunInstall(FirmwareStream& stream, const FirmwareStream::ProgressHook& progress,
-                        bool needBootReport = false);
+    Streamed RunInstall(const FirmwareStream::ProgressHook& progress, bool needBootReport = false);
+    // From any thread: no transfer of the install starts after this; the one in flight finishes.
+    void StopInstall();
+    bool InstallStopRequested() const;
     // Whether the controller open now, which a read just returned as `now`, is the one being programmed, as
     // far as can be seen (the controller has no serial number): it is plugged in where that one was, holds
     // the settings read before programming, and runs the carried firmware, or, unless every line was sent,
@@ -94,13 +108,6 @@ public:
     // nothing, and the restore stays owed.
     OwedRestore RestoreOwedDefaults(const SettingsSnapshot* now);
 
-    // Waiting for the controller where the caller blocks (the command line; the window follows the same
-    // events from its event loop). A stop request ends each wait at once.
-    // Whether the controller at `path` left within `limit`.
-    bool AwaitLeave(HotplugMonitor& monitor, const std::string& path, std::chrono::milliseconds limit,
-                    const StopRequest* stop = nullptr);
-    // The path of a controller that arrived within `limit`, or empty.
-    std::string AwaitArrival(HotplugMonitor& monitor, std::chrono::milliseconds limit, const StopRequest* stop = nullptr);
     // False when a stop came first.
     static bool Pause(std::chrono::milliseconds time, const StopRequest* stop);
 
@@ -116,5 +123,6 @@ private:
         std::optional<SettingsSnapshot> before;
     } programmed_;
     std::atomic<bool> allLinesSent_{false};  // set by the install's thread, read by the caller's
-    std::vector<HotplugEvent> unread_;        // read with the leave AwaitLeave waited for, after it
+    // The install begun last; replaced by the caller's thread only, while no install runs.
+    std::atomic<std::shared_ptr<FirmwareStream>> stream_;
 };

@@ -2,6 +2,8 @@
 // the outcome, the defaults restored on the controller's return, and closing the window mid-install.
 #include "tests/app/dialog_fixture.h"
 
+#include <gmock/gmock.h>
+
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
@@ -150,6 +152,23 @@ TEST_F(Install, ACompletedInstall)
     EXPECT_EQ(Edit(2000)->text(), "  Version 2.01.0");
     EXPECT_TRUE(Shown(2005));
     EXPECT_FALSE(Shown(1009));
+}
+
+TEST_F(Install, AControllerSwappedInDuringTheRestartIsShownButNotRestored)
+{
+    StartInstallable();
+    ClickInstall();
+    ASSERT_TRUE(WaitForOutcome());
+    ASSERT_TRUE(seen.empty());
+    MarkWire();
+    // The programmed controller, restarting, is taken away; another is plugged in.
+    controller.PlugNext(controller.FirstUnit().Path(), FirmwareVersion{1, 5, 2});
+    ASSERT_TRUE(WaitFor([&] { return dlg->ConnectionState() == dlg::kConnected && !seen.empty(); }));
+    EXPECT_EQ(RestoreCommands(), 0);
+    EXPECT_TRUE(dlg->UpdatePending()) << "still owed to the programmed controller";
+    EXPECT_THAT(seen[0], ::testing::HasSubstr("This controller is not the one whose firmware was just installed: it "
+                                              "is plugged in at another USB port"));
+    EXPECT_EQ(Edit(2000)->text(), "  Version 1.05.2");
 }
 
 TEST_F(Install, AnEditBeingLeftForTheButtonIsWrittenFirstAndNothingElseIsWrittenByTheLock)

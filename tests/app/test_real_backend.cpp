@@ -305,24 +305,6 @@ TEST_F(RealBackend, AControllerAnotherProgramChangesShowsOnceThatProgramIsDone)
     EXPECT_EQ(Edit(2000)->text(), "  Version 2.01.0");
 }
 
-TEST_F(RealBackend, AControllerSwappedInDuringTheRestartIsNotRestored)
-{
-    Start();
-    MarkWire();
-    QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
-    ASSERT_TRUE(seen.empty());
-    Bench("next 1.05.2");  // the programmed controller, restarting, is taken away; another is plugged in
-    ASSERT_TRUE(WaitFor([&] { return ConnectedView() && !seen.empty(); }));
-    Settle();
-    EXPECT_EQ(RestoreCommands(), 0);
-    EXPECT_TRUE(dlg->UpdatePending()) << "still owed to the programmed controller";
-    EXPECT_THAT(seen[0], ::testing::HasSubstr("This controller is not the one whose firmware was just installed: it "
-                                              "is plugged in at another USB port"));
-    EXPECT_EQ(Edit(2000)->text(), "  Version 1.05.2");
-}
-
-
 TEST_F(RealBackend, EveryTabKeyFromAnEditWritesItOnceBeforeTheNewTabIsRead)
 {
     Start();

@@ -263,25 +263,4 @@ $D show > now.out 2>&1
     EXPECT_THAT(Text("record.log"), HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, FAILED: the controller that came back"));
 }
 
-TEST_F(RealBackendOneAtATime, ProvisionRecordsTheProgrammedControllerAndLeavesTheSwappedOneAlone)
-{
-    std::ofstream(File("site.json")) << R"({"format": "doorphoneconfig-profile", "version": 1,
-        "settings": {"door.open-code": "42"}})";
-    const Result r = OnBench(R"(
-$D --wire-log provision.log provision site.json --flash --once --log record.log > provision.out 2> provision.err &
-p=$!
-waitfor provision.err "Programming complete" || exit 98
-echo "next 1.05.2" > "$EMULATE_CONTROLLER_CONTROL"
-wait $p; echo $? > provision.rc
-$D get door.open-code > code.out
-)");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Text("provision.rc"), "1\n");
-    EXPECT_THAT(Text("provision.out"), HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, FAILED"));
-    EXPECT_THAT(Text("record.log"), HasSubstr("is not the one programmed"));
-    EXPECT_EQ(Count("provision.log", kRestore), 0);
-    EXPECT_EQ(Count("provision.log", "SET 03 06 33 31"), 0) << "no profile written to the swapped-in controller";
-    EXPECT_THAT(Text("code.out"), Not(HasSubstr("42")));
-}
-
 }  // namespace

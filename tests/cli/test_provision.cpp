@@ -13,6 +13,7 @@
 #include "tests/test_system.h"
 #include "tests/text_lines.h"
 
+#include <atomic>
 #include <thread>
 
 using ::testing::ElementsAre;
@@ -116,6 +117,30 @@ TEST_F(Provision, AUnitsWireIsWhatFlashAndImportWouldSend)
     ASSERT_EQ(Run({"provision", Path("profile.json"), "--flash", "--once"}), 0) << err;
     EXPECT_EQ(Untagged(Wire()), imported);
     EXPECT_THAT(out, HasSubstr("firmware 2.01.0 -> 2.01.0, 3 settings written, OK"));
+}
+
+TEST_F(Provision, AControllerSwappedInDuringTheRestartIsLeftAloneAndTheProgrammedOneRecorded)
+{
+    sim::VirtualUnit programmed = controller.FirstUnit();
+    programmed.SetRebootTimes(std::chrono::milliseconds(20), std::chrono::hours(1));  // once gone, it stays away
+    std::atomic<bool> ran{false};
+    std::thread swap([&] {
+        while (!ran && (programmed.ProgrammingCount() == 0 || programmed.IsPlugged())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (!ran) {
+            controller.PlugNext(programmed.Path());
+        }
+    });
+    const int code = Run({"provision", Path("profile.json"), "--flash", "--once", "--log", Path("record.log")});
+    ran = true;
+    swap.join();
+    EXPECT_EQ(code, 1) << err;
+    EXPECT_THAT(out, HasSubstr("virtual:7410/0: firmware 1.05.2 -> 2.01.0, 0 settings written, FAILED: the controller "
+                               "that came back at virtual:7410/1 is not the one programmed"));
+    EXPECT_THAT(ReadText("record.log"), HasSubstr("is not the one programmed"));
+    EXPECT_EQ(Wire().find("SET 03 02 35 35"), std::string::npos) << "no restore";
+    EXPECT_NE(controller.Unit("virtual:7410/1").Text(Address("door.open-code")), "42") << "no profile either";
 }
 
 TEST_F(Provision, DeviceChoosesAmongSeveralAndChangingWithoutItIsRefused)
