@@ -92,9 +92,13 @@ bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throu
 
 void ControllerSession::BeginInstall(const SettingsSnapshot* before, InstallReports reports)
 {
-    stream_ = reports.image ? std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace,
-                                                               std::move(reports.image))
-                            : std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace);
+    auto stream = reports.image ? std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError),
+                                                                   reports.trace, std::move(reports.image))
+                                : std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace);
+    {
+        const std::lock_guard lock(streamMutex_);
+        stream_ = std::move(stream);
+    }
     updatePending_ = true;
     allLinesSent_ = false;
     programmed_.location = link_.DeviceLocation();
@@ -104,7 +108,7 @@ void ControllerSession::BeginInstall(const SettingsSnapshot* before, InstallRepo
 ControllerSession::Streamed ControllerSession::RunInstall(const FirmwareStream::ProgressHook& progress,
                                                           bool needBootReport)
 {
-    const std::shared_ptr<FirmwareStream> stream = stream_.load();
+    const std::shared_ptr<FirmwareStream> stream = Stream();
     if (!stream) {
         return Streamed::Failed;  // no install begun
     }
@@ -116,16 +120,22 @@ ControllerSession::Streamed ControllerSession::RunInstall(const FirmwareStream::
     return ok ? Streamed::AllLines : Streamed::Failed;
 }
 
+std::shared_ptr<FirmwareStream> ControllerSession::Stream() const
+{
+    const std::lock_guard lock(streamMutex_);
+    return stream_;
+}
+
 void ControllerSession::StopInstall()
 {
-    if (const std::shared_ptr<FirmwareStream> stream = stream_.load()) {
+    if (const std::shared_ptr<FirmwareStream> stream = Stream()) {
         stream->RequestStop();
     }
 }
 
 bool ControllerSession::InstallStopRequested() const
 {
-    const std::shared_ptr<FirmwareStream> stream = stream_.load();
+    const std::shared_ptr<FirmwareStream> stream = Stream();
     return stream && stream->StopRequested();
 }
 

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -123,6 +124,9 @@ private:
         std::optional<SettingsSnapshot> before;
     } programmed_;
     std::atomic<bool> allLinesSent_{false};  // set by the install's thread, read by the caller's
-    // The install begun last; replaced by the caller's thread only, while no install runs.
-    std::atomic<std::shared_ptr<FirmwareStream>> stream_;
+    // The install begun last; replaced by the caller's thread only, while no install runs. A mutex rather than
+    // std::atomic<std::shared_ptr>, whose wait in GCC 12's library can hang for good on Windows.
+    std::shared_ptr<FirmwareStream> Stream() const;
+    mutable std::mutex streamMutex_;
+    std::shared_ptr<FirmwareStream> stream_;
 };
