@@ -48,6 +48,19 @@ void VirtualController::Core::Notify(HotplugAction action)
 
 namespace {
 
+// A unit fails as a hidraw node does, and says so in the words Linux gives its errors on every system: the
+// C runtime on Windows has no text for some of them (ETIMEDOUT is "Unknown error" there).
+std::string KernelErrorText(int errnum)
+{
+    switch (errnum) {
+    case EIO: return "Input/output error";
+    case EPIPE: return "Broken pipe";
+    case ETIMEDOUT: return "Connection timed out";
+    case ENODEV: return "No such device";
+    default: return std::strerror(errnum);
+    }
+}
+
 // Units are numbered in the order they came to the bench; the first is at kDevicePath.
 std::string UnitPath(std::size_t index)
 {
@@ -87,7 +100,7 @@ private:
     int Finish(int result, std::string& error)
     {
         if (result < 0) {
-            error = std::strerror(lastErrno_);
+            error = KernelErrorText(lastErrno_);
         } else {
             lastErrno_ = 0;
         }
