@@ -157,13 +157,16 @@ bool CliRun::Connect()
 {
     if (session_->FindDevice(devicePath_)) {
         // A change holds the controller before the first transfer, so one refused sends nothing at all.
-        if (const std::string refusal = changeAs_.empty() ? std::string() : HoldRefusal(); !refusal.empty()) {
-            const bool held = refusal.rfind("is in use", 0) == 0;
-            Fail(kExitDevice, "the controller at " + link_->DevicePath() + " " + refusal + "; nothing was sent to it" +
+        const std::string refusal = changeAs_.empty() ? std::string() : HoldRefusal();
+        const bool held = refusal.rfind("is in use", 0) == 0;
+        // A controller that left between its listing and the hold (a restart, a pull-out) is simply not there.
+        const std::string found = link_->DevicePath();
+        if (!refusal.empty() && (held || session_->FindDevice(found))) {
+            Fail(kExitDevice, "the controller at " + found + " " + refusal + "; nothing was sent to it" +
                                   (held ? ". Try again once that program is done." : ""));
             return false;
         }
-        if (session_->ReadStatus()) {
+        if (refusal.empty() && session_->ReadStatus()) {
             return true;
         }
     }
