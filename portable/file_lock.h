@@ -29,6 +29,9 @@ public:
 private:
     using Native = portable::NativeFile;
     explicit FileLock(Native native) : native_(native) {}
+    // The system's two steps around the lock: false, with its reason, when the file cannot be opened.
+    static bool Open(const std::string& path, bool create, Native& file, std::string& error);
+    static void Close(Native file);
     Native native_;
 };
 

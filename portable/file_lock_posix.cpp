@@ -24,34 +24,20 @@ LockOutcome LockOpenFile(NativeFile file, bool wait, std::string& error)
     return LockOutcome::Taken;
 }
 
-std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool create, const std::function<void()>& waiting,
-                                         std::string& error)
+bool FileLock::Open(const std::string& path, bool create, Native& file, std::string& error)
 {
-    const int fd = create ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
-                          : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = std::string("cannot open: ") + std::strerror(errno);
-        return nullptr;
+    file = create ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                  : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0) {
+        error = std::strerror(errno);
+        return false;
     }
-    std::string reason;
-    LockOutcome outcome = LockOpenFile(fd, false, reason);
-    if (outcome == LockOutcome::HeldElsewhere) {
-        if (waiting) {
-            waiting();  // another process holds it: say so before waiting in silence
-        }
-        outcome = LockOpenFile(fd, true, reason);
-    }
-    if (outcome != LockOutcome::Taken) {
-        error = "cannot lock it: " + reason;
-        close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<FileLock>(new FileLock(fd));
+    return true;
 }
 
-FileLock::~FileLock()
+void FileLock::Close(Native file)
 {
-    close(native_);  // releases the lock
+    close(file);
 }
 
 }  // namespace portable

@@ -21,35 +21,21 @@ LockOutcome LockOpenFile(NativeFile file, bool wait, std::string& error)
     return LockOutcome::Failed;
 }
 
-std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool create, const std::function<void()>& waiting,
-                                         std::string& error)
+bool FileLock::Open(const std::string& path, bool create, Native& file, std::string& error)
 {
-    const HANDLE file = CreateFileW(WidePath(path).c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileW(WidePath(path).c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot open: " + SystemErrorText(GetLastError());
-        return nullptr;
+        error = SystemErrorText(GetLastError());
+        return false;
     }
-    std::string reason;
-    LockOutcome outcome = LockOpenFile(file, false, reason);
-    if (outcome == LockOutcome::HeldElsewhere) {
-        if (waiting) {
-            waiting();
-        }
-        outcome = LockOpenFile(file, true, reason);
-    }
-    if (outcome != LockOutcome::Taken) {
-        error = "cannot lock it: " + reason;
-        CloseHandle(file);
-        return nullptr;
-    }
-    return std::unique_ptr<FileLock>(new FileLock(file));
+    return true;
 }
 
-FileLock::~FileLock()
+void FileLock::Close(Native file)
 {
-    CloseHandle(native_);  // releases the lock
+    CloseHandle(file);
 }
 
 }  // namespace portable

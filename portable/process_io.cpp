@@ -2,7 +2,9 @@
 // _windows files.
 #include "portable/process_io.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 std::string LocalTimeStamp(std::time_t when)
 {
@@ -20,4 +22,21 @@ std::string LocalTimeStamp(std::time_t when)
     char offset[8];
     std::snprintf(offset, sizeof offset, "%c%02d%02d", minutes < 0 ? '-' : '+', magnitude / 60 % 100, magnitude % 60);
     return std::string(text) + offset;
+}
+
+bool WriteToDescriptor(int fd, const char* data, std::size_t size, std::string& error)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const long n = WriteOnce(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? std::strerror(errno) : "nothing could be written";
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }

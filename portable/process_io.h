@@ -38,6 +38,8 @@ void BreakDownTime(std::time_t when, std::tm& local, std::tm& utc);
 // Writes all of `size` bytes to the descriptor, going on after an interrupted call; false, with the system's
 // text, when it could not.
 bool WriteToDescriptor(int fd, const char* data, std::size_t size, std::string& error);
+// One write of up to `size` bytes, as the system's C runtime makes it: the bytes written, or -1 with errno.
+long WriteOnce(int fd, const char* data, std::size_t size);
 
 // Whether `fd` is a terminal the user types at and reads (a console on Windows, where the C runtime's isatty
 // also says yes for NUL).

@@ -33,21 +33,9 @@ void IgnoreBrokenPipe()
     sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-bool WriteToDescriptor(int fd, const char* data, std::size_t size, std::string& error)
+long WriteOnce(int fd, const char* data, std::size_t size)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = n < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return static_cast<long>(write(fd, data, size));
 }
 
 int TerminalWidth(int fd)

@@ -29,21 +29,11 @@ void OpenNullOnClosedStandardDescriptors()
 // A write to a closed pipe fails with an error on Windows already; there is no signal to ignore.
 void IgnoreBrokenPipe() {}
 
-bool WriteToDescriptor(int fd, const char* data, std::size_t size, std::string& error)
+long WriteOnce(int fd, const char* data, std::size_t size)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const int n = _write(fd, data + done, static_cast<unsigned>(size - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = n < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    // _write takes an unsigned count: a larger write goes in parts.
+    constexpr std::size_t kMost = 1u << 30;
+    return _write(fd, data, static_cast<unsigned>(size < kMost ? size : kMost));
 }
 
 int TerminalWidth(int fd)

@@ -1,4 +1,5 @@
 // The main dialog's controls, their places and flags, its keys and ways of closing, and the choice lists.
+#include "portable/system.h"
 #include "settings/catalogue.h"
 #include "tests/app/dialog_fixture.h"
 
@@ -215,6 +216,10 @@ TEST_F(Layout, MovingFromTab2ToTab5)
 
 TEST_F(Layout, EveryTabTitleIsWhole)
 {
+    if constexpr (portable::kWindows) {
+        GTEST_SKIP() << "Qt's offscreen platform on Windows lays text out in a fallback font far wider than a "
+                        "desktop's; the Linux build measures the layout";
+    }
     StartShown();
     QTabBar* bar = dlg->TabCtrl()->tabBar();
     EXPECT_FALSE(dlg->TabCtrl()->usesScrollButtons());
@@ -350,6 +355,10 @@ class LayoutUnderStyle : public Layout, public ::testing::WithParamInterface<con
 
 TEST_P(LayoutUnderStyle, WithALargeDesktopFontNothingIsCut)
 {
+    if constexpr (portable::kWindows) {
+        GTEST_SKIP() << "Qt's offscreen platform on Windows lays text out in a fallback font far wider than a "
+                        "desktop's; the Linux build measures the layout";
+    }
     if (!QStyleFactory::keys().contains(GetParam(), Qt::CaseInsensitive)) {
         GTEST_SKIP() << GetParam() << " is not installed";
     }
