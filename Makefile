@@ -1,5 +1,13 @@
-# Entry points: deps, build, test, sanitize, run, package, windows, windows-gui, windows-installer. See
-# README.md and docs/DEVELOPING.md.
+# Entry points (README.md and docs/DEVELOPING.md say more):
+#   run, test                the two a newcomer needs: the window on the virtual controller, and every suite
+#   deps, build, clean       Debian's packages; every program and suite; the build folders away
+#   sanitize, tsan, fuzz     the suites under ASan+UBSan and under TSan; libFuzzer on each target
+#   format-check, format, tidy   the tree's formatting checked or applied; clang-tidy's checks
+#   bench                    the benchmarks, which measure and print
+#   package, check-package   the Debian package; it installed, run and purged again
+#   windows, test-windows    the Windows programs cross-built with MinGW-w64, and their suites under Wine
+#   windows-gui, test-windows-gui   the window for Windows (a static Qt built once), and its tests under Wine
+#   windows-installer, check-windows-installer   the signed NSIS installer, and its silent round trip under Wine
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
@@ -14,7 +22,7 @@ JOBS         ?= $(shell nproc)
 CMAKE_TYPE   ?= RelWithDebInfo
 
 .PHONY: all deps build test sanitize tsan fuzz run bench package check-package windows test-windows windows-gui \
-  test-windows-gui windows-installer check-windows-installer clean
+  test-windows-gui windows-installer check-windows-installer format-check format tidy clean
 
 all: build
 
@@ -135,12 +143,14 @@ windows:
 
 # The Windows build's suites under Wine, and doorphonectl.exe on the emulated controller through Windows' own HID
 # calls, its wire log compared with the Linux build's byte for byte (which is why it builds Linux too); and
-# doorphonectl.exe built a second time from a fresh copy of the tree, which must give the same bytes.
+# doorphonectl.exe built a second time from a fresh copy of the tree, which must give the same bytes. Then the
+# window for Windows, as make test-windows-gui runs it.
 test-windows: build
 	@scripts/install-deps $(WINDOWS_DEPS) wine wine64
 	$(MAKE) windows
 	ctest --test-dir $(WINDOWS_DIR) --output-on-failure -j $(JOBS)
 	scripts/check-windows-reproducible $(WINDOWS_DIR) $(WINDOWS_DIR)/reproducible doorphonectl
+	$(MAKE) test-windows-gui
 
 # The window for Windows: its suites under Wine, and the program itself on an X server (Xvfb) driven with
 # xdotool on the emulated controller, its wire log compared with the Linux window's for the same steps.
@@ -149,5 +159,25 @@ test-windows-gui: build
 	$(MAKE) windows-gui
 	ctest --test-dir $(WINDOWS_GUI_DIR) --output-on-failure -L window
 
+# Formatting by the tree's .clang-format: format-check fails on any line that differs (CI runs it first), format
+# rewrites them. The sources are the tracked C and C++ files; the bundled corpus is data.
+FORMAT_SOURCES = $(shell git ls-files '*.c' '*.cpp' '*.h')
+format-check:
+	@scripts/install-deps clang-format
+	clang-format --dry-run --Werror $(FORMAT_SOURCES)
+
+format:
+	@scripts/install-deps clang-format
+	clang-format -i $(FORMAT_SOURCES)
+
+# clang-tidy with the checks in .clang-tidy (bugprone and performance, less those that only restate the style)
+# over every translation unit of the build; a finding fails it.
+TIDY_DIR ?= build-tidy
+tidy: deps
+	@scripts/install-deps clang-tidy
+	cmake -S . -B $(TIDY_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	cmake --build $(TIDY_DIR) -j $(JOBS) --target dpc_ui_autogen dpc_app_autogen
+	run-clang-tidy -quiet -p $(TIDY_DIR) -j $(JOBS) '^$(CURDIR)/(app|backend|cli|device|portable|session|settings|sim|testbed|ui)/'
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(PACKAGE_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(WINDOWS_DIR) $(WINDOWS_GUI_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(PACKAGE_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(WINDOWS_DIR) $(WINDOWS_GUI_DIR) $(TIDY_DIR)

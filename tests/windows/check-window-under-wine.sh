@@ -108,18 +108,22 @@ run_side() {
     until_ok 30 test -s "$dir/display" || fail "Xvfb did not start"
     DISPLAY=:$(cat "$dir/display")
     export DISPLAY
+    # Each side in a process group of its own (setsid), so that an early end takes the emulator, the window
+    # and Wine's processes with it.
     if [ "$side" = linux ]; then
-        (cd "$dir" && exec "$emulator" --control "$fifo" -- "$linux/doorphoneconfig" --wire-log wire.log) \
+        (cd "$dir" && exec setsid "$emulator" --control "$fifo" -- "$linux/doorphoneconfig" --wire-log wire.log) \
             >"$dir/window.log" 2>&1 &
     else
-        (cd "$dir" && DPC_WINE_DISPLAY=$DISPLAY exec "$source_dir/scripts/run-on-emulated-controller-under-wine" \
+        (cd "$dir" && DPC_WINE_DISPLAY=$DISPLAY exec setsid "$source_dir/scripts/run-on-emulated-controller-under-wine" \
             --build "$dir/wine" --emulator "$emulator" --waiter "$probe" --control "$fifo" \
             -- "$windows/doorphoneconfig.exe" --wire-log wire.log) >"$dir/window.log" 2>&1 &
     fi
     window=$!
-    trap 'kill $window $xvfb 2>/dev/null || true' EXIT
+    trap 'end_side' EXIT
 
-    end=$(( $(now) + 180 ))
+    # Wine's first start on a new prefix sets up its fonts for the X server, which takes minutes on a busy
+    # machine.
+    end=$(( $(now) + 420 ))
     until find_window 2>/dev/null; do
         kill -0 "$window" 2>/dev/null || { cat "$dir/window.log" >&2; fail "the window ended before it showed"; }
         [ "$(now)" -lt "$end" ] || { cat "$dir/window.log" >&2; fail "no window on the screen"; }
@@ -138,6 +142,10 @@ run_side() {
     wait_settled "$read_lines"
     grep -q '^SET' "$dir/wire.log" || fail "the edit wrote nothing"
     echo "$side: the click and keys wrote the password"
+    # The focus where the connected view puts it after a plug: on the tabs (a click on the tab shown, which
+    # reads nothing), so that the two views can be compared.
+    click 60 40
+    park_pointer
     shot connected
 
     printf 'unplug\n' >"$fifo"
@@ -172,11 +180,16 @@ run_side() {
     echo "$side: the install completed and the restore went out on the return"
 
     xdotool key alt+F4 || true
-    kill "$window" 2>/dev/null || true
+    end_side
+    trap - EXIT
+}
+
+end_side() {
+    kill -- "-$window" 2>/dev/null || kill "$window" 2>/dev/null || true
     wait "$window" 2>/dev/null || true
+    [ "$side" = linux ] || WINEPREFIX=$dir/wine/wine-prefix wineserver -k 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true
-    trap - EXIT
 }
 
 run_side linux
