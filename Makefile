@@ -66,10 +66,10 @@ fuzz:
 	done
 
 bench: build
-	$(BUILD_DIR)/bench/stream_bench
-	$(BUILD_DIR)/bench/dialog_bench
-	bench/cli_start.sh $(BUILD_DIR)/doorphonectl
-	bench/parallel_provision.sh $(BUILD_DIR)/emulate-controller $(BUILD_DIR)/doorphonectl
+	$(BUILD_DIR)/benchmarks/stream_bench
+	$(BUILD_DIR)/benchmarks/dialog_bench
+	benchmarks/cli_start.sh $(BUILD_DIR)/doorphonectl
+	benchmarks/parallel_provision.sh $(BUILD_DIR)/emulate-controller $(BUILD_DIR)/doorphonectl
 
 # A Debian package of a release build for /usr, without the tests: $(PACKAGE_DIR)/package/*.deb
 # Built with Debian's own flags and every hardening feature (stack protector, fortified functions, PIE,

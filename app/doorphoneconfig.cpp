@@ -7,7 +7,7 @@
 #include "portable/system.h"
 #include "device/wire_log.h"
 #include "resources/strings.h"
-#include "backend/backend.h"
+#include "backend/platform_choice.h"
 
 #include <QApplication>
 #include <QCommandLineOption>

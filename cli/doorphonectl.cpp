@@ -2,7 +2,7 @@
 #include "cli/doorphonectl.h"
 
 #include "cli/checked_output.h"
-#include "cli/run.h"
+#include "cli/commands.h"
 #include "cli/terminal_text.h"
 #include "device/device_path.h"
 #include "portable/file_io.h"

@@ -1,6 +1,6 @@
 // flash: installs the carried firmware as the window does, then waits for the controller's restart and
 // restores its defaults.
-#include "cli/run.h"
+#include "cli/commands.h"
 #include "session/connection_policy.h"
 #include "session/stop_request.h"
 #include "cli/terminal_text.h"

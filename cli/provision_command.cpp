@@ -4,7 +4,7 @@
 // thread lists the controllers, reads the one hot-plug monitor and hands each worker the events that concern its
 // controller, and says every result, so that lines and record entries are written whole and one at a time.
 #include "cli/profile.h"
-#include "cli/run.h"
+#include "cli/commands.h"
 #include "cli/unit_record.h"
 #include "device/carried_firmware.h"
 #include "portable/file_io.h"

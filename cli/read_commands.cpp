@@ -1,6 +1,6 @@
 // The commands that only read: list, show, get, keys and export.
 #include "cli/profile.h"
-#include "cli/run.h"
+#include "cli/commands.h"
 #include "cli/terminal_text.h"
 #include "portable/file_io.h"
 #include "portable/process_io.h"

@@ -1,6 +1,6 @@
 // The commands that change the controller's settings: set, restore-defaults and import.
 #include "cli/profile.h"
-#include "cli/run.h"
+#include "cli/commands.h"
 #include "session/stop_request.h"
 #include "portable/file_io.h"
 #include "settings/entry_rules.h"

@@ -2,7 +2,7 @@
 // after "doorphonectl:", help and keys that fit the terminal's width, a line that confirms a change, a
 // plain number that is a list's text, and the system's own words for a failed transfer.
 #include "tests/cli/cli_fixture.h"
-#include "cli/run.h"
+#include "cli/commands.h"
 #include "cli/terminal_text.h"
 #include "tests/scoped_env.h"
 #include "tests/std_regex.h"

@@ -1,5 +1,6 @@
-// One run of doorphonectl: the backend the options chose, the device link over it, where to speak, and
-// the steps every command shares (finding the controller, reading it, waiting for it to come and go).
+// doorphonectl's commands, one function each, and what they share: the run (CliRun: the backend the options
+// chose, the session over it, where to speak, finding and reading the controller) and the steps several
+// commands take (the install with its restart, a profile applied, the texts of a failure).
 #pragma once
 
 #include "cli/doorphonectl.h"
@@ -7,7 +8,7 @@
 #include "device/hotplug.h"
 #include "session/controller_session.h"
 #include "settings/snapshot.h"
-#include "backend/backend.h"
+#include "backend/platform_choice.h"
 
 #include <chrono>
 #include <functional>

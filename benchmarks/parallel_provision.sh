@@ -2,7 +2,7 @@
 # provision --flash on eight controllers at once against one alone, on the real hidapi/udev backend under the
 # emulated kernel device, each unit taking 1 ms per transfer as the controller does. Prints both times and their
 # ratio; the aim is at most 1.25 (one after another it would be about 8).
-# Usage: bench/parallel_provision.sh EMULATE-CONTROLLER DOORPHONECTL
+# Usage: benchmarks/parallel_provision.sh EMULATE-CONTROLLER DOORPHONECTL
 set -eu
 emulator=$1
 doorphonectl=$2

@@ -1,4 +1,5 @@
-#include "cli/run.h"
+// One run of doorphonectl: its backend, session and wire log, its way of failing, and connecting.
+#include "cli/commands.h"
 
 #include "cli/stop_on_signals.h"
 #include "session/stop_request.h"

@@ -1,4 +1,4 @@
-#include "backend/backend.h"
+#include "backend/platform_choice.h"
 
 #include "device/system_platform.h"
 #include "sim/state_file.h"
