@@ -28,11 +28,6 @@
 #include <string>
 #include <system_error>
 #include <vector>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "tests/scratch_dir.h"
 
 class DialogFixtureBase : public ::testing::Test {
@@ -247,17 +242,17 @@ protected:
     }
 };
 
-#ifndef _WIN32
-// One command to the bench of the emulate-controller this test runs in, e.g. "unplug", through its FIFO.
+// One command to the bench of the emulate-controller this test runs in, e.g. "unplug", through its FIFO: one
+// line, written whole.
 inline void CommandToEmulatedBench(const std::string& command)
 {
-    const int fd = open(std::getenv("EMULATE_CONTROLLER_CONTROL"), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    const std::string line = command + "\n";
-    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    close(fd);
+    const char* control = std::getenv("EMULATE_CONTROLLER_CONTROL");
+    ASSERT_NE(control, nullptr);
+    std::ofstream fifo(control, std::ios::binary);
+    ASSERT_TRUE(fifo.is_open());
+    fifo << command + "\n" << std::flush;
+    ASSERT_TRUE(fifo.good());
 }
-#endif
 
 // Whether `line` starts with `prefix`.
 inline bool StartsWith(const std::string& line, const std::string& prefix)

@@ -1,5 +1,6 @@
 // "Install FW" as the user meets it, over the virtual controller: confirmation, the locked window, progress,
 // the outcome, the defaults restored on the controller's return, and closing the window mid-install.
+#include "portable/system.h"
 #include "tests/app/dialog_fixture.h"
 
 #include <gmock/gmock.h>
@@ -13,11 +14,7 @@
 namespace {
 
 struct Install : DialogFixture {
-#ifdef _WIN32
-    std::FILE* devnull = std::fopen("NUL", "w");
-#else
-    std::FILE* devnull = std::fopen("/dev/null", "w");
-#endif
+    std::FILE* devnull = std::fopen(portable::kWindows ? "NUL" : "/dev/null", "w");
     bool answer = true;
     std::vector<std::string> seen;  // the boxes, in the order the user saw them
     std::vector<std::string> seenDetails;  // the line below each application message

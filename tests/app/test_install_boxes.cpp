@@ -1,6 +1,7 @@
 // A failed install as the technician meets it, with the real message boxes answered by real clicks and
 // keys, on the window run exactly as the tool runs it (DoModal). Built twice: over the virtual controller,
 // and over the real hidapi/udev backend inside the kernel-level emulation of the controller.
+#include "portable/system.h"
 #include "tests/app/box_answerer.h"
 #include "tests/app/dialog_fixture.h"
 
@@ -43,11 +44,7 @@ struct BackendHolder {
 
 class INSTALL_BOXES : protected BackendHolder, public DialogFixtureBase {
 protected:
-#ifdef _WIN32
-    std::FILE* devnull = std::fopen("NUL", "w");
-#else
-    std::FILE* devnull = std::fopen("/dev/null", "w");
-#endif
+    std::FILE* devnull = std::fopen(portable::kWindows ? "NUL" : "/dev/null", "w");
 
     INSTALL_BOXES() : DialogFixtureBase(platform) {}
     ~INSTALL_BOXES() override
