@@ -39,6 +39,8 @@ std::vector<std::string> ChoiceList::Entries() const
 
 namespace {
 
+// A table laid out by hand.
+// clang-format off
 constexpr const char* kL1[] = {"No Outgoing Calls", "Hotline Dial", "Dial Number after dialtone",
                                "Dial Number after delay", "Enter Number from Keypad (7407 only)"};
 constexpr const char* kL2[] = {"Answer Incoming Calls", "Ignore Incoming Calls", "Answer Incoming Calls & Play Tone"};
@@ -87,10 +89,13 @@ const ChoiceList kLists[] = {
 };
 
 const ChoiceList* L(int n) { return &kLists[n - 1]; }
+// clang-format on
 
 using K = EntryKind;
 using R = TextRule;
 
+// The fields in the order CatalogueEntry declares them, laid out by hand.
+// clang-format off
 CatalogueEntry Status(int row, const char* label, int id, int byte, const char* key, StatusField field)
 {
     return {0, row, label, id, K::Status, {0, row}, byte, nullptr, R::None, 0, nullptr, false, key, field};
@@ -106,6 +111,7 @@ CatalogueEntry Text(int tab, int row, const char* label, int id, R rule, int max
     return {tab, row, label, id, K::Text, {tab, row}, report::SettingsPosition(tab, row), nullptr, rule, max, tooLong,
             station, key};
 }
+// clang-format on
 
 const std::vector<CatalogueEntry>& Table()
 {

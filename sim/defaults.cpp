@@ -4,6 +4,8 @@ namespace sim {
 
 namespace {
 // key                                   value  text
+// A table laid out by hand.
+// clang-format off
 constexpr DefaultSetting kDefaults[] = {
     {"maintenance.dtmf-password",            0, "1234"},
     {"dial.outgoing-call-mode",              1, nullptr},  // Hotline Dial
@@ -41,6 +43,7 @@ constexpr DefaultSetting kDefaults[] = {
     {"disconnect.call-limit",                6, nullptr},  // 10 Minutes
     {"disconnect.call-button-ends-call",     0, nullptr},  // No
 };
+// clang-format on
 }  // namespace
 
 std::span<const DefaultSetting> DefaultSettings()

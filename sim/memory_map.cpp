@@ -11,6 +11,8 @@ constexpr SlotKind T = SlotKind::Text;
 
 // Bytes 1 to 4 of the settings report are the status header, so group 0 starts at index 5.
 // name                                 group,index  byte  kind  values or most characters
+// A table laid out by hand.
+// clang-format off
 constexpr SettingSlot kMap[] = {
     {"maintenance.dtmf-password",          {0, 5},   5,   T,   4},
     {"dial.outgoing-call-mode",            {1, 1},  10,   C,   5},
@@ -48,6 +50,7 @@ constexpr SettingSlot kMap[] = {
     {"disconnect.call-limit",              {6, 4},  58,   C,   9},
     {"disconnect.call-button-ends-call",   {6, 5},  59,   C,   3},
 };
+// clang-format on
 
 }  // namespace
 

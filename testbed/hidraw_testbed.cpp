@@ -33,12 +33,15 @@ std::string Hex4(uint16_t value, bool upper)
 // A vendor-page application collection that declares one feature report per entry (ID, data bytes).
 void AppendCollection(std::vector<uint8_t>& d, uint8_t usage, const std::vector<std::pair<uint8_t, uint8_t>>& reports)
 {
+    // A report descriptor laid out one item a line.
+    // clang-format off
     const uint8_t head[] = {0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
                             0x09, usage,       // Usage
                             0xA1, 0x01,        // Collection (Application)
                             0x15, 0x00,        //   Logical Minimum 0
                             0x26, 0xFF, 0x00,  //   Logical Maximum 255
                             0x75, 0x08};       //   Report Size 8
+    // clang-format on
     d.insert(d.end(), std::begin(head), std::end(head));
     for (auto [id, count] : reports) {
         const uint8_t item[] = {0x85, id,     // Report ID
