@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QProgressBar>
 
-
 void CDoorphoneConfigDlg::ShowConnectedView()
 {
     ShowConnectionLine();
@@ -31,7 +30,8 @@ void CDoorphoneConfigDlg::ShowConnectedView()
             ". Its settings are left as they are. Plug in the controller that was programmed to have its defaults "
             "restored.");
         // After this handler, so the box's own event loop never runs inside the change of view.
-        QMetaObject::invokeMethod(this, [this, text] { m_hooks.applicationMessage(this, text, {}); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, text] { m_hooks.applicationMessage(this, text, {}); }, Qt::QueuedConnection);
     }
 }
 
@@ -111,7 +111,8 @@ void CDoorphoneConfigDlg::ShowDisconnectedView()
         label->hide();
     }
     if (wasHidden) {
-        AnnounceLine(dlg::kStatusLineId);  // an outcome written while the line was hidden ("Programming Complete...") is heard now
+        AnnounceLine(dlg::kStatusLineId);  // an outcome written while the line was hidden ("Programming Complete...")
+                                           // is heard now
     }
     ShowConnectionLine();
     KeepFocusOnScreen();
@@ -148,8 +149,8 @@ void CDoorphoneConfigDlg::ShowConnectionLine(const std::string& leaving)
         // The disconnected view's own line, unless a controller is there that the window may not show.
         const bool noAccess = !m_accessAdvice.isEmpty() && Item<QLabel>(dlg::kStatusLineId)->text() == m_accessAdvice;
         SetLineText(dlg::kConnectionLineId, m_policy.HeldElsewhere() ? dlg::kDeviceInUse
-                                            : noAccess      ? dlg::kDeviceNotAccessible
-                                                            : dlg::kDeviceDisconnected);
+                                            : noAccess               ? dlg::kDeviceNotAccessible
+                                                                     : dlg::kDeviceDisconnected);
         return;
     }
     const std::size_t attached = m_session.ControllersAttached(leaving);
@@ -248,10 +249,18 @@ int CDoorphoneConfigDlg::OnDeviceChange(unsigned event, const char* devicePath)
     }
     DeviceChange change;
     switch (event) {
-    case DBT_DEVNODES_CHANGED: change = DeviceChange::NodesChanged; break;
-    case DBT_DEVICEARRIVAL: change = DeviceChange::Arrival; break;
-    case DBT_DEVICEREMOVECOMPLETE: change = DeviceChange::Removal; break;
-    default: change = DeviceChange::Other; break;
+    case DBT_DEVNODES_CHANGED:
+        change = DeviceChange::NodesChanged;
+        break;
+    case DBT_DEVICEARRIVAL:
+        change = DeviceChange::Arrival;
+        break;
+    case DBT_DEVICEREMOVECOMPLETE:
+        change = DeviceChange::Removal;
+        break;
+    default:
+        change = DeviceChange::Other;
+        break;
     }
     const ConnectionDecision decision = m_policy.OnChange(change, devicePath);
     if (decision.kind == ConnectionDecision::Kind::Ignore) {

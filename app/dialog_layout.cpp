@@ -9,10 +9,10 @@
 
 #include <QFontMetrics>
 #include <QLabel>
-#include <QTabBar>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 
 namespace {
 
@@ -79,10 +79,14 @@ struct LabelLayout {
     std::initializer_list<int> tabs;
 };
 const LabelLayout kLabels[] = {
-    {1001, "init 1", {0, 1, 2, 3, 4, 5, 6}}, {1002, "init 2", {0, 1, 2, 3, 4, 5, 6}},
-    {1003, "init 3", {0, 1, 2, 3, 4, 5, 6}}, {1004, "init 4", {0, 1, 2, 3, 4, 6}},
-    {1005, "init 5", {0, 1, 2, 3, 4, 6}},    {1006, "init 6", {1, 3, 4}},
-    {1010, "init 7", {3, 4}},                {1011, "init 8", {4}},
+    {1001, "init 1", {0, 1, 2, 3, 4, 5, 6}},
+    {1002, "init 2", {0, 1, 2, 3, 4, 5, 6}},
+    {1003, "init 3", {0, 1, 2, 3, 4, 5, 6}},
+    {1004, "init 4", {0, 1, 2, 3, 4, 6}},
+    {1005, "init 5", {0, 1, 2, 3, 4, 6}},
+    {1006, "init 6", {1, 3, 4}},
+    {1010, "init 7", {3, 4}},
+    {1011, "init 8", {4}},
 };
 
 QRect Rect(int left, int top, int right, int bottom)
@@ -291,8 +295,8 @@ void CDoorphoneConfigDlg::FitValueFont()
     // The value controls keep the platform's control font, made smaller only as far as the fixed rectangles
     // need to hold every value whole (a large desktop font would otherwise cut them).
     constexpr int kEditHeight = 24;
-    constexpr int kEditChrome = 6;    // frame and margins around an edit's line
-    constexpr int kChoiceChrome = 40; // frame, margins and the arrow of a closed choice list
+    constexpr int kEditChrome = 6;     // frame and margins around an edit's line
+    constexpr int kChoiceChrome = 40;  // frame, margins and the arrow of a closed choice list
     QFont font = GetDlgItem(dlg::kRestoreDefaultsId)->font();
     auto fits = [this](const QFont& candidate) {
         const QFontMetrics metrics(candidate);

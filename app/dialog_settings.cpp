@@ -11,9 +11,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
-#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QTabBar>
 
@@ -55,7 +55,8 @@ bool CDoorphoneConfigDlg::eventFilter(QObject* watched, QEvent* event)
         if (edit && left && stillThere && !m_ignoreFocusLoss && !m_inEditKillFocus) {
             // Run after the focus change has finished, so a message box never opens inside it.
             m_pendingEdits.push_back(edit->property("controlId").toInt());
-            QMetaObject::invokeMethod(this, [this] { WritePendingEdits(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { WritePendingEdits(); }, Qt::QueuedConnection);
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -2,12 +2,12 @@
 
 #include "app/doorphoneconfigdlg.h"
 #include "app/virtual_controller_panel.h"
+#include "backend/platform_choice.h"
 #include "device/device_link.h"
+#include "device/wire_log.h"
 #include "portable/process_io.h"
 #include "portable/system.h"
-#include "device/wire_log.h"
 #include "resources/strings.h"
-#include "backend/platform_choice.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -60,11 +60,23 @@ struct OptionSet {
 // The options QGuiApplication and QApplication take for themselves (see QGuiApplication and QApplication).
 bool IsQtOption(const QString& name)
 {
-    static const QStringList kQtOptions = {
-        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
-        "qwindowicon", "qwindowtitle", "reverse", "session", "style", "stylesheet", "widgetcount", "display",
-        "geometry", "title", "name", "visual", "ncols", "cmap", "nograb", "dograb", "sync", "fn", "font", "bg",
-        "background", "fg", "foreground", "btn", "button", "im", "inputstyle", "testability"};
+    static const QStringList kQtOptions = {"platform",      "platformpluginpath",
+                                           "platformtheme", "plugin",
+                                           "qmljsdebugger", "qwindowgeometry",
+                                           "qwindowicon",   "qwindowtitle",
+                                           "reverse",       "session",
+                                           "style",         "stylesheet",
+                                           "widgetcount",   "display",
+                                           "geometry",      "title",
+                                           "name",          "visual",
+                                           "ncols",         "cmap",
+                                           "nograb",        "dograb",
+                                           "sync",          "fn",
+                                           "font",          "bg",
+                                           "background",    "fg",
+                                           "foreground",    "btn",
+                                           "button",        "im",
+                                           "inputstyle",    "testability"};
     return kQtOptions.contains(name);
 }
 

@@ -7,13 +7,13 @@
 #include "resources/strings.h"
 
 #include <QCoreApplication>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QEventLoop>
 #include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QTabBar>
-#include <QMessageBox>
 
 #include <thread>
 
@@ -53,7 +53,10 @@ void DefaultApplicationMessage(QWidget* owner, const QString& text, const QStrin
 
 CDoorphoneConfigDlg::CDoorphoneConfigDlg(ControllerSession& session, MonitorFactory monitorFactory, DialogHooks hooks,
                                          QWidget* parent)
-    : QDialog(parent), m_session(session), m_monitorFactory(std::move(monitorFactory)), m_hooks(std::move(hooks)),
+    : QDialog(parent),
+      m_session(session),
+      m_monitorFactory(std::move(monitorFactory)),
+      m_hooks(std::move(hooks)),
       m_policy(session, [this](std::chrono::milliseconds wait) { m_hooks.settleWait(wait); })
 {
     m_policy.SetEventSource([this] { return m_hDevNotify ? m_hDevNotify->ReadEvents() : std::vector<HotplugEvent>(); });
@@ -90,8 +93,10 @@ void CDoorphoneConfigDlg::OnInitDialog()
     // The tabs from anywhere in the window, as a click on the next or the previous one: the value controls
     // are not children of the tab control, which would otherwise take these keys only inside itself.
     const std::pair<QKeySequence, int> tabKeys[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1}, {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1}, {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
         // Shift+Tab arrives as Backtab, with or without the Shift it took, depending on the keyboard map.
         {QKeySequence(Qt::CTRL | Qt::Key_Backtab), -1}};
     for (const auto& [keys, step] : tabKeys) {

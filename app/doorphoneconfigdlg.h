@@ -58,7 +58,6 @@ constexpr int kClientHeight = 501;
 constexpr int kConnected = 1;
 constexpr int kDisconnected = 2;
 
-
 constexpr const char* kTitle = "Tavrel 7410 Doorphone Configuration Tool";
 constexpr const char* kDeviceConnected = "Device Connected";
 constexpr const char* kDeviceDisconnected = "Device Disconnected";
@@ -261,6 +260,6 @@ private:
     bool m_inEditKillFocus = false;
     std::vector<int> m_pendingEdits;  // edits left by the user whose write has not run yet
     bool m_lastEditRejected = false;  // the last edit written broke its entry rule
-    bool m_ignoreFocusLoss = false;  // focus moved by the dialog itself, not by the user leaving an edit
+    bool m_ignoreFocusLoss = false;   // focus moved by the dialog itself, not by the user leaving an edit
     std::unique_ptr<ReadOnlyTabStops> m_readOnlyTabStops;  // the status fields' Tab stops under a screen reader
 };

@@ -137,13 +137,14 @@ void CVirtualControllerPanel::Refresh()
         m_level->setValue(memory.level);
     }
     if (!m_latency->hasFocus()) {
-        m_latency->setValue(static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(unit.Latency()).count()));
+        m_latency->setValue(
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(unit.Latency()).count()));
     }
     const std::vector<std::string> refusals = unit.Refusals();
     QString state = QString::fromStdString(unit.Path()) + (plugged ? ": plugged in" : ": pulled out");
     state += QString(", firmware %1, %2 transfers")
-                 .arg(QString::fromStdString(FormatFirmwareVersion(DecodeFirmwareVersion(memory.firmware1, memory.firmware2))))
+                 .arg(QString::fromStdString(
+                     FormatFirmwareVersion(DecodeFirmwareVersion(memory.firmware1, memory.firmware2))))
                  .arg(unit.TransferCount());
     if (!refusals.empty()) {
         state += "\nLast refused: " + QString::fromStdString(refusals.back());
@@ -212,7 +213,8 @@ WindowPlaces PlaceBesideDialog(const QRect& dialog, const std::vector<QRect>& ke
     const int heightRoom = screen.height() - dialog.height() - panel.height();
     if (heightRoom >= 0) {
         const int gap = std::min(kGap, heightRoom);
-        const QRect moved = onScreen(QRect(QPoint(dialog.left(), screen.top() + (heightRoom - gap) / 2), dialog.size()));
+        const QRect moved =
+            onScreen(QRect(QPoint(dialog.left(), screen.top() + (heightRoom - gap) / 2), dialog.size()));
         return {moved, onScreen(QRect(QPoint(moved.left(), moved.bottom() + 1 + gap), panel))};
     }
     // They cannot stand apart: the panel covers the dialog's right margin, not what the user works with.

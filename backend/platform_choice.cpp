@@ -40,4 +40,3 @@ bool Backend::SaveState(std::string& error) const
 {
     return !state_ || controller_ == nullptr || state_->Save(controller_->Unit(stateUnit_).SettledMemory(), error);
 }
-

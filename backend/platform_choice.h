@@ -14,9 +14,9 @@
 
 struct BackendOptions {
     bool simulate = false;
-    std::string statePath;                  // with simulate: the memory between runs
+    std::string statePath;                         // with simulate: the memory between runs
     sim::VirtualController* controller = nullptr;  // with simulate: this one instead of a new one (tests)
-    std::function<void()> waitingForState;  // called once when another run holds the state file's lock
+    std::function<void()> waitingForState;         // called once when another run holds the state file's lock
 };
 
 class Backend {
@@ -40,6 +40,5 @@ private:
     std::shared_ptr<HidPlatform> system_;
     HidPlatform* platform_ = nullptr;
     std::shared_ptr<sim::StateFile> state_;  // held, with its lock, for the whole run
-    std::string stateUnit_;                   // the unit whose memory the state file holds
+    std::string stateUnit_;                  // the unit whose memory the state file holds
 };
-

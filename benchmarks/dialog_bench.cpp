@@ -35,7 +35,8 @@ Result Install(std::chrono::microseconds latency)
     hooks.applicationMessage = [](QWidget*, const QString&, const QString&) {};
     hooks.firmwareError = [](const QString&) {};
     hooks.firmwareTrace = devnull;
-    CDoorphoneConfigDlg dialog(session, [&] { return controller.CreateMonitor(); }, hooks);
+    CDoorphoneConfigDlg dialog(
+        session, [&] { return controller.CreateMonitor(); }, hooks);
     dialog.show();
 
     QElapsedTimer clock;
@@ -119,7 +120,8 @@ void Storm(int cycles)
     ControllerSession session(link);
     DialogHooks hooks;
     hooks.settleWait = [](std::chrono::milliseconds) {};
-    CDoorphoneConfigDlg dialog(session, [&] { return controller.CreateMonitor(); }, hooks);
+    CDoorphoneConfigDlg dialog(
+        session, [&] { return controller.CreateMonitor(); }, hooks);
     dialog.show();
     auto settle = [] {
         for (int i = 0; i < 3; ++i) {

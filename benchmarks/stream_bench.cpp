@@ -57,7 +57,8 @@ int main()
     std::printf("%-44s %14ld\n", "progress steps", last.progressCalls);
     std::printf("%-44s %11.3f ms\n", "whole stream, no latency (best of 5)", best * 1e3);
     std::printf("%-44s %11.3f us\n", "per chunk report, no latency", best * 1e6 / chunkReports);
-    std::printf("%-44s %11.3f ns\n", "per progress step, no latency", best * 1e9 / static_cast<double>(last.progressCalls));
+    std::printf("%-44s %11.3f ns\n", "per progress step, no latency",
+                best * 1e9 / static_cast<double>(last.progressCalls));
 
     const Run paced = StreamOnce(std::chrono::milliseconds(1));
     const double floor = last.transfers * 1e-3;

@@ -2,11 +2,11 @@
 #include "cli/commands.h"
 
 #include "cli/stop_on_signals.h"
-#include "session/stop_request.h"
-#include "device/wire_log.h"
-#include "settings/text_encoding.h"
-#include "settings/catalogue.h"
 #include "cli/terminal_text.h"
+#include "device/wire_log.h"
+#include "session/stop_request.h"
+#include "settings/catalogue.h"
+#include "settings/text_encoding.h"
 
 #include <algorithm>
 

@@ -3,12 +3,12 @@
 // commands take (the install with its restart, a profile applied, the texts of a failure).
 #pragma once
 
+#include "backend/platform_choice.h"
 #include "cli/doorphonectl.h"
 #include "device/device_link.h"
 #include "device/hotplug.h"
 #include "session/controller_session.h"
 #include "settings/snapshot.h"
-#include "backend/platform_choice.h"
 
 #include <chrono>
 #include <functional>
@@ -135,7 +135,7 @@ struct FirmwareInstall {
     int code = kExitDone;  // or kExitDevice, with `failure`
     std::string failure;   // what happened and what state the controller is in
     bool interrupted = false;
-    bool programmed = false;  // every line was sent: the controller restarts on the carried firmware
+    bool programmed = false;      // every line was sent: the controller restarts on the carried firmware
     std::string otherController;  // the path of another controller that came back in its place, if one did
     FirmwareVersion now{};
 };

@@ -36,33 +36,34 @@ const Command kCommands[] = {
      "\n  doorphonectl list\n  doorphonectl list --json"},
     {"show", "firmware detected and available, station, line level, every setting", Reach::Reads, ShowCommand,
      "\n  doorphonectl show\n  doorphonectl --device /dev/hidraw1 show --json"},
-    {"get", "one setting: its value text, and for a choice a tab character and its list position", Reach::Reads, GetCommand,
-     "\n  doorphonectl get door.relay-time\n  doorphonectl get \"DTMF Password\" --json"},
-    {"set", "change one setting; checked by the window's entry rules and messages, then read back", Reach::Changes, SetCommand,
+    {"get", "one setting: its value text, and for a choice a tab character and its list position", Reach::Reads,
+     GetCommand, "\n  doorphonectl get door.relay-time\n  doorphonectl get \"DTMF Password\" --json"},
+    {"set", "change one setting; checked by the window's entry rules and messages, then read back", Reach::Changes,
+     SetCommand,
      "\n  doorphonectl set dial.outgoing-call-mode \"Hotline Dial\"\n  doorphonectl set door.open-code 1234"},
-    {"restore-defaults", "return every setting of the controller to its default", Reach::Changes, RestoreDefaultsCommand,
+    {"restore-defaults", "return every setting of the controller to its default", Reach::Changes,
+     RestoreDefaultsCommand,
      "\n  doorphonectl restore-defaults\n  doorphonectl --device /dev/hidraw1 restore-defaults"},
     {"flash",
      "install the carried firmware, wait for the controller's restart, restore its defaults as the window does, and "
      "check the version it now runs",
-     Reach::Changes, FlashCommand,
-     "\n  doorphonectl flash\n  doorphonectl flash --yes --log units.log"},
+     Reach::Changes, FlashCommand, "\n  doorphonectl flash\n  doorphonectl flash --yes --log units.log"},
     {"export", "write every setting, station-only ones included, as a JSON profile", Reach::Reads, ExportCommand,
      "\n  doorphonectl export site.json\n  doorphonectl export - > site.json"},
     {"import",
      "check a whole profile first (nothing is sent when any of it is wrong), write only the settings that differ, "
      "then read back and report any that did not take",
-     Reach::Changes, ImportCommand,
-     "\n  doorphonectl import site.json --dry-run\n  doorphonectl import site.json"},
+     Reach::Changes, ImportCommand, "\n  doorphonectl import site.json --dry-run\n  doorphonectl import site.json"},
     {"provision",
      "every controller plugged in, all at once and each new one as it arrives: read it, install the carried firmware "
      "when --flash is given and it runs an older one, import the profile, and print one result line each; Ctrl+C "
      "ends with a summary",
      Reach::Bench, ProvisionCommand,
-     "\n  doorphonectl provision site.json --flash --log units.log\n  doorphonectl provision site.json --jobs 4 --count 30"},
-    {"keys", "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
-     Reach::None, KeysCommand,
-     "\n  doorphonectl keys\n  doorphonectl keys --json"},
+     "\n  doorphonectl provision site.json --flash --log units.log\n  doorphonectl provision site.json --jobs 4 "
+     "--count 30"},
+    {"keys",
+     "every KEY with its tab, kind and allowed values, in columns that fit the terminal (--json: its label too)",
+     Reach::None, KeysCommand, "\n  doorphonectl keys\n  doorphonectl keys --json"},
 };
 
 // A file that must be there to be read. Not CLI11's ExistingFile: it asks std::filesystem, which on Windows
@@ -105,7 +106,8 @@ void AddCommandOptions(CLI::App& sub, const std::string& name, CommandArgs& a)
         sub.add_option("PROFILE", a.file, "the profile every controller gets")->required()->check(ExistingFile());
         sub.add_flag("--flash", a.flash, "install the carried firmware first on a controller that runs an older one");
         sub.add_flag("--once", a.once, "stop after one controller (as --count 1)");
-        sub.add_option("--count", a.count, "stop once N controllers have a result, present at the start or arriving later")
+        sub.add_option("--count", a.count,
+                       "stop once N controllers have a result, present at the start or arriving later")
             ->type_name("N")
             ->check(CLI::Range(1, 100000));
         sub.add_option("--jobs", a.jobs, "work on at most N controllers at once (default: every one present)")
@@ -240,7 +242,8 @@ bool UnknownOption(const std::vector<std::string>& args, const CLI::App& app, co
             continue;
         }
         // An option: "--word" or "-letter"; "-" is standard output, "-5" a value.
-        const bool option = a.size() > 1 && a.front() == '-' && (a[1] == '-' || std::isalpha(static_cast<unsigned char>(a[1])));
+        const bool option =
+            a.size() > 1 && a.front() == '-' && (a[1] == '-' || std::isalpha(static_cast<unsigned char>(a[1])));
         if (!option) {
             continue;
         }
@@ -352,10 +355,12 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
                  "the file STATE between runs (made with the defaults when missing)");
     app.add_option("--wire-log", wireLog, "append one line per feature-report transfer to FILE")->type_name("FILE");
     std::string device;
-    CLI::Option* deviceOption = app.add_option("--device", device,
-                   "the controller at PATH, as list prints it; without it the first one found (set, restore-defaults, "
-                   "flash and import refuse when several are attached)")
-        ->type_name("PATH");
+    CLI::Option* deviceOption =
+        app.add_option(
+               "--device", device,
+               "the controller at PATH, as list prints it; without it the first one found (set, restore-defaults, "
+               "flash and import refuse when several are attached)")
+            ->type_name("PATH");
     app.fallthrough();  // the global options may also follow the command
     app.set_version_flag("--version", std::string("doorphonectl ") + kToolVersion);
     app.require_subcommand(1);
@@ -377,12 +382,15 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     }
     // The exit codes once, in the program's own help: set after the commands, which would otherwise copy it.
     app.footer("Exit codes: 0 done; 1 the controller is absent, refuses a transfer, or did not take a value; a "
-               "change stopped by " + stopsOr + "; standard output, the record or the wire log could not be "
+               "change stopped by " +
+               stopsOr +
+               "; standard output, the record or the wire log could not be "
                "written (provision: any controller failed or was interrupted, or --count or --once ended before enough "
                "were done); "
                "2 a usage or entry error, or several controllers attached and no --device for a command that changes "
-               "one.\nSet, import, restore-defaults, flash and provision take " + stopsAnd + " as a stop: " +
-               underWay + ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
+               "one.\nSet, import, restore-defaults, flash and provision take " +
+               stopsAnd + " as a stop: " + underWay +
+               ", nothing more is sent, and the message says what state the controller is in.\nKEYs are "
                "listed by 'doorphonectl keys'; a setting's label is accepted too, in any case.");
 
     // A mistyped option first: the word after it may be its value, not a command.
@@ -447,8 +455,8 @@ int RunCommandLine(const std::vector<std::string>& argsIn, CliIo& io, const CliT
     }
 
     const std::string name = app.get_subcommands().front()->get_name();
-    const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
-                                          [&](const Command& c) { return name == c.name; });
+    const Command* command =
+        std::find_if(std::begin(kCommands), std::end(kCommands), [&](const Command& c) { return name == c.name; });
     CliRun run(io, h);
     if (command->reach != Reach::None && !run.Open(simulate, state, wireLog)) {
         return kExitUsage;

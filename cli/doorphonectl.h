@@ -40,10 +40,10 @@ constexpr int kExitUsage = 2;   // a usage or entry error
 struct CliTestHooks {
     sim::VirtualController* controller = nullptr;
     std::chrono::milliseconds settle = controller::kArrivalSettleTime;  // after the controller arrives
-    std::chrono::milliseconds leaveTimeout{30000};  // for the controller to leave after programming
-    std::chrono::milliseconds returnTimeout{60000}; // for it to come back after its reboot
-    StopRequest* stop = nullptr;                      // commands that change: this instead of the signals
-    std::function<void(int unitsDone)> waiting;       // provision: called each time it waits for a controller
+    std::chrono::milliseconds leaveTimeout{30000};                      // for the controller to leave after programming
+    std::chrono::milliseconds returnTimeout{60000};                     // for it to come back after its reboot
+    StopRequest* stop = nullptr;                 // commands that change: this instead of the signals
+    std::function<void(int unitsDone)> waiting;  // provision: called each time it waits for a controller
 };
 
 // args[0] is the program's name.

@@ -1,11 +1,11 @@
 // flash: installs the carried firmware as the window does, then waits for the controller's restart and
 // restores its defaults.
 #include "cli/commands.h"
-#include "session/connection_policy.h"
-#include "session/stop_request.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_record.h"
 #include "resources/strings.h"
+#include "session/connection_policy.h"
+#include "session/stop_request.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -64,8 +64,7 @@ bool Confirmed(CliRun& run, bool yes, int& exitCode)
         exitCode = run.Fail(kExitUsage, "flash asks before it installs; give --yes when not run from a terminal");
         return false;
     }
-    run.io.err << FitPrompt(std::string(kInstallQuestion) + " [y/N] ", TerminalColumns(run.io.errFd) - 1)
-               << std::flush;
+    run.io.err << FitPrompt(std::string(kInstallQuestion) + " [y/N] ", TerminalColumns(run.io.errFd) - 1) << std::flush;
     std::string answer;
     std::getline(run.io.in, answer);
     if (answer != "y" && answer != "Y" && answer != "yes" && answer != "YES" && answer != "Yes") {
@@ -111,22 +110,24 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     int shown = -1;
     int shownTenths = 0;
     // The boot report puts the controller in download mode; when it is refused no chunk is sent.
-    const ControllerSession::Streamed streamed = session.RunInstall([&](uint32_t consumed, uint32_t total) {
-        if (stop && stop->Requested()) {
-            session.StopInstall();  // the chunk in flight finishes; no other starts
-        }
-        const int percent = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
-        if (percent != shown && run.onStep) {
-            shown = percent;
-            run.onStep(std::string("installing firmware ") + FirmwareImageVersion(), percent);
-        } else if (percent != shown && toTerminal) {
-            shown = percent;
-            ShowProgress(run.io, percent);
-        } else if (!toTerminal && percent / 10 > shownTenths) {
-            shownTenths = percent / 10;
-            run.io.err << "Installing firmware: " << shownTenths * 10 << " %\n" << std::flush;
-        }
-    }, /*needBootReport=*/true);
+    const ControllerSession::Streamed streamed = session.RunInstall(
+        [&](uint32_t consumed, uint32_t total) {
+            if (stop && stop->Requested()) {
+                session.StopInstall();  // the chunk in flight finishes; no other starts
+            }
+            const int percent = static_cast<int>(static_cast<uint64_t>(consumed) * 100 / total);
+            if (percent != shown && run.onStep) {
+                shown = percent;
+                run.onStep(std::string("installing firmware ") + FirmwareImageVersion(), percent);
+            } else if (percent != shown && toTerminal) {
+                shown = percent;
+                ShowProgress(run.io, percent);
+            } else if (!toTerminal && percent / 10 > shownTenths) {
+                shownTenths = percent / 10;
+                run.io.err << "Installing firmware: " << shownTenths * 10 << " %\n" << std::flush;
+            }
+        },
+        /*needBootReport=*/true);
     if (streamed == ControllerSession::Streamed::BootRefused) {
         return fail("the controller refused the boot report that starts programming: " + LinkError() +
                     "; no firmware was sent, and it keeps its old one (if it no longer answers, pull it out and plug "
@@ -163,25 +164,28 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
     if (!policy.AwaitLeave(*monitor, path, run.hooks.leaveTimeout, stop)) {
         if (stop && stop->Requested()) {
             return stopped("stopped while waiting for the controller's restart after programming; its defaults are "
-                           "not restored: " + restoreAdvice);
+                           "not restored: " +
+                           restoreAdvice);
         }
-        return fail("the controller did not disconnect within " + std::to_string(run.hooks.leaveTimeout.count() / 1000) +
-                    " s after programming");
+        return fail("the controller did not disconnect within " +
+                    std::to_string(run.hooks.leaveTimeout.count() / 1000) + " s after programming");
     }
     const std::string back = policy.AwaitArrival(*monitor, run.hooks.returnTimeout, stop);
     if (back.empty()) {
         if (stop && stop->Requested()) {
             return stopped("stopped while the controller restarted with its new firmware; its defaults are not "
-                           "restored: " + restoreAdvice);
+                           "restored: " +
+                           restoreAdvice);
         }
-        return fail("the controller did not come back within " + std::to_string(run.hooks.returnTimeout.count() / 1000) +
-                    " s; " + restoreAdvice);
+        return fail("the controller did not come back within " +
+                    std::to_string(run.hooks.returnTimeout.count() / 1000) + " s; " + restoreAdvice);
     }
     // A restarted controller may come back on another node; from now on the run means that one.
     run.UseDevice(back);
     if (!ControllerSession::Pause(run.hooks.settle, stop)) {
         return stopped("stopped as the controller came back with its new firmware; its defaults are not restored; "
-                       "run: doorphonectl --device " + back + " restore-defaults");
+                       "run: doorphonectl --device " +
+                       back + " restore-defaults");
     }
     if (!session.FindDevice(back)) {
         return fail("the controller came back at " + back + " but cannot be opened: " + LinkError() +
@@ -256,8 +260,9 @@ int FlashCommand(CliRun& run, const CommandArgs& args)
     UnitResult unit;
     SettingsSnapshot s;
     if (!run.Connect() || !run.Read(s)) {
-        unit.path = run.Session().HasDevice() ? run.Session().DevicePath()
-                    : run.ChosenDevice().empty() ? std::string("no controller") : run.ChosenDevice();
+        unit.path = run.Session().HasDevice()    ? run.Session().DevicePath()
+                    : run.ChosenDevice().empty() ? std::string("no controller")
+                                                 : run.ChosenDevice();
         unit.outcome = UnitResult::Outcome::Failed;
         unit.reason = run.LastFailure();
         recorded(unit);

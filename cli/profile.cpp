@@ -4,7 +4,6 @@
 
 #include <set>
 
-
 nlohmann::json MakeProfile(const SettingsSnapshot& snapshot)
 {
     nlohmann::json settings = nlohmann::json::object();
@@ -62,7 +61,7 @@ ProfileContents ReadProfile(const nlohmann::json& profile)
         const std::optional<std::string> text = Utf8ToLatin1(it->get<std::string>());
         if (!text) {
             contents.errors.push_back(std::string(entry.key) + ": the value holds a character the controller cannot "
-                                                              "hold (only U+0000 to U+00FF)");
+                                                               "hold (only U+0000 to U+00FF)");
             continue;
         }
         SettingValue value;

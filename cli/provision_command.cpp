@@ -3,8 +3,9 @@
 // Ctrl+C or --count. A worker thread per controller, each with its own device link, session and hold; the main
 // thread lists the controllers, reads the one hot-plug monitor and hands each worker the events that concern its
 // controller, and says every result, so that lines and record entries are written whole and one at a time.
-#include "cli/profile.h"
 #include "cli/commands.h"
+#include "cli/profile.h"
+#include "cli/terminal_text.h"
 #include "cli/unit_record.h"
 #include "device/carried_firmware.h"
 #include "portable/file_io.h"
@@ -14,17 +15,16 @@
 #include "sim/controller_commands.h"
 #include "sim/event_pipe.h"
 #include "sim/line_reader.h"
-#include "cli/terminal_text.h"
 
 #include <algorithm>
 #include <atomic>
 #include <list>
 #include <mutex>
-#include <streambuf>
-#include <thread>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <streambuf>
+#include <thread>
 
 namespace {
 
@@ -183,10 +183,10 @@ private:
 
 // One controller at work on a thread of its own.
 struct Worker {
-    std::string path;      // where it was found
-    std::string location;  // where it is plugged in (the USB port), where the platform knows it
-    bool settle = false;   // it arrived just now: it gets its settle time first
-    sim::EventPipe events; // the plugs and pull-outs that concern it, handed on by the main thread
+    std::string path;       // where it was found
+    std::string location;   // where it is plugged in (the USB port), where the platform knows it
+    bool settle = false;    // it arrived just now: it gets its settle time first
+    sim::EventPipe events;  // the plugs and pull-outs that concern it, handed on by the main thread
     std::thread thread;
     std::atomic<bool> finished{false};
     std::optional<UnitResult> result;  // nothing when a stop came before anything was said to it
@@ -197,8 +197,18 @@ class Provisioner {
 public:
     Provisioner(CliRun& run, const CommandArgs& args, const ProfileContents& profile, UnitLog* log, StopRequest& stop,
                 HotplugMonitor& monitor, std::string only)
-        : run_(run), args_(args), profile_(profile), log_(log), stop_(stop), monitor_(monitor), only_(std::move(only)),
-          count_(args.count > 0 ? args.count : args.once ? 1 : 0), jobs_(args.jobs), board_(run.io)
+        : run_(run),
+          args_(args),
+          profile_(profile),
+          log_(log),
+          stop_(stop),
+          monitor_(monitor),
+          only_(std::move(only)),
+          count_(args.count > 0 ? args.count
+                 : args.once    ? 1
+                                : 0),
+          jobs_(args.jobs),
+          board_(run.io)
     {
         if (sim::VirtualController* vc = run.Backend().Controller(); vc && run.io.inFd >= 0) {
             commands_.emplace(*vc);
@@ -310,13 +320,11 @@ private:
             return;  // nothing left to wait for
         }
         // Once a stop is requested its handle stays ready: the workers' ends are what is waited for then.
-        const portable::WaitHandle handles[] = {monitor_.Waitable(),
-                                                stop_.Requested() ? portable::kNoWaitHandle : stop_.Waitable(),
-                                                // the bench's commands while no unit is at work, as
-                                                // one that comes mid-way would pull the unit out under it
-                                                reading_ && workers_.empty() ? input_->Handle()
-                                                                             : portable::kNoWaitHandle,
-                                                workerDone_.Handle()};
+        const portable::WaitHandle handles[] = {
+            monitor_.Waitable(), stop_.Requested() ? portable::kNoWaitHandle : stop_.Waitable(),
+            // the bench's commands while no unit is at work, as
+            // one that comes mid-way would pull the unit out under it
+            reading_ && workers_.empty() ? input_->Handle() : portable::kNoWaitHandle, workerDone_.Handle()};
         const int ready = portable::WaitForAny(handles, -1);
         if (ready == 0) {
             Dispatch(monitor_.ReadEvents());
@@ -484,9 +492,15 @@ private:
     void Report(const UnitResult& unit)
     {
         switch (unit.outcome) {
-        case UnitResult::Outcome::Ok: ++tally_.ok; break;
-        case UnitResult::Outcome::Failed: ++tally_.failed; break;
-        case UnitResult::Outcome::Interrupted: ++tally_.interrupted; break;
+        case UnitResult::Outcome::Ok:
+            ++tally_.ok;
+            break;
+        case UnitResult::Outcome::Failed:
+            ++tally_.failed;
+            break;
+        case UnitResult::Outcome::Interrupted:
+            ++tally_.interrupted;
+            break;
         }
         board_.Write(run_.io.out, run_.StopsLineBreak(run_.io.outIsTerminal) +
                                       (args_.json ? ResultJson(unit).dump() : ResultLine(unit)) + "\n");
@@ -540,11 +554,11 @@ private:
     std::optional<sim::ControllerCommands> commands_;  // the virtual bench's, from standard input while waiting
     std::optional<sim::LineReader> commandLines_;
     std::optional<portable::InputPump> input_;
-    bool reading_ = false;  // standard input is still open
+    bool reading_ = false;                             // standard input is still open
     ConnectionPolicy units_{run_.Session(), nullptr};  // which controllers are new units; each worker settles its own
-    std::list<std::unique_ptr<Worker>> workers_;  // at work, in the order they started
+    std::list<std::unique_ptr<Worker>> workers_;       // at work, in the order they started
     portable::Wakeup workerDone_;
-    bool ended_ = false;       // the record or the result lines could not be written
+    bool ended_ = false;  // the record or the result lines could not be written
     bool recordLost_ = false;
     bool outputLost_ = false;
     Tally tally_;

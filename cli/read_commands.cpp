@@ -1,13 +1,13 @@
 // The commands that only read: list, show, get, keys and export.
-#include "cli/profile.h"
 #include "cli/commands.h"
+#include "cli/profile.h"
 #include "cli/terminal_text.h"
+#include "device/carried_firmware.h"
 #include "portable/file_io.h"
 #include "portable/process_io.h"
-#include "device/carried_firmware.h"
-#include "settings/text_encoding.h"
 #include "settings/catalogue.h"
 #include "settings/setting_value.h"
+#include "settings/text_encoding.h"
 
 #include <nlohmann/json.hpp>
 
@@ -43,7 +43,8 @@ std::string Describe(const CatalogueEntry& e)
         case TextRule::TelephonePad:
             return "telephone-pad characters (0-9, #, *), at most " + std::to_string(e.maxLength);
         default:
-            return "digits 0-9, at most " + std::to_string(e.maxLength) + (e.rule == TextRule::Number ? ", may be empty" : "");
+            return "digits 0-9, at most " + std::to_string(e.maxLength) +
+                   (e.rule == TextRule::Number ? ", may be empty" : "");
         }
     }
     return {};
@@ -66,7 +67,6 @@ const char* KindName(EntryKind kind)
 {
     return kind == EntryKind::Status ? "status" : kind == EntryKind::Choice ? "choice" : "text";
 }
-
 
 std::string Padded(std::string text, std::size_t width)
 {
@@ -161,9 +161,10 @@ int ShowCommand(CliRun& run, const CommandArgs& args)
         nlohmann::json doc = {
             {"device", run.Session().DevicePath()},
             {"firmware", {{"detected", FormatFirmwareVersion(s.Firmware())}, {"available", FirmwareImageVersion()}}},
-            {"station", {{"model", station.model == 0 ? nlohmann::json() : nlohmann::json(7400 + station.model)},
-                         {"version", station.version},
-                         {"text", s.ValueText(StationEntry())}}},
+            {"station",
+             {{"model", station.model == 0 ? nlohmann::json() : nlohmann::json(7400 + station.model)},
+              {"version", station.version},
+              {"text", s.ValueText(StationEntry())}}},
             {"lineLevel", s.LevelPercent()},
             {"settings", settings},
         };
@@ -212,7 +213,8 @@ int GetCommand(CliRun& run, const CommandArgs& args)
         return kExitDevice;
     }
     if (args.json) {
-        nlohmann::json item = {{"key", entry->key}, {"value", Latin1ToUtf8(s.ValueText(*entry))}, {"position", nullptr}};
+        nlohmann::json item = {
+            {"key", entry->key}, {"value", Latin1ToUtf8(s.ValueText(*entry))}, {"position", nullptr}};
         if (entry->kind == EntryKind::Choice) {
             item["position"] = s.Byte(*entry);
         }

@@ -91,7 +91,8 @@ std::string FitHelp(const std::string& help, int width)
             const std::size_t column = line.find_first_not_of(' ', gap);
             if (column != std::string::npos && column + kNarrowest <= static_cast<std::size_t>(width)) {
                 // The name as it stands, its description wrapped in its column.
-                std::string wrapped = WrapText(line.substr(column), width, static_cast<int>(column), static_cast<int>(column));
+                std::string wrapped =
+                    WrapText(line.substr(column), width, static_cast<int>(column), static_cast<int>(column));
                 out += line.substr(0, column) + wrapped.substr(column);
                 continue;
             }
@@ -136,7 +137,8 @@ std::vector<std::string> NearestNames(std::string_view typed, const std::vector<
     std::vector<std::pair<int, std::size_t>> near;  // distance, index
     for (std::size_t i = 0; i < names.size(); ++i) {
         int distance = EditDistance(typed, names[i]);
-        if (typed.size() >= 3 && names[i].size() > typed.size() && EditDistance(typed, names[i].substr(0, typed.size())) == 0) {
+        if (typed.size() >= 3 && names[i].size() > typed.size() &&
+            EditDistance(typed, names[i].substr(0, typed.size())) == 0) {
             distance = std::min(distance, 1);  // the start of the name
         }
         if (distance <= within) {

@@ -1,14 +1,13 @@
 // The commands that change the controller's settings: set, restore-defaults and import.
-#include "cli/profile.h"
 #include "cli/commands.h"
-#include "session/stop_request.h"
+#include "cli/profile.h"
 #include "portable/file_io.h"
+#include "session/stop_request.h"
 #include "settings/entry_rules.h"
 #include "settings/setting_value.h"
 #include "settings/text_encoding.h"
 
 #include <nlohmann/json.hpp>
-
 
 // An entry error in the window's words after the setting's label, with the limit or the allowed values the
 // window leaves unsaid: "DTMF Password: Entry too long (at most 4 characters)".
@@ -90,8 +89,8 @@ int SetCommand(CliRun& run, const CommandArgs& args)
             return run.Fail(kExitDevice, "stopped while sending " + written + ": " + LinkError() +
                                              "; the controller may or may not have taken it");
         }
-        return run.Fail(kExitDevice, std::string("the controller refused the report for ") + entry->key + ": " +
-                                         LinkError());
+        return run.Fail(kExitDevice,
+                        std::string("the controller refused the report for ") + entry->key + ": " + LinkError());
     }
     if (stop.Requested()) {
         return run.Fail(kExitDevice, "stopped after the controller took " + written + "; it was not read back");
@@ -171,16 +170,15 @@ ProfileApplied ApplyProfile(CliRun& run, const ProfileContents& contents, const 
         if (!run.Session().Write(v)) {
             if (stop && stop->Requested()) {
                 result.interrupted = true;
-                return fail(kExitDevice, "stopped while sending " + std::string(v.entry->key) + ": " + LinkError() +
-                                             "; the controller may or may not have taken it; " +
-                                             (written.empty() ? "nothing was written before it"
-                                                              : "already written: " + written) +
-                                             (i + 1 < order.values.size() ? "; not written: " + notWritten(i + 1) : ""));
+                return fail(kExitDevice,
+                            "stopped while sending " + std::string(v.entry->key) + ": " + LinkError() +
+                                "; the controller may or may not have taken it; " +
+                                (written.empty() ? "nothing was written before it" : "already written: " + written) +
+                                (i + 1 < order.values.size() ? "; not written: " + notWritten(i + 1) : ""));
             }
-            return fail(kExitDevice, std::string("the controller refused the report for ") + v.entry->key + ": " +
-                                         LinkError() + "; " +
-                                         (written.empty() ? "nothing was written before it"
-                                                          : "already written: " + written));
+            return fail(kExitDevice,
+                        std::string("the controller refused the report for ") + v.entry->key + ": " + LinkError() +
+                            "; " + (written.empty() ? "nothing was written before it" : "already written: " + written));
         }
         ++result.written;
         written += (written.empty() ? "" : ", ") + std::string(v.entry->key) + " = \"" + Printable(v.Display()) + "\"";

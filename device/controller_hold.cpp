@@ -8,7 +8,8 @@ std::string FileNameFor(const std::string& key)
 {
     std::string name = "doorphoneconfig-";
     for (char c : key) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
         name += plain ? c : '_';
     }
     return name + ".lock";

@@ -28,7 +28,10 @@
 
 namespace {
 
-std::string SystemText(int error) { return std::strerror(error); }
+std::string SystemText(int error)
+{
+    return std::strerror(error);
+}
 
 // The process that holds a flock on the file `st` describes, as the kernel lists it in /proc/locks.
 std::optional<pid_t> FlockHolder(const struct stat& st)
@@ -324,15 +327,15 @@ bool ControllerHold::KeepThroughRestart(std::string& error)
             if (errno == EEXIST) {
                 continue;
             }
-            error = "cannot keep it through its restart: cannot make a record in " + folder + ": " +
-                    SystemText(errno) + way;
+            error = "cannot keep it through its restart: cannot make a record in " + folder + ": " + SystemText(errno) +
+                    way;
             return false;
         }
         struct stat made {};
         struct stat now {};
         std::string unused;
-        if (portable::LockOpenFile(fd, false, unused) != portable::LockOutcome::Taken || fstat(fd, &made) != 0 || lstat(path.c_str(), &now) != 0 ||
-            now.st_ino != made.st_ino || now.st_dev != made.st_dev) {
+        if (portable::LockOpenFile(fd, false, unused) != portable::LockOutcome::Taken || fstat(fd, &made) != 0 ||
+            lstat(path.c_str(), &now) != 0 || now.st_ino != made.st_ino || now.st_dev != made.st_dev) {
             close(fd);  // taken for a dead one's and removed before it was locked: another name
             continue;
         }

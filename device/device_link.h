@@ -20,7 +20,10 @@ namespace controller {
 constexpr uint16_t kVendorId = 0x2E5A;
 constexpr uint16_t kProductId = 0x7410;
 constexpr uint16_t kProductIdAlt = 0x7411;
-constexpr bool IsControllerProduct(uint16_t productId) { return productId == kProductId || productId == kProductIdAlt; }
+constexpr bool IsControllerProduct(uint16_t productId)
+{
+    return productId == kProductId || productId == kProductIdAlt;
+}
 // The controller needs this long after it arrives before it answers reliably.
 constexpr std::chrono::milliseconds kArrivalSettleTime{3000};
 // The udev rule that gives the user at the machine access to the controller's node, as installed (Linux).
@@ -87,7 +90,7 @@ private:
     HidPlatform& platform_;
     std::atomic<std::shared_ptr<HidDevice>> deviceHandle_;
     std::atomic<std::shared_ptr<const HidDeviceInfo>> opened_;  // what the enumeration said of DeviceHandle
-    std::string inaccessiblePath_;  // the dialog's thread only, like FindDevice
+    std::string inaccessiblePath_;                              // the dialog's thread only, like FindDevice
     ReportBytes reportBuffer_{};
     std::shared_ptr<WireLog> wireLog_;
     std::string wireUnit_;

@@ -26,8 +26,9 @@ public:
     // Where the image comes from; nothing when it cannot be found or loaded.
     using ImageSource = std::function<std::optional<std::span<const uint8_t>>()>;
 
-    FirmwareStream(DeviceLink& link, ErrorHook onChunkError, std::FILE* trace = stdout,
-                   ImageSource image = [] { return std::optional(CarriedFirmwareImage()); });
+    FirmwareStream(
+        DeviceLink& link, ErrorHook onChunkError, std::FILE* trace = stdout,
+        ImageSource image = [] { return std::optional(CarriedFirmwareImage()); });
 
     // Set before the stream starts.
     void SetErrorHook(ErrorHook onChunkError) { onChunkError_ = std::move(onChunkError); }

@@ -15,7 +15,7 @@ struct HidDeviceInfo {
     std::string path;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
-    bool accessible = true;  // false when this user is refused reading and writing the path
+    bool accessible = true;    // false when this user is refused reading and writing the path
     int interfaceNumber = -1;  // the USB interface, where the platform knows it
     // Where the controller is plugged in (the USB port, e.g. "1-2"), where the platform knows it. A
     // controller that restarts comes back at the same place, most often under another path.

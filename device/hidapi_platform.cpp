@@ -162,4 +162,3 @@ std::unique_ptr<HidDevice> HidapiPlatform::Open(const std::string& path)
     }
     return std::make_unique<HidapiDevice>(dev);
 }
-

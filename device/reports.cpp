@@ -88,8 +88,7 @@ std::span<const uint8_t> FirmwareChunkData(std::span<const uint8_t, report::kFir
 FirmwareVersion DecodeFirmwareVersion(uint8_t byte1, uint8_t byte2)
 {
     const unsigned w = (static_cast<unsigned>(byte1) << 8) | byte2;
-    return FirmwareVersion{static_cast<int>(w >> 12), static_cast<int>((w >> 4) & 0xFF),
-                           static_cast<int>(w & 0x0F)};
+    return FirmwareVersion{static_cast<int>(w >> 12), static_cast<int>((w >> 4) & 0xFF), static_cast<int>(w & 0x0F)};
 }
 
 std::array<uint8_t, 2> EncodeFirmwareVersion(const FirmwareVersion& version)

@@ -14,16 +14,16 @@ namespace report {
 
 constexpr std::size_t kLongLength = 63;  // parameter, settings, string pool, firmware chunk
 
-constexpr uint8_t kStatusId = 1;         // StatusReport, read
+constexpr uint8_t kStatusId = 1;  // StatusReport, read
 constexpr std::size_t kStatusLength = 8;
-constexpr std::size_t kShortLength = 8;  // what GetShortReport reads, for ID 1 or 2
+constexpr std::size_t kShortLength = 8;      // what GetShortReport reads, for ID 1 or 2
 constexpr std::size_t kStatusProbeByte = 5;  // the one status byte the start-up probe looks at
 
-constexpr uint8_t kBootId = 2;           // BootReport, written
+constexpr uint8_t kBootId = 2;  // BootReport, written
 constexpr std::size_t kBootLength = 7;
-constexpr uint8_t kBootCommand = 0x41;   // "A"
+constexpr uint8_t kBootCommand = 0x41;  // "A"
 
-constexpr uint8_t kParameterId = 3;      // ParameterReport, written
+constexpr uint8_t kParameterId = 3;  // ParameterReport, written
 constexpr std::size_t kParameterLength = kLongLength;
 constexpr std::size_t kMaxTextLength = 16;
 // How much of a typed text is taken at all, judged and encoded: one long report's worth of characters.
@@ -32,10 +32,10 @@ constexpr int kNumericCommandLength = 4;
 constexpr int kRestoreCommandLength = 2;
 constexpr uint8_t kRestoreDigit = 0x35;  // "5", twice
 
-constexpr uint8_t kSettingsId = 4;       // SettingsReport, read
+constexpr uint8_t kSettingsId = 4;  // SettingsReport, read
 constexpr std::size_t kSettingsLength = kLongLength;
 
-constexpr uint8_t kStringPoolId = 5;     // StringPoolReport, read
+constexpr uint8_t kStringPoolId = 5;  // StringPoolReport, read
 constexpr std::size_t kStringPoolLength = kLongLength;
 
 constexpr uint8_t kFirmwareChunkId = 5;  // FirmwareChunkReport, written
@@ -50,9 +50,15 @@ constexpr std::size_t kStationByte = 3;
 constexpr std::size_t kLevelByte = 4;
 
 // A setting (group, index) lives at settings byte 9 * group + index.
-constexpr int SettingsPosition(int group, int index) { return 9 * group + index; }
+constexpr int SettingsPosition(int group, int index)
+{
+    return 9 * group + index;
+}
 
-constexpr uint8_t Digit(int value) { return static_cast<uint8_t>(0x30 + value); }
+constexpr uint8_t Digit(int value)
+{
+    return static_cast<uint8_t>(0x30 + value);
+}
 
 }  // namespace report
 
@@ -101,7 +107,7 @@ std::optional<FirmwareVersion> ParseFirmwareVersion(std::string_view text);
 bool IsOlder(const FirmwareVersion& version, const FirmwareVersion& than);
 
 struct StationInfo {
-    int model = 0;    // 0: no station; 7: the 7407 keypad station
+    int model = 0;  // 0: no station; 7: the 7407 keypad station
     int version = 0;
 };
 StationInfo DecodeStation(uint8_t byte3);

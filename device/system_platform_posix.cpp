@@ -8,8 +8,8 @@ const char* const controller::kUdevRulePath = DPC_UDEV_RULE;
 
 std::string controller::AccessAdvice(const std::string& path)
 {
-    return "Found a controller at " + path + ", but this user may not open it.\nIt needs the udev rule " + kUdevRulePath +
-           ";\nrun \"udevadm control --reload\" as root, then plug the controller in again.";
+    return "Found a controller at " + path + ", but this user may not open it.\nIt needs the udev rule " +
+           kUdevRulePath + ";\nrun \"udevadm control --reload\" as root, then plug the controller in again.";
 }
 
 std::unique_ptr<HidPlatform> CreateSystemHidPlatform()

@@ -6,7 +6,8 @@
 
 std::string controller::AccessAdvice(const std::string& path)
 {
-    return "Found a controller at " + path + ", but Windows refuses to open it for this user.\nClose any other "
+    return "Found a controller at " + path +
+           ", but Windows refuses to open it for this user.\nClose any other "
            "program that may hold it, then plug the controller in again.";
 }
 

@@ -6,14 +6,14 @@
 #include "portable/windows_text.h"
 
 #include <windows.h>
-#include <winioctl.h>
 #include <cfgmgr32.h>
 #include <hidclass.h>
 #include <setupapi.h>
+#include <winioctl.h>
 // MinGW-w64's HID headers declare C functions without saying so to C++.
 extern "C" {
-#include <hidsdi.h>
 #include <hidpi.h>
+#include <hidsdi.h>
 }
 
 #include <algorithm>
@@ -37,8 +37,8 @@ using UniqueDeviceList = std::unique_ptr<void, DeviceListCloser>;
 // Null when the path cannot be opened with this access (the reason is in GetLastError).
 UniqueHandle OpenPath(const std::wstring& path, DWORD access, DWORD flags = 0)
 {
-    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
     return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
@@ -94,9 +94,8 @@ public:
     {
         HIDD_ATTRIBUTES attributes{};
         attributes.Size = sizeof attributes;
-        const DWORD code = handle_->Use([&](HANDLE h) -> DWORD {
-            return HidD_GetAttributes(h, &attributes) ? ERROR_SUCCESS : GetLastError();
-        });
+        const DWORD code = handle_->Use(
+            [&](HANDLE h) -> DWORD { return HidD_GetAttributes(h, &attributes) ? ERROR_SUCCESS : GetLastError(); });
         if (code != ERROR_SUCCESS) {
             return std::nullopt;
         }
@@ -241,9 +240,8 @@ std::string LocationOf(HDEVINFO list, SP_DEVINFO_DATA& hidNode)
 int InterfaceNumberOf(const std::string& path)
 {
     std::string lower = path;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     const std::string::size_type at = lower.find("&mi_");
     if (at == std::string::npos || at + 6 > lower.size()) {
         return -1;
@@ -339,4 +337,3 @@ void WindowsHidPlatform::StopTransfersOn(portable::WaitHandle stop)
 {
     stop_->store(stop);
 }
-

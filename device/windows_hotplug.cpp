@@ -168,7 +168,8 @@ LRESULT CALLBACK HotplugWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam
     if (message == WM_DEVICECHANGE && self != nullptr && lParam != 0 &&
         reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype == DBT_DEVTYP_HANDLE) {
         // Said yes to: the handle is closed, so nothing of this program holds the removal up.
-        self->OnHandleNotice(static_cast<unsigned>(wParam), reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle);
+        self->OnHandleNotice(static_cast<unsigned>(wParam),
+                             reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle);
         return TRUE;
     }
     if (message == WM_DEVICECHANGE && self != nullptr && lParam != 0 &&

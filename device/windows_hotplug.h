@@ -9,8 +9,8 @@
 #include "device/windows_open_devices.h"
 
 #include <deque>
-#include <map>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>

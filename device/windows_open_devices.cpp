@@ -40,8 +40,9 @@ int OpenDevices::Listen(Listener listener)
 void OpenDevices::Unlisten(int id)
 {
     std::lock_guard lock(mutex_);
-    listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(), [id](const auto& l) { return l.first == id; }),
-                     listeners_.end());
+    listeners_.erase(
+        std::remove_if(listeners_.begin(), listeners_.end(), [id](const auto& l) { return l.first == id; }),
+        listeners_.end());
 }
 
 void OpenDevices::Opened(const std::shared_ptr<OpenHandle>& handle)
@@ -57,9 +58,9 @@ void OpenDevices::Opened(const std::shared_ptr<OpenHandle>& handle)
 void OpenDevices::Closing(const std::shared_ptr<OpenHandle>& handle)
 {
     std::lock_guard lock(mutex_);
-    open_.erase(std::remove_if(open_.begin(), open_.end(),
-                               [&](const auto& e) { return e.expired() || e.lock() == handle; }),
-                open_.end());
+    open_.erase(
+        std::remove_if(open_.begin(), open_.end(), [&](const auto& e) { return e.expired() || e.lock() == handle; }),
+        open_.end());
     for (const auto& [id, listener] : listeners_) {
         listener(handle, false);
     }

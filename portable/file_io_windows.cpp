@@ -143,8 +143,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t li
         error = why;
         return std::nullopt;
     }
-    Handle file{CreateFileW(portable::WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    Handle file{CreateFileW(portable::WidePath(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.h == INVALID_HANDLE_VALUE) {
         error = GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
                     ? "No such file or directory"
@@ -195,8 +196,9 @@ std::unique_ptr<AppendOnlyFile> AppendOnlyFile::Open(const std::string& path, st
         return nullptr;
     }
     // Append access only: Windows puts every write at the end, whoever else writes.
-    const HANDLE file = CreateFileW(portable::WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(portable::WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = portable::SystemErrorText(GetLastError());
         return nullptr;
@@ -249,15 +251,15 @@ std::string NotARegularFile(const std::string& path)
             return {};
         }
         // Device names (NUL, COM1, CON) have no attributes on some systems: open it and ask.
-        Handle h{CreateFileW(portable::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                             nullptr)};
+        Handle h{CreateFileW(portable::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr)};
         return h.h == INVALID_HANDLE_VALUE ? portable::SystemErrorText(code) : KindOf(h.h);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return "it is a folder";
     }
-    Handle h{CreateFileW(portable::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr)};
+    Handle h{CreateFileW(portable::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr)};
     return h.h == INVALID_HANDLE_VALUE ? std::string() : KindOf(h.h);
 }
 

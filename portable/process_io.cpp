@@ -14,7 +14,9 @@ std::string LocalTimeStamp(std::time_t when)
     // The offset from the two broken-down times, since the MinGW runtime's %z gives none.
     int minutes = (local.tm_hour - utc.tm_hour) * 60 + (local.tm_min - utc.tm_min);
     const int dayStep = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1)
-                                                     : (local.tm_yday > utc.tm_yday ? 1 : local.tm_yday < utc.tm_yday ? -1 : 0);
+                                                     : (local.tm_yday > utc.tm_yday   ? 1
+                                                        : local.tm_yday < utc.tm_yday ? -1
+                                                                                      : 0);
     minutes += dayStep * 24 * 60;
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);

@@ -27,7 +27,10 @@ Wakeup::~Wakeup()
     }
 }
 
-bool Wakeup::Valid() const { return handles_[0] >= 0; }
+bool Wakeup::Valid() const
+{
+    return handles_[0] >= 0;
+}
 
 void Wakeup::Raise()
 {
@@ -40,11 +43,13 @@ void Wakeup::Raise()
 void Wakeup::Clear()
 {
     char scratch[64];
-    while (handles_[0] >= 0 && read(handles_[0], scratch, sizeof scratch) > 0) {
-    }
+    while (handles_[0] >= 0 && read(handles_[0], scratch, sizeof scratch) > 0) {}
 }
 
-WaitHandle Wakeup::Handle() const { return handles_[0]; }
+WaitHandle Wakeup::Handle() const
+{
+    return handles_[0];
+}
 
 int WaitForAny(std::span<const WaitHandle> handles, int timeoutMs)
 {
@@ -73,7 +78,10 @@ InputPump::InputPump(int fd) : state_(std::make_shared<State>(State{fd})) {}
 
 InputPump::~InputPump() = default;
 
-WaitHandle InputPump::Handle() const { return state_->fd; }
+WaitHandle InputPump::Handle() const
+{
+    return state_->fd;
+}
 
 std::string InputPump::Read(bool& ended)
 {

@@ -12,7 +12,10 @@
 
 namespace portable {
 
-Wakeup::Wakeup() { handles_[0] = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+Wakeup::Wakeup()
+{
+    handles_[0] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
 
 Wakeup::~Wakeup()
 {
@@ -21,7 +24,10 @@ Wakeup::~Wakeup()
     }
 }
 
-bool Wakeup::Valid() const { return handles_[0] != nullptr; }
+bool Wakeup::Valid() const
+{
+    return handles_[0] != nullptr;
+}
 
 void Wakeup::Raise()
 {
@@ -37,7 +43,10 @@ void Wakeup::Clear()
     }
 }
 
-WaitHandle Wakeup::Handle() const { return handles_[0]; }
+WaitHandle Wakeup::Handle() const
+{
+    return handles_[0];
+}
 
 int WaitForAny(std::span<const WaitHandle> handles, int timeoutMs)
 {
@@ -68,8 +77,8 @@ struct InputPump::State {
     explicit State(int fd)
     {
         const HANDLE given = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-        if (given == INVALID_HANDLE_VALUE ||
-            !DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &input, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        if (given == INVALID_HANDLE_VALUE || !DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &input,
+                                                              0, FALSE, DUPLICATE_SAME_ACCESS)) {
             input = INVALID_HANDLE_VALUE;
         }
     }
@@ -114,7 +123,10 @@ InputPump::InputPump(int fd) : state_(std::make_shared<State>(fd))
 
 InputPump::~InputPump() = default;
 
-WaitHandle InputPump::Handle() const { return state_->ready.Handle(); }
+WaitHandle InputPump::Handle() const
+{
+    return state_->ready.Handle();
+}
 
 std::string InputPump::Read(bool& ended)
 {

@@ -29,7 +29,8 @@ bool AwaitEvents(HotplugMonitor& monitor, std::chrono::steady_clock::time_point 
         if (stop && stop->Requested()) {
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return false;
         }
@@ -43,7 +44,9 @@ bool AwaitEvents(HotplugMonitor& monitor, std::chrono::steady_clock::time_point 
 }  // namespace
 
 ConnectionPolicy::ConnectionPolicy(ControllerSession& session, SettleWait settle, std::chrono::milliseconds settleTime)
-    : session_(session), settle_(std::move(settle)), settleTime_(settleTime),
+    : session_(session),
+      settle_(std::move(settle)),
+      settleTime_(settleTime),
       hold_([this](std::string& heldBy, std::string& error) {
           return session_.Hold(heldBy, error, /*throughRestart=*/true);
       })

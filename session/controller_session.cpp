@@ -73,7 +73,8 @@ bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throu
     ControllerHold::Attempt attempt;
     if (hold_ && hold_->Key() == key) {
         attempt = hold_->MoveTo(link_.DevicePath());
-        if (attempt.heldBy.empty() && attempt.error.empty() && (!throughRestart || hold_->KeepThroughRestart(attempt.error))) {
+        if (attempt.heldBy.empty() && attempt.error.empty() &&
+            (!throughRestart || hold_->KeepThroughRestart(attempt.error))) {
             return true;
         }
     } else {
@@ -92,9 +93,10 @@ bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throu
 
 void ControllerSession::BeginInstall(const SettingsSnapshot* before, InstallReports reports)
 {
-    auto stream = reports.image ? std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError),
-                                                                   reports.trace, std::move(reports.image))
-                                : std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace);
+    auto stream = reports.image
+                      ? std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace,
+                                                         std::move(reports.image))
+                      : std::make_shared<FirmwareStream>(link_, std::move(reports.onChunkError), reports.trace);
     {
         const std::lock_guard lock(streamMutex_);
         stream_ = std::move(stream);
@@ -148,14 +150,15 @@ bool ControllerSession::OtherLocation() const
 std::optional<std::string> ControllerSession::DifferenceFromProgrammed(const SettingsSnapshot& now) const
 {
     if (OtherLocation()) {
-        return "it is plugged in at another USB port (" + link_.DeviceLocation() + ", not " + programmed_.location + ")";
+        return "it is plugged in at another USB port (" + link_.DeviceLocation() + ", not " + programmed_.location +
+               ")";
     }
     if (!programmed_.before) {
         return std::nullopt;  // nothing more can be seen
     }
     const FirmwareVersion firmware = now.Firmware();
-    const bool firmwareFits = firmware == CarriedFirmwareVersion() ||
-                              (!allLinesSent_ && firmware == programmed_.before->Firmware());
+    const bool firmwareFits =
+        firmware == CarriedFirmwareVersion() || (!allLinesSent_ && firmware == programmed_.before->Firmware());
     if (!firmwareFits) {
         return "it runs firmware " + FormatFirmwareVersion(firmware) + ", not " +
                FormatFirmwareVersion(CarriedFirmwareVersion());
@@ -185,7 +188,8 @@ bool ControllerSession::Pause(std::chrono::milliseconds time, const StopRequest*
     const portable::WaitHandle handles[] = {stop ? stop->Waitable() : portable::kNoWaitHandle};  // none: a plain sleep
     const auto deadline = std::chrono::steady_clock::now() + time;
     while (!(stop && stop->Requested())) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return true;
         }

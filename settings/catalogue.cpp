@@ -117,7 +117,8 @@ const std::vector<CatalogueEntry>& Table()
 {
     static const std::vector<CatalogueEntry> table = {
         // Tab 0, Maintenance
-        Status(1, "Firmware Detected", 2000, int(report::kFirmwareByte1), "maintenance.firmware-detected", StatusField::Firmware),
+        Status(1, "Firmware Detected", 2000, int(report::kFirmwareByte1), "maintenance.firmware-detected",
+               StatusField::Firmware),
         Status(2, "Firmware Available", 2001, -1, "maintenance.firmware-available", StatusField::CarriedFirmware),
         Status(3, "Station Type", 2002, int(report::kStationByte), "maintenance.station-type", StatusField::Station),
         Status(4, "Connection", 2003, int(report::kLevelByte), "maintenance.connection", StatusField::LineLevel),
@@ -173,7 +174,6 @@ const std::vector<CatalogueEntry>& Table()
 constexpr SettingDependency kDependencies[] = {
     {"disconnect.loop-disconnect", "disconnect.type", 0},  // only while Disconnect Type is "Loop Current"
 };
-
 
 }  // namespace
 

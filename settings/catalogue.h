@@ -56,13 +56,13 @@ struct CatalogueEntry {
     int controlId;
     EntryKind kind;
     ParameterAddress address;
-    int settingsByte;          // -1: not shown from the settings report
-    const ChoiceList* list;    // choice entries
-    TextRule rule;             // text entries
-    int maxLength;             // text entries
+    int settingsByte;            // -1: not shown from the settings report
+    const ChoiceList* list;      // choice entries
+    TextRule rule;               // text entries
+    int maxLength;               // text entries
     const char* tooLongMessage;  // text entries with their own length message
     bool stationOnly;
-    const char* key;           // stable name for scripts and profiles, e.g. "dial.outgoing-call-mode"
+    const char* key;                         // stable name for scripts and profiles, e.g. "dial.outgoing-call-mode"
     StatusField status = StatusField::None;  // status entries
 };
 

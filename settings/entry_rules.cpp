@@ -1,7 +1,10 @@
 #include "settings/entry_rules.h"
 
 namespace {
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 }  // namespace
 
 std::optional<std::string> CheckTelephonePad(std::string_view text, int maxLength)

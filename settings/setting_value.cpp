@@ -9,7 +9,6 @@
 
 namespace {
 
-
 std::optional<int> Number(std::string_view text)
 {
     int value = 0;

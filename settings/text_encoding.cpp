@@ -51,7 +51,7 @@ std::string EntryText(std::string_view utf8)
     while (i < utf8.size() && out.size() < report::kEntryTextCapacity) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
         // The length of the sequence the lead byte starts; a stray continuation or bad lead is one character.
-        const std::size_t length = lead < 0x80            ? 1
+        const std::size_t length = lead < 0x80           ? 1
                                    : (lead >> 5) == 0x06 ? 2
                                    : (lead >> 4) == 0x0E ? 3
                                    : (lead >> 3) == 0x1E ? 4

@@ -63,8 +63,8 @@ struct FailureKind {
 };
 
 const FailureKind kFailureKinds[] = {
-    {"eio", EIO},            // the default: the transfer went wrong
-    {"epipe", EPIPE},        // the device stalled the report
+    {"eio", EIO},              // the default: the transfer went wrong
+    {"epipe", EPIPE},          // the device stalled the report
     {"etimedout", ETIMEDOUT},  // the device did not answer in time
 };
 

@@ -28,12 +28,12 @@ struct VirtualController::Core {
     std::shared_ptr<Hub> hub;
     Memory memory = FactoryMemory();
     bool plugged = true;
-    bool heldOut = false;  // pulled out by hand: a reboot under way does not bring it back
+    bool heldOut = false;     // pulled out by hand: a reboot under way does not bring it back
     uint64_t generation = 1;  // a new connection on every plug
     std::chrono::microseconds latency{0};
     std::chrono::steady_clock::time_point pacer{};  // when the last paced transfer was due
     int transfers = 0;
-    int failAt = 0;     // absolute transfer numbers; 0: none
+    int failAt = 0;  // absolute transfer numbers; 0: none
     int failErrno = EIO;
     int failFrom = 0;
     int pullOutAt = 0;

@@ -119,7 +119,6 @@ int VirtualController::Core::SetChunk(const uint8_t* data, int& error)
     return static_cast<int>(r::kChunkLength);
 }
 
-
 std::optional<std::string> VirtualController::Core::TakeRecord(const std::string& text)
 {
     std::string problem;

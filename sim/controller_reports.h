@@ -51,7 +51,7 @@ struct ParameterCommand {
     int group = 0;
     int index = 0;
     int number = 0;
-    std::string text;      // the command's bytes after the number
+    std::string text;       // the command's bytes after the number
     int commandLength = 0;  // byte 1
 };
 

@@ -13,8 +13,8 @@ struct Memory {
     uint8_t firmware2 = 0;
     uint8_t station = 0;
     uint8_t level = 0;
-    std::map<int, uint8_t> choices;     // settings byte -> list position
-    std::map<int, std::string> texts;   // settings byte -> text
+    std::map<int, uint8_t> choices;    // settings byte -> list position
+    std::map<int, std::string> texts;  // settings byte -> text
     bool operator==(const Memory&) const = default;
 };
 

@@ -61,15 +61,15 @@ std::span<const SettingSlot> MemoryMap()
 
 const SettingSlot* SlotAt(SettingAddress address)
 {
-    const auto* slot = std::find_if(std::begin(kMap), std::end(kMap),
-                                    [&](const SettingSlot& s) { return s.address == address; });
+    const auto* slot =
+        std::find_if(std::begin(kMap), std::end(kMap), [&](const SettingSlot& s) { return s.address == address; });
     return slot == std::end(kMap) ? nullptr : slot;
 }
 
 const SettingSlot* SlotNamed(std::string_view name)
 {
-    const auto* slot = std::find_if(std::begin(kMap), std::end(kMap),
-                                    [&](const SettingSlot& s) { return name == s.name; });
+    const auto* slot =
+        std::find_if(std::begin(kMap), std::end(kMap), [&](const SettingSlot& s) { return name == s.name; });
     return slot == std::end(kMap) ? nullptr : slot;
 }
 

@@ -124,12 +124,9 @@ std::string FormatState(const Memory& memory)
         }
     }
     const nlohmann::json state = {
-        {"format", kFormat},
-        {"firmware", {memory.firmware1, memory.firmware2}},
-        {"station", memory.station},
-        {"level", memory.level},
-        {"choices", choices},
-        {"texts", texts},
+        {"format", kFormat},         {"firmware", {memory.firmware1, memory.firmware2}},
+        {"station", memory.station}, {"level", memory.level},
+        {"choices", choices},        {"texts", texts},
     };
     return state.dump(2) + "\n";
 }

@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <stdexcept>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 
 namespace sim {
 
@@ -53,11 +53,16 @@ namespace {
 std::string KernelErrorText(int errnum)
 {
     switch (errnum) {
-    case EIO: return "Input/output error";
-    case EPIPE: return "Broken pipe";
-    case ETIMEDOUT: return "Connection timed out";
-    case ENODEV: return "No such device";
-    default: return std::strerror(errnum);
+    case EIO:
+        return "Input/output error";
+    case EPIPE:
+        return "Broken pipe";
+    case ETIMEDOUT:
+        return "Connection timed out";
+    case ENODEV:
+        return "No such device";
+    default:
+        return std::strerror(errnum);
     }
 }
 

@@ -104,8 +104,8 @@ public:
     void SetLatency(std::chrono::microseconds perTransfer);
     std::chrono::microseconds Latency() const;
     void FailNthTransfer(int n, int errnum = EIO);  // the n-th next transfer fails (1: the next one)
-    void FailFromNthTransfer(int n);      // the n-th next transfer and every one after it fail
-    void PullOutAfterNthTransfer(int n);  // the n-th next transfer fails and the controller is pulled out
+    void FailFromNthTransfer(int n);                // the n-th next transfer and every one after it fail
+    void PullOutAfterNthTransfer(int n);            // the n-th next transfer fails and the controller is pulled out
     void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // queued; may be shorter than asked
     void ClearFaults();
 

@@ -1,9 +1,9 @@
 // emulate-controller: runs a program on the controller as the kernel shows it (sysfs, udev events, a hidraw
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
-#include "sim/controller_commands.h"
-#include "testbed/hidraw_testbed.h"
-#include "sim/line_reader.h"
 #include "backend/backend.h"
+#include "sim/controller_commands.h"
+#include "sim/line_reader.h"
+#include "testbed/hidraw_testbed.h"
 
 #include "device/device_link.h"
 #include "resources/version.h"
@@ -171,7 +171,7 @@ void ApplyControlLine(Emulator& e, const std::string& line);
 struct Emulator {
     sim::VirtualController controller;
     sim::ControllerCommands commands{controller};  // the control lines, on the unit they chose
-    std::optional<Backend> backend;  // the controller above, with its state file
+    std::optional<Backend> backend;                // the controller above, with its state file
     std::unique_ptr<sim::HidrawTestbed> bed;
     std::unique_ptr<HotplugMonitor> monitor;
     GMainLoop* loop = nullptr;
@@ -323,7 +323,8 @@ int Run(const Options& o)
         std::fprintf(stderr, "emulate-controller: cannot open %s: %s\n", o.trace.c_str(), std::strerror(errno));
         return 125;
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceOwner(trace, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceOwner(trace,
+                                                               [](std::FILE* f) { return f ? std::fclose(f) : 0; });
 
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);  // the ioctl handlers run on this context
@@ -376,7 +377,8 @@ int Run(const Options& o)
             // Read and write, so the FIFO never reads as closed between two writers.
             e.controlFd = open(controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
             if (e.controlFd < 0) {
-                std::fprintf(stderr, "emulate-controller: cannot open %s: %s\n", controlPath.c_str(), std::strerror(errno));
+                std::fprintf(stderr, "emulate-controller: cannot open %s: %s\n", controlPath.c_str(),
+                             std::strerror(errno));
             } else {
                 setenv("EMULATE_CONTROLLER_CONTROL", controlPath.c_str(), 1);
                 GSource* control = g_unix_fd_source_new(e.controlFd, G_IO_IN);
@@ -391,7 +393,8 @@ int Run(const Options& o)
         }
         e.child = StartChild(o.command);
         if (e.child < 0) {
-            std::fprintf(stderr, "emulate-controller: cannot start %s: %s\n", o.command[0].c_str(), std::strerror(errno));
+            std::fprintf(stderr, "emulate-controller: cannot start %s: %s\n", o.command[0].c_str(),
+                         std::strerror(errno));
         } else {
             GSource* watch = g_child_watch_source_new(e.child);
             g_source_set_callback(watch, AsSourceFunc(OnChildExit), &e, nullptr);

@@ -7,8 +7,8 @@
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -54,7 +54,10 @@ void AppendCollection(std::vector<uint8_t>& d, uint8_t usage, const std::vector<
 }
 
 // The data bytes of a report: its length less the report ID.
-constexpr uint8_t DataBytes(std::size_t length) { return static_cast<uint8_t>(length - 1); }
+constexpr uint8_t DataBytes(std::size_t length)
+{
+    return static_cast<uint8_t>(length - 1);
+}
 
 }  // namespace
 
@@ -62,18 +65,20 @@ std::vector<uint8_t> ControllerReportDescriptor()
 {
     std::vector<uint8_t> d;
     namespace r = sim::reports;  // the reports as the controller itself describes them
-    AppendCollection(d, 0x01, {{r::kStatusId, DataBytes(r::kStatusLength)},
-                               {r::kBootId, DataBytes(r::kBootLength)},
-                               {r::kParameterId, DataBytes(r::kParameterLength)},
-                               {r::kSettingsId, DataBytes(r::kSettingsLength)},
-                               {r::kStringPoolId, DataBytes(r::kStringPoolLength)}});
+    AppendCollection(d, 0x01,
+                     {{r::kStatusId, DataBytes(r::kStatusLength)},
+                      {r::kBootId, DataBytes(r::kBootLength)},
+                      {r::kParameterId, DataBytes(r::kParameterLength)},
+                      {r::kSettingsId, DataBytes(r::kSettingsLength)},
+                      {r::kStringPoolId, DataBytes(r::kStringPoolLength)}});
     return d;
 }
 
 std::vector<UsbHidDevice> BenchDevices(bool crowded)
 {
-    UsbHidDevice controllerDevice{"1-2", controller::kVendorId, kProductId, 0x0105, "Tavrel",
-                                  "7410 Door-Phone Controller", "T7410-000001", {ControllerReportDescriptor()}, kDevicePath};
+    UsbHidDevice controllerDevice{
+        "1-2",          controller::kVendorId,          kProductId, 0x0105, "Tavrel", "7410 Door-Phone Controller",
+        "T7410-000001", {ControllerReportDescriptor()}, kDevicePath};
     if (!crowded) {
         return {controllerDevice};
     }
@@ -83,10 +88,10 @@ std::vector<UsbHidDevice> BenchDevices(bool crowded)
     AppendCollection(twoUsages, 0x02, {{6, 7}});
     controllerDevice.interfaces = {twoUsages, ControllerReportDescriptor()};
     // Ports sort before the controller's, so discovery meets these first.
-    UsbHidDevice otherProduct{"1-1", controller::kVendorId, 0x0001, 0x0100, "Tavrel", "Tavrel Service Dongle",
+    UsbHidDevice otherProduct{"1-1",  controller::kVendorId,          0x0001, 0x0100, "Tavrel", "Tavrel Service Dongle",
                               "D-01", {ControllerReportDescriptor()}, ""};
-    UsbHidDevice otherVendor{"1-10", 0x046D, 0xC52B, 0x1211, "Logitech", "USB Receiver", "", {ControllerReportDescriptor()},
-                             ""};
+    UsbHidDevice otherVendor{
+        "1-10", 0x046D, 0xC52B, 0x1211, "Logitech", "USB Receiver", "", {ControllerReportDescriptor()}, ""};
     return {otherProduct, otherVendor, controllerDevice};
 }
 
@@ -320,18 +325,18 @@ void HidrawTestbed::Plug(std::size_t d)
         nullptr));
     for (Node* node : bound) {
         const std::string number = "0" + std::to_string(node->interface);
-        const std::string iface = take(umockdev_testbed_add_device(
-            testbed_, "usb", (dev.port + ":1." + std::to_string(node->interface)).c_str(), usb.c_str(),
-            "bInterfaceNumber", number.c_str(), "bInterfaceClass", "03", nullptr, "DEVTYPE", "usb_interface",
-            "INTERFACE", "3/0/0", nullptr));
+        const std::string iface = take(
+            umockdev_testbed_add_device(testbed_, "usb", (dev.port + ":1." + std::to_string(node->interface)).c_str(),
+                                        usb.c_str(), "bInterfaceNumber", number.c_str(), "bInterfaceClass", "03",
+                                        nullptr, "DEVTYPE", "usb_interface", "INTERFACE", "3/0/0", nullptr));
         char hidName[32];
         std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04X", dev.vendorId, dev.productId, ++hidSequence_);
         const std::string hidId = "0003:0000" + Hex4(dev.vendorId, true) + ":0000" + Hex4(dev.productId, true);
         const std::string phys = "usb-0000:00:14.0-" + dev.port + "/input" + std::to_string(node->interface);
-        const std::string hid = take(umockdev_testbed_add_device(
-            testbed_, "hid", hidName, iface.c_str(), nullptr, "HID_ID", hidId.c_str(), "HID_NAME",
-            (dev.manufacturer + " " + dev.product).c_str(), "HID_PHYS", phys.c_str(), "HID_UNIQ", dev.serial.c_str(),
-            nullptr));
+        const std::string hid =
+            take(umockdev_testbed_add_device(testbed_, "hid", hidName, iface.c_str(), nullptr, "HID_ID", hidId.c_str(),
+                                             "HID_NAME", (dev.manufacturer + " " + dev.product).c_str(), "HID_PHYS",
+                                             phys.c_str(), "HID_UNIQ", dev.serial.c_str(), nullptr));
         std::vector<uint8_t> descriptor = dev.interfaces[node->interface];
         umockdev_testbed_set_attribute_binary(testbed_, hid.c_str(), "report_descriptor", descriptor.data(),
                                               static_cast<int>(descriptor.size()));
@@ -367,7 +372,8 @@ void HidrawTestbed::Unplug(std::size_t d)
     // Deepest first: children were added after their parents.
     std::vector<std::string> paths = std::move(it->second);
     syspaths_.erase(it);
-    std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    std::sort(paths.begin(), paths.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     for (const std::string& path : paths) {
         umockdev_testbed_uevent(testbed_, path.c_str(), "remove");
     }

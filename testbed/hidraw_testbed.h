@@ -39,8 +39,8 @@ struct UsbHidDevice {
 // The controller's report descriptor: a vendor page declaring its feature reports, IDs 1 to 5.
 std::vector<uint8_t> ControllerReportDescriptor();
 
-// The bench: the controller (the virtual controller's first unit) alone, or with `crowded` a second product of the same vendor that is not a
-// controller, a device of another vendor, and a second HID interface on the controller.
+// The bench: the controller (the virtual controller's first unit) alone, or with `crowded` a second product of the same
+// vendor that is not a controller, a device of another vendor, and a second HID interface on the controller.
 std::vector<UsbHidDevice> BenchDevices(bool crowded);
 
 class HidrawTestbed {
@@ -82,7 +82,7 @@ private:
     void AdmitEveryone();  // the ioctl sockets admit an unprivileged program too
     static int OnIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static void RunTransfer(void* transfer, void* self);  // on a thread of the pool
-    static int AnswerTransfer(void* transfer);           // on the testbed's context
+    static int AnswerTransfer(void* transfer);            // on the testbed's context
     static void OnConnected(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static void OnVanished(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     int HandleIoctl(Node& node, UMockdevIoctlClient* client);
@@ -93,7 +93,7 @@ private:
     mode_t nodeMode_;
     UMockdevTestbed* testbed_ = nullptr;
     std::string error_;
-    std::vector<std::unique_ptr<Node>> nodes_;         // by minor; each bound to the device that had it last
+    std::vector<std::unique_ptr<Node>> nodes_;  // by minor; each bound to the device that had it last
     // The kernel names HID devices from a counter that only grows, so a device plugged in again never takes
     // the name of one still being removed (Wine's HID bus drops such a device as a duplicate).
     unsigned hidSequence_ = 0;

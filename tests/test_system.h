@@ -10,18 +10,30 @@
 #include <ctime>
 
 // An anonymous pipe as a pair of C runtime descriptors.
-inline int MakePipe(int fds[2]) { return _pipe(fds, 65536, _O_BINARY); }
+inline int MakePipe(int fds[2])
+{
+    return _pipe(fds, 65536, _O_BINARY);
+}
 // A null value removes the variable (so does an empty one there).
-inline void SetEnvironment(const char* name, const char* value) { _putenv_s(name, value ? value : ""); }
+inline void SetEnvironment(const char* name, const char* value)
+{
+    _putenv_s(name, value ? value : "");
+}
 // The C runtime reads TZ again.
-inline void ReadTimeZone() { _tzset(); }
+inline void ReadTimeZone()
+{
+    _tzset();
+}
 #else
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 
-inline int MakePipe(int fds[2]) { return pipe(fds); }
+inline int MakePipe(int fds[2])
+{
+    return pipe(fds);
+}
 inline void SetEnvironment(const char* name, const char* value)
 {
     if (value) {
@@ -30,5 +42,8 @@ inline void SetEnvironment(const char* name, const char* value)
         unsetenv(name);
     }
 }
-inline void ReadTimeZone() { tzset(); }
+inline void ReadTimeZone()
+{
+    tzset();
+}
 #endif

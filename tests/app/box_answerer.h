@@ -52,9 +52,9 @@ inline std::vector<QMessageBox*> OpenBoxes()
 // confirmation with a click on OK, the "Error" box with Return, any other with a click on its OK.
 class BoxAnswerer : public QObject {
 public:
-    std::vector<std::string> seen;  // "caption: text", in order
-    std::vector<std::string> details;  // each box's informative text, in the same order
-    std::vector<int> widths;  // each box's width as shown
+    std::vector<std::string> seen;                   // "caption: text", in order
+    std::vector<std::string> details;                // each box's informative text, in the same order
+    std::vector<int> widths;                         // each box's width as shown
     std::function<void(QMessageBox*)> beforeAnswer;  // what happens while a box is open, before the answer
 
     BoxAnswerer()
@@ -94,4 +94,3 @@ private:
     QTimer timer_;
     QList<QPointer<QMessageBox>> answered_;
 };
-

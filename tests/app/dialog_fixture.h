@@ -18,27 +18,27 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/scratch_dir.h"
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
-#include "tests/scratch_dir.h"
 
 class DialogFixtureBase : public ::testing::Test {
 protected:
     DeviceLink link;
     ControllerSession session{link};
     std::unique_ptr<CDoorphoneConfigDlg> dlg;
-    std::vector<QString> errors;  // every "Error" box, in order
+    std::vector<QString> errors;        // every "Error" box, in order
     std::vector<QString> errorDetails;  // the line below each one's text
-    std::vector<QString> messages;  // every box through the application (its name as caption), in order
-    std::function<void()> onError;  // runs while an "Error" box would be open
+    std::vector<QString> messages;      // every box through the application (its name as caption), in order
+    std::function<void()> onError;      // runs while an "Error" box would be open
 
     explicit DialogFixtureBase(HidPlatform& platform) : link(platform)
     {
@@ -95,8 +95,8 @@ protected:
         // With several controllers attached, the line goes on to name the one shown.
         const QString line = Label(1007)->text();
         return dlg->ConnectionState() == dlg::kConnected &&
-               (line == "Device Connected" || line.startsWith("Device Connected: ")) &&
-               !dlg->TabCtrl()->isHidden() && !Shown(1009);
+               (line == "Device Connected" || line.startsWith("Device Connected: ")) && !dlg->TabCtrl()->isHidden() &&
+               !Shown(1009);
     }
     // The disconnected view, or one of its forms for a controller that is present but not shown.
     bool DisconnectedView()
@@ -174,10 +174,7 @@ protected:
         }
         return n;
     }
-    void MarkWire()
-    {
-        mark_ = WireText().size();
-    }
+    void MarkWire() { mark_ = WireText().size(); }
 
     // The start of a parameter report as the wire log writes it, e.g. Param("04", "2103") for (2,1) = 3.
     static std::string Command(std::initializer_list<int> bytes)

@@ -168,7 +168,8 @@ namespace {
 
 int Reads(const std::vector<std::string>& wire)
 {
-    return static_cast<int>(std::count_if(wire.begin(), wire.end(), [](const std::string& l) { return StartsWith(l, "GET 04"); }));
+    return static_cast<int>(
+        std::count_if(wire.begin(), wire.end(), [](const std::string& l) { return StartsWith(l, "GET 04"); }));
 }
 
 TEST_F(Connection, ArrivalsQueuedBehindOneSettleWaitGiveOneWaitAndOneView)

@@ -131,9 +131,10 @@ TEST_F(HiddenControls, TabShortcutsSwitchTabsFromAnyControlAndChangeNoSetting)
     list->setFocus(Qt::TabFocusReason);
     const int value = list->currentIndex();
     MarkWire();
-    const std::pair<QKeyCombination, int> steps[] = {
-        {Qt::CTRL | Qt::Key_PageDown, 3}, {Qt::CTRL | Qt::Key_PageUp, 2}, {Qt::CTRL | Qt::Key_Tab, 3},
-        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 2}};
+    const std::pair<QKeyCombination, int> steps[] = {{Qt::CTRL | Qt::Key_PageDown, 3},
+                                                     {Qt::CTRL | Qt::Key_PageUp, 2},
+                                                     {Qt::CTRL | Qt::Key_Tab, 3},
+                                                     {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 2}};
     for (const auto& [keys, tab] : steps) {
         QTest::keyClick(dlg->windowHandle(), keys.key(), keys.keyboardModifiers());
         Settle();

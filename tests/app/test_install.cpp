@@ -16,7 +16,7 @@ namespace {
 struct Install : DialogFixture {
     std::FILE* devnull = std::fopen(portable::kWindows ? "NUL" : "/dev/null", "w");
     bool answer = true;
-    std::vector<std::string> seen;  // the boxes, in the order the user saw them
+    std::vector<std::string> seen;         // the boxes, in the order the user saw them
     std::vector<std::string> seenDetails;  // the line below each application message
     QString question;
     QString questionCaption;
@@ -65,11 +65,11 @@ struct Install : DialogFixture {
     }
     void StartInstallable() { StartInstallable(InstallHooks()); }
 
-    void ClickInstall()
+    void ClickInstall() { QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton); }
+    bool WaitForOutcome()
     {
-        QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
+        return WaitFor([&] { return !dlg->InstallRunning(); });
     }
-    bool WaitForOutcome() { return WaitFor([&] { return !dlg->InstallRunning(); }); }
 
     bool Locked()
     {
@@ -104,7 +104,8 @@ TEST_F(Install, CancelChangesNothing)
     StartInstallable();
     MarkWire();
     ClickInstall();
-    EXPECT_EQ(question, "Installing this firmware will reset all settings to default.  Are you sure you want to continue?");
+    EXPECT_EQ(question,
+              "Installing this firmware will reset all settings to default.  Are you sure you want to continue?");
     EXPECT_EQ(questionCaption, "Tavrel 7410 Doorphone Configuration Tool");
     EXPECT_FALSE(dlg->UpdatePending());
     EXPECT_FALSE(dlg->InstallRunning());
@@ -278,7 +279,8 @@ TEST_F(FailedInstall, AnImageThatCannotBeSentFailsWithoutAnErrorBox)
     DialogHooks hooks = InstallHooks();
     static const std::string tooLong = std::string(80, '1') + "\r\n";
     hooks.firmwareImage = [] {
-        return std::optional(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(tooLong.data()), tooLong.size()));
+        return std::optional(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(tooLong.data()), tooLong.size()));
     };
     StartInstallable(hooks);
     ClickInstall();

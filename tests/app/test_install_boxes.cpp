@@ -200,7 +200,7 @@ TEST_F(INSTALL_BOXES, TheWindowsCloseCommandEndsTheToolWhateverAnEditHolds)
     struct Case {
         int tab, id;
         const char* typed;
-        const char* box;  // the one box the user answers, if any
+        const char* box;   // the one box the user answers, if any
         const char* sent;  // the command written before the window goes, if any
     };
     const Case cases[] = {

@@ -45,7 +45,10 @@ const Expected kControls[] = {
     {2041, K::Choice, 240, 260, 570, 385, 6},
 };
 
-QRect R(int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); }
+QRect R(int l, int t, int r, int b)
+{
+    return QRect(l, t, r - l, b - t);
+}
 
 bool AttachedTo(CSTabCtrl* tabs, QWidget* w, int tab)
 {
@@ -123,9 +126,14 @@ TEST_F(Layout, LabelsLinesTabControlAndCloseButton)
 {
     Start();
     const int labelIds[] = {1001, 1002, 1003, 1004, 1005, 1006, 1010, 1011};
-    const std::vector<std::vector<int>> tabsOf = {{0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5, 6},
-                                                  {0, 1, 2, 3, 4, 6},    {0, 1, 2, 3, 4, 6},    {1, 3, 4},
-                                                  {3, 4},                {4}};
+    const std::vector<std::vector<int>> tabsOf = {{0, 1, 2, 3, 4, 5, 6},
+                                                  {0, 1, 2, 3, 4, 5, 6},
+                                                  {0, 1, 2, 3, 4, 5, 6},
+                                                  {0, 1, 2, 3, 4, 6},
+                                                  {0, 1, 2, 3, 4, 6},
+                                                  {1, 3, 4},
+                                                  {3, 4},
+                                                  {4}};
     for (int i = 0; i < 8; ++i) {
         QLabel* label = Label(labelIds[i]);
         const int row = i + 1;
@@ -318,11 +326,14 @@ TEST_F(Layout, TheRegistrationIsReleasedBeforeTheControlsAreDestroyed)
     };
     bool aliveAtRelease = false;
     Watching* monitor = nullptr;
-    dlg = std::make_unique<CDoorphoneConfigDlg>(session, [&] {
-        auto m = std::make_unique<Watching>(&aliveAtRelease);
-        monitor = m.get();
-        return m;
-    }, Hooks());
+    dlg = std::make_unique<CDoorphoneConfigDlg>(
+        session,
+        [&] {
+            auto m = std::make_unique<Watching>(&aliveAtRelease);
+            monitor = m.get();
+            return m;
+        },
+        Hooks());
     ASSERT_NE(monitor, nullptr);
     monitor->control = dlg->GetDlgItem(2000);
     EXPECT_TRUE(dlg->IsRegisteredForNotifications());
@@ -379,8 +390,8 @@ TEST_P(LayoutUnderStyle, WithALargeDesktopFontNothingIsCut)
         for (int i = 0; i < combo->count(); ++i) {
             QStyleOptionComboBox option;
             option.initFrom(combo);
-            const QRect text = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                             QStyle::SC_ComboBoxEditField, combo);
+            const QRect text =
+                combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
             EXPECT_LE(metrics.horizontalAdvance(combo->itemText(i)), text.width()) << entry.key << ": " << i;
         }
     }

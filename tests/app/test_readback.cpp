@@ -14,7 +14,10 @@ struct Readback : DialogFixture {
         EXPECT_TRUE(link.GetFeature(r.data(), r.size()));
         return r;
     }
-    void Answer(const ReportBytes& r) { controller.FirstUnit().AnswerNextGet(r[0], std::vector<uint8_t>(r.begin(), r.end())); }
+    void Answer(const ReportBytes& r)
+    {
+        controller.FirstUnit().AnswerNextGet(r[0], std::vector<uint8_t>(r.begin(), r.end()));
+    }
 
     // Shows tab 0 afresh, as a user going to another tab and back does.
     void ReadMaintenance()
@@ -53,8 +56,8 @@ TEST_F(Readback, MaintenanceTab)
 TEST_F(Readback, LineLevelEdgesAndNoStationBelowOnePercent)
 {
     Start();
-    const std::pair<int, const char*> levels[] = {{0, "  100%"}, {128, "  49%"}, {252, "  1%"}, {253, "  0%"},
-                                                  {254, "  0%"}, {255, "  0%"}};
+    const std::pair<int, const char*> levels[] = {{0, "  100%"}, {128, "  49%"}, {252, "  1%"},
+                                                  {253, "  0%"}, {254, "  0%"},  {255, "  0%"}};
     for (auto [byte, text] : levels) {
         controller.FirstUnit().SetLineLevel(static_cast<uint8_t>(byte));
         ReadMaintenance();
@@ -73,7 +76,8 @@ TEST_F(Readback, EveryTabShowsTheControllersValues)
         if (e.kind == EntryKind::Choice) {
             m.choices[e.settingsByte] = static_cast<uint8_t>(e.list->Size() - 1);
         } else if (e.kind == EntryKind::Text) {
-            m.texts[e.settingsByte] = std::string(static_cast<std::size_t>(e.maxLength), static_cast<char>('0' + e.row));
+            m.texts[e.settingsByte] =
+                std::string(static_cast<std::size_t>(e.maxLength), static_cast<char>('0' + e.row));
         }
     }
     m.choices[55] = 0;  // Loop Current, so Loop Disconnect is enabled
@@ -118,7 +122,7 @@ TEST_F(Readback, APositionBeyondItsListShowsNoSelection)
     ReportBytes odd = Report(4);
     odd[19] = 255;  // Speaker Volume, 11 entries
     odd[21] = 1;
-    odd[22] = 2;    // Microphone AGC, 2 entries
+    odd[22] = 2;  // Microphone AGC, 2 entries
     Answer(odd);
     UserSelectsTab(1);
     Answer(odd);
@@ -143,7 +147,7 @@ TEST_F(Readback, StringPoolTextsAtTheirPositionsAndWithinTheReport)
     for (std::size_t i = 40; i < 63; ++i) {
         pool[i] = '9';  // no zero before the end
     }
-    s[14] = 12;   // Outgoing Dial Number
+    s[14] = 12;  // Outgoing Dial Number
     Answer(s);
     Answer(pool);
     UserSelectsTab(1);

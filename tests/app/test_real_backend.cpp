@@ -9,8 +9,8 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QProgressBar>
+#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 
@@ -29,10 +29,10 @@ struct HidapiHolder {
 class RealBackend : protected HidapiHolder, public DialogFixtureBase {
 protected:
     std::FILE* devnull = std::fopen("/dev/null", "w");
-    std::vector<std::string> seen;  // install boxes, as the user saw them
+    std::vector<std::string> seen;         // install boxes, as the user saw them
     std::vector<std::string> seenDetails;  // the line below each application message's text
-    bool confirmAnswer = true;  // the answer to the install's question
-    QString confirmDetail;  // the line below the last question
+    bool confirmAnswer = true;             // the answer to the install's question
+    QString confirmDetail;                 // the line below the last question
 
     RealBackend() : DialogFixtureBase(hidapi) {}
     ~RealBackend() override
@@ -73,8 +73,9 @@ protected:
     std::vector<std::string> WireFromFirstFailure()
     {
         std::vector<std::string> wire = Wire();
-        auto first = std::find_if(wire.begin(), wire.end(),
-                                  [](const std::string& l) { return l.size() > 4 && l.substr(l.size() - 4) == "fail"; });
+        auto first = std::find_if(wire.begin(), wire.end(), [](const std::string& l) {
+            return l.size() > 4 && l.substr(l.size() - 4) == "fail";
+        });
         return {first, wire.end()};
     }
 };
@@ -399,7 +400,8 @@ TEST_F(RealBackend, TheConnectionLineNamesTheControllerShownAmongSeveral)
 
     Bench("select /dev/hidraw1");
     Bench("unplug");
-    ASSERT_TRUE(WaitFor([&] { return Label(1007)->text() == "Device Connected"; })) << Label(1007)->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Label(1007)->text() == "Device Connected"; }))
+        << Label(1007)->text().toStdString();
     ASSERT_TRUE(WaitFor([&] { return session.ControllersAttached() == 1; }));  // the listing may lag the event
     ClickAsUser(Item<QPushButton>(2005));
     EXPECT_EQ(confirmDetail, "");

@@ -119,9 +119,9 @@ TEST(PanelPlace, BesideTheDialogOrWithTheDialogMovedAsideNeverOverItsTabsOrClose
     for (const Frame frame : {Frame{{664, 501}, {0, 0}}, Frame{{670, 530}, {3, 26}}}) {
         for (const QSize panel : {QSize(354, 234), QSize(360, 264)}) {
             for (const QSize screenSize : {QSize(1920, 1080), QSize(1280, 800), QSize(1366, 768), QSize(1024, 768)}) {
-                SCOPED_TRACE(::testing::Message() << screenSize.width() << "x" << screenSize.height() << ", panel "
-                                                  << panel.width() << "x" << panel.height() << ", frame "
-                                                  << frame.size.width());
+                SCOPED_TRACE(::testing::Message()
+                             << screenSize.width() << "x" << screenSize.height() << ", panel " << panel.width() << "x"
+                             << panel.height() << ", frame " << frame.size.width());
                 const QRect screen(QPoint(0, 0), screenSize);
                 const QRect dialog(QPoint((screenSize.width() - frame.size.width()) / 2,
                                           (screenSize.height() - frame.size.height()) / 2),

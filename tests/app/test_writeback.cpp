@@ -161,7 +161,7 @@ TEST_F(Writeback, TelephonePadCodes)
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0], c.message);
         EXPECT_TRUE(Sets().empty());
-        EXPECT_EQ(Focus(), Edit(2022));  // back to the edit
+        EXPECT_EQ(Focus(), Edit(2022));         // back to the edit
         EXPECT_EQ(Edit(2022)->text(), c.text);  // as the user typed it
     }
 
@@ -318,7 +318,8 @@ TEST_F(Writeback, AnEditLeftForAListIsWrittenFirst)
 TEST_F(Writeback, TheFirstFocusIsTheTabControlSoATabChangeWritesNothing)
 {
     StartShown();
-    EXPECT_TRUE(dlg->TabCtrl()->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == dlg->TabCtrl());
+    EXPECT_TRUE(dlg->TabCtrl()->isAncestorOf(QApplication::focusWidget()) ||
+                QApplication::focusWidget() == dlg->TabCtrl());
     MarkWire();
     UserSelectsTab(3);
     Settle();
@@ -361,7 +362,7 @@ TEST_F(Writeback, AFailedWriteSaysSoAndReadsTheTabAgain)
     QTest::mouseClick(Item<QPushButton>(2006), Qt::LeftButton);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errorDetails.back(), "The controller did not restore its default settings. The window now shows what "
-                               "the controller holds.");
+                                   "the controller holds.");
 }
 
 TEST_F(Writeback, AFailedWriteWhileDisconnectedShowsNoBox)

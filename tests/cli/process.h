@@ -126,7 +126,10 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Started() const { return pid_ > 0; }
-    void Say(const std::string& line) { [[maybe_unused]] ssize_t n = write(in_, (line + "\n").data(), line.size() + 1); }
+    void Say(const std::string& line)
+    {
+        [[maybe_unused]] ssize_t n = write(in_, (line + "\n").data(), line.size() + 1);
+    }
     void Signal(int sig) { kill(pid_, sig); }
     std::string ErrSoFar() const { return ReadFile(err_); }
     std::string OutSoFar() const { return ReadFile(out_); }

@@ -1,13 +1,13 @@
 // doorphonectl's commands on the virtual controller, run in-process: what they print, what reaches the
 // wire, and their exit codes.
-#include "tests/cli/cli_fixture.h"
-#include "tests/scoped_env.h"
 #include "cli/doorphonectl.h"
 #include "device/device_link.h"
 #include "resources/strings.h"
 #include "settings/catalogue.h"
 #include "sim/memory_map.h"
 #include "sim/virtual_controller.h"
+#include "tests/cli/cli_fixture.h"
+#include "tests/scoped_env.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -64,8 +64,8 @@ TEST_F(Cli, SetSendsWhatTheWindowSends)
     ASSERT_EQ(Run({"set", "audio.speaker-volume", "7"}), 0) << err;
     ASSERT_EQ(Run({"set", "dial.outgoing-dial-number", "0123"}), 0) << err;
     ASSERT_EQ(Run({"set", "Outgoing Dial Number", ""}), 0) << err;
-    ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "3"}), 0) << err;   // the text "3"...
-    ASSERT_EQ(Run({"set", "door.relay-time", "#30"}), 0) << err;                  // ...and a position
+    ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "3"}), 0) << err;  // the text "3"...
+    ASSERT_EQ(Run({"set", "door.relay-time", "#30"}), 0) << err;               // ...and a position
     ASSERT_EQ(Run({"set", "audio.dsp", "full duplex WITHOUT noise reduction"}), 0) << err;
     const std::vector<std::string> sets = Sets(10);
     ASSERT_EQ(sets.size(), 6u);
@@ -94,8 +94,10 @@ TEST_F(Cli, EntryErrorsUseTheWindowsTextsAndSendNothing)
         {{"set", "alarm.ring-this-number-instead", "12345678901"},
          "Ring this Number Instead: ?? number too long. Maximum is 10 digits.\n"},
         // Judged by characters, as the window judges what is typed into it, whatever their encoding's length.
-        {{"set", "door.employee-access-code", "1234567\u00e9"}, "7407 Employee Access Code: Invalid: Must be all numeric."},
-        {{"set", "maintenance.dtmf-password", "\uff11\uff12"}, "DTMF Password: Invalid: Must be telephone pad character"},
+        {{"set", "door.employee-access-code", "1234567\u00e9"},
+         "7407 Employee Access Code: Invalid: Must be all numeric."},
+        {{"set", "maintenance.dtmf-password", "\uff11\uff12"},
+         "DTMF Password: Invalid: Must be telephone pad character"},
         {{"set", "door.open-code", "123\u00e9"}, "Open Code: Invalid: Must be telephone pad character (0-9, #, *)"},
         {{"set", "door.open-code", "\uff11\uff12\uff13\uff14\uff15"}, "Open Code: Entry too long"},
         {{"set", "dial.outgoing-dial-number", "\xff\xfe"}, "Outgoing Dial Number: Invalid: Must be all numeric."},
@@ -305,14 +307,16 @@ TEST_F(Cli, FlashAsksFirst)
     {
         const ScopedEnv wide("COLUMNS", "120");
         EXPECT_EQ(Run({"flash"}), 0);
-        EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you want "
-                                   "to continue? [y/N] "));
+        EXPECT_THAT(err,
+                    HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you want "
+                              "to continue? [y/N] "));
     }
     // At 80 columns the question wraps in place of its spaces, and the words stay the window's.
     const ScopedEnv narrow("COLUMNS", "80");
     EXPECT_EQ(Run({"flash"}), 0);
-    EXPECT_THAT(err, HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you\nwant to "
-                               "continue? [y/N] Nothing installed.\n"));
+    EXPECT_THAT(err,
+                HasSubstr("Installing this firmware will reset all settings to default.  Are you sure you\nwant to "
+                          "continue? [y/N] Nothing installed.\n"));
     EXPECT_EQ(controller.FirstUnit().TransferCount(), 0);
     hooks.returnTimeout = std::chrono::milliseconds(1);
     controller.FirstUnit().SetRebootTimes(std::chrono::milliseconds(0), std::chrono::seconds(30));
@@ -367,7 +371,8 @@ TEST_F(Cli, ListKeysAndGetAsJson)
     ASSERT_EQ(Run({"list", "--json"}), 0) << err;
     const auto list = nlohmann::json::parse(out);
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0], (nlohmann::json{{"path", controller.FirstUnit().Path()}, {"productId", "0x7410"}, {"accessible", true}}));
+    EXPECT_EQ(list[0],
+              (nlohmann::json{{"path", controller.FirstUnit().Path()}, {"productId", "0x7410"}, {"accessible", true}}));
     controller.FirstUnit().Unplug();
     ASSERT_EQ(Run({"list", "--json"}), 0);
     EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::array());
@@ -400,9 +405,11 @@ TEST_F(Cli, ListKeysAndGetAsJson)
     EXPECT_EQ(byKey("dial.keypad-dial-string-length")["stationOnly"], true);
 
     ASSERT_EQ(Run({"get", "door.relay-time", "--json"}), 0) << err;
-    EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "door.relay-time"}, {"value", "3 Seconds"}, {"position", 3}}));
+    EXPECT_EQ(nlohmann::json::parse(out),
+              (nlohmann::json{{"key", "door.relay-time"}, {"value", "3 Seconds"}, {"position", 3}}));
     ASSERT_EQ(Run({"get", "DTMF Password", "--json"}), 0) << err;
-    EXPECT_EQ(nlohmann::json::parse(out), (nlohmann::json{{"key", "maintenance.dtmf-password"}, {"value", "1234"}, {"position", nullptr}}));
+    EXPECT_EQ(nlohmann::json::parse(out),
+              (nlohmann::json{{"key", "maintenance.dtmf-password"}, {"value", "1234"}, {"position", nullptr}}));
 }
 
 }  // namespace

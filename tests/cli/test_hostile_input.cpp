@@ -57,8 +57,10 @@ TEST_F(Hostile, ProfilesThatAreNotProfilesAreRefusedWithAShortMessage)
         {R"({"format": 1})", "not a profile"},
         {R"({"format": null})", "not a profile"},
         {R"([1, 2])", "not a profile"},
-        {R"({"format": "doorphoneconfig-profile", "version": 4294967297, "settings": {}})", "unsupported profile version"},
-        {R"({"format": "doorphoneconfig-profile", "version": 1.0000001, "settings": {}})", "unsupported profile version"},
+        {R"({"format": "doorphoneconfig-profile", "version": 4294967297, "settings": {}})",
+         "unsupported profile version"},
+        {R"({"format": "doorphoneconfig-profile", "version": 1.0000001, "settings": {}})",
+         "unsupported profile version"},
         {head + R"({"audio.dsp": "nope", "audio.dsp": "Full Duplex with Noise Reduction"}})",
          "the key \"audio.dsp\" stands twice"},
         {head + R"({"door.open-code": "9\u0100"}})", "U+00FF"},
@@ -168,10 +170,10 @@ TEST_F(Hostile, AChangeThatCannotBeSavedIsAFailure)
 {
     ASSERT_EQ(OnState("s.json", {"show"}).status, 0);
     fs::remove(dir / "s.json.lock");
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    std::vector<std::string> args{DPC_AS_UNPRIVILEGED_RUN, DPC_DOORPHONECTL, "--simulate=" + Path("s.json"), "set",
-                                  "audio.dsp", "1"};
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    std::vector<std::string> args{
+        DPC_AS_UNPRIVILEGED_RUN, DPC_DOORPHONECTL, "--simulate=" + Path("s.json"), "set", "audio.dsp", "1"};
     const Result r = RunProgram(args, "/tmp");
     fs::permissions(dir, fs::perms::all);
     if (r.status == 77) {
@@ -212,8 +214,8 @@ TEST_F(Hostile, HelpAndKeysFitTheWidthTheyAreGiven)
         }
         const std::size_t most = *width ? std::stoul(width) : 80;
         std::vector<std::vector<std::string>> runs = {{"--help"}, {"keys"}};
-        for (const char* command : {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import",
-                                    "provision", "keys"}) {
+        for (const char* command :
+             {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import", "provision", "keys"}) {
             runs.push_back({command, "--help"});
         }
         for (const std::vector<std::string>& args : runs) {

@@ -79,7 +79,8 @@ busyflash() {
         EXPECT_EQ(Text(name + ".set.log"), "") << "the refused run made no transfer at all";
         // During the restart: refused while the controller is there, not found while it is away.
         EXPECT_THAT(Text(name + ".restart.rc"), Not(HasSubstr("0")));
-        EXPECT_THAT(Text(name + ".restart.err"), HasSubstr(holder)) << "a set met the controller back before the restore";
+        EXPECT_THAT(Text(name + ".restart.err"), HasSubstr(holder))
+            << "a set met the controller back before the restore";
         std::istringstream lines(Text(name + ".restart.err"));
         for (std::string line; std::getline(lines, line);) {
             EXPECT_TRUE(line.find(holder) != std::string::npos || line.find("no controller found") != std::string::npos)
@@ -163,8 +164,8 @@ DOORPHONECONFIG_LOCK_DIR="$PWD/missing" $D set door.open-code 5 2> set.err; echo
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Text("flash.rc"), "1\n");
     EXPECT_THAT(Text("flash.err"), HasSubstr("cannot be held against other programs' changes: cannot keep it through "
-                                             "its restart: cannot make a record in " + File("missing") +
-                                             ": No such file or directory"));
+                                             "its restart: cannot make a record in " +
+                                             File("missing") + ": No such file or directory"));
     EXPECT_THAT(Text("flash.err"), HasSubstr("nothing was sent to it"));
     EXPECT_EQ(Count("flash.log", "SET"), 0);
     EXPECT_EQ(Text("set.rc"), "0\n") << Text("set.err");
@@ -260,7 +261,8 @@ $D show > now.out 2>&1
     EXPECT_EQ(Count("flash.log", kRestore), 0);
     EXPECT_THAT(Text("now.out"), HasSubstr("Firmware     1.05.2")) << "the swapped-in controller is as it came";
     // The record speaks of the programmed controller: it took the firmware, and its defaults are owed.
-    EXPECT_THAT(Text("record.log"), HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, FAILED: the controller that came back"));
+    EXPECT_THAT(Text("record.log"),
+                HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, FAILED: the controller that came back"));
 }
 
 }  // namespace

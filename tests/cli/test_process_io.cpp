@@ -37,8 +37,8 @@ protected:
     }
     void WriteProfile(const std::string& settings)
     {
-        std::ofstream(File("profile.json")) << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": )"
-                                            << settings << "}";
+        std::ofstream(File("profile.json"))
+            << R"({"format": "doorphoneconfig-profile", "version": 1, "settings": )" << settings << "}";
     }
 };
 
@@ -82,7 +82,8 @@ TEST_F(ProcessIo, ProvisionOnAClosedPipeFinishesAndRecordsTheUnit)
     close(pipeFds[1]);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_THAT(r.err, HasSubstr("cannot write to standard output: Broken pipe"));
-    EXPECT_THAT(ReadFile(File("record.log")), HasSubstr("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 2 settings written, OK"));
+    EXPECT_THAT(ReadFile(File("record.log")),
+                HasSubstr("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 2 settings written, OK"));
     EXPECT_EQ(Count(ReadFile(File("wire.log")), "SET 03"), 2);
 }
 

@@ -1,8 +1,8 @@
 // provision, --device and the record, run in-process on a bench of virtual controllers: one unit after
 // another, the choice among several attached, and what reaches the wire for each unit.
-#include "session/stop_request.h"
 #include "device/carried_firmware.h"
 #include "session/controller_session.h"
+#include "session/stop_request.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/cli/wire_units.h"
 
@@ -65,10 +65,10 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
              }};
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash", "--log", Path("record.log")}), 1) << err;
     EXPECT_THAT(LinesOf(out), ElementsAre("virtual:7410/0: firmware 1.05.2 -> 2.01.0, 3 settings written, OK",
-                                        "virtual:7410/1: firmware 2.01.0 -> 2.01.0, 3 settings written, OK",
-                                        StartsWith("virtual:7410/2: firmware 2.01.0 -> 2.01.0, 1 setting written, "
-                                                   "FAILED: the controller refused the report for "),
-                                        "Provisioned 3 controllers: 2 OK, 1 failed, 0 interrupted."));
+                                          "virtual:7410/1: firmware 2.01.0 -> 2.01.0, 3 settings written, OK",
+                                          StartsWith("virtual:7410/2: firmware 2.01.0 -> 2.01.0, 1 setting written, "
+                                                     "FAILED: the controller refused the report for "),
+                                          "Provisioned 3 controllers: 2 OK, 1 failed, 0 interrupted."));
     // The failure says what the third unit took; the first two hold the profile, and only the first was flashed.
     EXPECT_THAT(out, HasSubstr("already written: audio.speaker-volume = \"7\""));
     for (const char* path : {"virtual:7410/0", "virtual:7410/1"}) {
@@ -82,7 +82,7 @@ TEST_F(Provision, ThreeUnitsInARowEachWithItsResultLineAndRecord)
     const std::vector<std::string> results = LinesOf(out);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_THAT(record[i], MatchesStdRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{4} "
-                                            "provision .*profile.json .*"));
+                                               "provision .*profile.json .*"));
         EXPECT_THAT(record[i], testing::EndsWith(results[i]));
     }
     EXPECT_THAT(err, HasSubstr("Pull out virtual:7410/0; plug in the next controller (Ctrl+C ends)."));
@@ -208,7 +208,8 @@ TEST_F(Provision, JsonOnceAndWhatEndsARunEarly)
 
     // Nothing starts on a bad profile or a record that cannot be kept.
     ClearWire();
-    WriteFile("bad.json", R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {"door.open-code": "x"}})");
+    WriteFile("bad.json",
+              R"({"format": "doorphoneconfig-profile", "version": 1, "settings": {"door.open-code": "x"}})");
     EXPECT_EQ(Run({"provision", Path("bad.json")}), 2);
     EXPECT_THAT(err, HasSubstr("bad.json: "));
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--log", dir.string()}), 2);
@@ -239,7 +240,8 @@ TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
 {
     controller.FirstUnit().SetLatency(std::chrono::milliseconds(100));
     std::thread stopper([&] {
-        while (controller.FirstUnit().TransferCount() < 3) {  // the status and the two reads: the first write is under way
+        while (controller.FirstUnit().TransferCount() <
+               3) {  // the status and the two reads: the first write is under way
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         stop.Request();
@@ -249,8 +251,8 @@ TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
     const std::vector<std::string> lines = LinesOf(out);
     ASSERT_EQ(lines.size(), 2u) << out;
     EXPECT_THAT(lines[0], MatchesStdRegex("virtual:7410/0: firmware 1.05.2 -> 1.05.2, 1 setting written, INTERRUPTED: "
-                                       "stopped before [a-z.-]+; already written: [a-z.-]+ = \"[^\"]+\"; not "
-                                       "written: [a-z.-]+, [a-z.-]+"));
+                                          "stopped before [a-z.-]+; already written: [a-z.-]+ = \"[^\"]+\"; not "
+                                          "written: [a-z.-]+, [a-z.-]+"));
     EXPECT_EQ(lines[1], "Provisioned 1 controller: 0 OK, 0 failed, 1 interrupted.");
     EXPECT_EQ(Sets().size(), 1u);
     EXPECT_THAT(ReadText("record.log"), HasSubstr("INTERRUPTED"));
@@ -280,7 +282,7 @@ TEST_F(Provision, FlashKeepsARecordToo)
     ASSERT_EQ(Run({"flash", "--yes", "--log", Path("record.log")}), 0) << err;
     EXPECT_THAT(ReadText("record.log"),
                 MatchesStdRegex("[-0-9T:+]+ flash 2.01.0 virtual:7410/0: firmware 1.05.2 -> 2.01.0, 0 settings "
-                             "written, OK\n"));
+                                "written, OK\n"));
     controller.FirstUnit().PullOutAfterNthTransfer(500);
     EXPECT_EQ(Run({"flash", "--yes", "--log", Path("record.log")}), 1);
     const std::vector<std::string> record = LinesOf(ReadText("record.log"));
@@ -418,7 +420,7 @@ TEST_F(ProvisionBench, EightAtOnceEndAsEachWouldAloneWithOneWholeRecordLineEach)
 TEST_F(ProvisionBench, AFailingAndAPulledOutUnitEndAloneAndAStopLeavesEveryUnitStated)
 {
     Attach(3);
-    controller.Unit("virtual:7410/1").FailNthTransfer(900);          // mid-install
+    controller.Unit("virtual:7410/1").FailNthTransfer(900);           // mid-install
     controller.Unit("virtual:7410/2").PullOutAfterNthTransfer(1200);  // mid-install
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--flash", "--count", "4"}), 1) << err;
     std::map<std::string, std::string> results = Results();
@@ -451,10 +453,12 @@ TEST_F(ProvisionBench, AFailingAndAPulledOutUnitEndAloneAndAStopLeavesEveryUnitS
     results = Results();
     ASSERT_EQ(results.size(), 4u) << out;
     for (const std::string& path : bench.UnitPaths()) {
-        EXPECT_EQ(results.at(path), path + ": firmware 1.05.2 -> unknown, 0 settings written, INTERRUPTED: stopped "
-                                           "during programming; " + ::controller::kUnfinishedProgramming +
-                                           ", then run doorphonectl flash again, or doorphonectl restore-defaults to "
-                                           "stay on the old firmware");
+        EXPECT_EQ(results.at(path), path +
+                                        ": firmware 1.05.2 -> unknown, 0 settings written, INTERRUPTED: stopped "
+                                        "during programming; " +
+                                        ::controller::kUnfinishedProgramming +
+                                        ", then run doorphonectl flash again, or doorphonectl restore-defaults to "
+                                        "stay on the old firmware");
     }
     EXPECT_EQ(results.at(""), "Provisioned 3 controllers: 0 OK, 0 failed, 3 interrupted.");
     EXPECT_EQ(LinesOf(ReadText("stopped.log")).size(), 3u);

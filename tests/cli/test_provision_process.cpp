@@ -36,18 +36,20 @@ protected:
     }
     std::vector<std::string> Provision()
     {
-        return {DPC_DOORPHONECTL, "--simulate", "--wire-log", File("wire.log"), "provision", File("profile.json"),
-                "--log", File("record.log")};
+        return {DPC_DOORPHONECTL, "--simulate",         "--wire-log", File("wire.log"),
+                "provision",      File("profile.json"), "--log",      File("record.log")};
     }
     // Provision with `signal` sent while the second unit, which answers slowly, takes its second write.
     Result SignalDuringTheSecondUnit(int signal)
     {
         RunningProgram p(Provision(), dir.string());
         EXPECT_TRUE(p.Started());
-        EXPECT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
+        EXPECT_TRUE(
+            RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
         p.Say("latency 150");
         p.Say("next");
-        EXPECT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") == 5; }));
+        EXPECT_TRUE(
+            RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") == 5; }));
         p.Signal(signal);
         return p.Finish();
     }
@@ -57,7 +59,8 @@ TEST_F(ProvisionProcess, CtrlCBetweenUnitsEndsWithASummary)
 {
     RunningProgram p(Provision(), dir.string());
     ASSERT_TRUE(p.Started());
-    ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
+    ASSERT_TRUE(
+        RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
     p.Say("next");
     ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return Count(e, "Pull out") == 2; }));
     p.Signal(SIGINT);
@@ -98,7 +101,8 @@ TEST_F(ProvisionProcess, AHangUpDuringAUnitIsAStopToo)
 {
     const Result r = SignalDuringTheSecondUnit(SIGHUP);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("virtual:7410/1: firmware 1.05.2 -> 1.05.2, 2 settings written, INTERRUPTED: stopped before"));
+    EXPECT_THAT(
+        r.out, HasSubstr("virtual:7410/1: firmware 1.05.2 -> 1.05.2, 2 settings written, INTERRUPTED: stopped before"));
     EXPECT_THAT(r.out, HasSubstr("Provisioned 2 controllers: 1 OK, 0 failed, 1 interrupted."));
     EXPECT_EQ(Count(ReadFile(File("record.log")), "\n"), 2);
 }
@@ -107,7 +111,8 @@ TEST_F(ProvisionProcess, CommandsThatAreWrongAreSaidAndTheRunGoesOn)
 {
     RunningProgram p(Provision(), dir.string());
     ASSERT_TRUE(p.Started());
-    ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
+    ASSERT_TRUE(
+        RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) { return e.find("Pull out") != e.npos; }));
     p.Say("next 9.99.99");
     p.Say(std::string(5000, 'x'));
     p.Say("attach 2.01.0");

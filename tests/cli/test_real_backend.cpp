@@ -148,8 +148,8 @@ TEST_F(RealBackendCli, TheKernelsErrorsReachTheUserInTheSystemsWords)
 
 TEST_F(RealBackendCli, ANodeThisUserMayNotOpenIsNamedWithTheFix)
 {
-    std::vector<std::string> args{DPC_AS_UNPRIVILEGED, DPC_EMULATOR, "--node-mode", "0000", "--trace", File("trace"),
-                                  "--", DPC_DOORPHONECTL, "show"};
+    std::vector<std::string> args{DPC_AS_UNPRIVILEGED, DPC_EMULATOR, "--node-mode",    "0000", "--trace",
+                                  File("trace"),       "--",         DPC_DOORPHONECTL, "show"};
     const Result r = Run(args);
     if (r.status == 77) {
         GTEST_SKIP() << r.err;
@@ -175,10 +175,10 @@ TEST_F(RealBackendCli, ABenchOfControllersIsChosenAmongByNode)
     EXPECT_EQ(r.err, "doorphonectl: 2 controllers are attached; choose the one to change with --device PATH:\n"
                      "  /dev/hidraw0\n  /dev/hidraw1\n");
     const std::string d = DPC_DOORPHONECTL;
-    r = ShellOnKernel({"--apply", "attach 2.01.0"},
-                      d + " --device /dev/hidraw1 set door.open-code 5 && " + d +
-                          " get door.open-code --device /dev/hidraw1 && " + d + " --device /dev/hidraw0 get door.open-code && " +
-                          d + " --device /dev/hidraw1 show");
+    r = ShellOnKernel({"--apply", "attach 2.01.0"}, d + " --device /dev/hidraw1 set door.open-code 5 && " + d +
+                                                        " get door.open-code --device /dev/hidraw1 && " + d +
+                                                        " --device /dev/hidraw0 get door.open-code && " + d +
+                                                        " --device /dev/hidraw1 show");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, ::testing::StartsWith("door.open-code = \"5\"\n5\n9\n"));
     EXPECT_THAT(r.out, HasSubstr("Firmware     2.01.0"));
@@ -214,9 +214,8 @@ TEST_F(RealBackendCli, ProvisionTakesTheNextControllerOnTheNodeTheLastOneLeft)
     const Result r = ShellOnKernel(
         {}, std::string(DPC_DOORPHONECTL) + " provision " + File("profile.json") + " 2>" + err + " & pid=$!\n" +
                 "n=0; until grep -q 'Pull out' " + err + " || [ $n -ge 400 ]; do sleep 0.05; n=$((n+1)); done\n" +
-                "echo next > \"$EMULATE_CONTROLLER_CONTROL\"\n" +
-                "n=0; until [ \"$(grep -c 'Pull out' " + err + ")\" -ge 2 ] || [ $n -ge 400 ]; do sleep 0.05; n=$((n+1)); done\n" +
-                "kill -TERM $pid; wait $pid");
+                "echo next > \"$EMULATE_CONTROLLER_CONTROL\"\n" + "n=0; until [ \"$(grep -c 'Pull out' " + err +
+                ")\" -ge 2 ] || [ $n -ge 400 ]; do sleep 0.05; n=$((n+1)); done\n" + "kill -TERM $pid; wait $pid");
     EXPECT_EQ(r.status, 0) << ReadFile(err);
     EXPECT_EQ(r.out, "/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK\n"
                      "/dev/hidraw0: firmware 1.05.2 -> 1.05.2, 1 setting written, OK\n"
@@ -245,9 +244,9 @@ TEST_F(RealBackendCli, FlashWithItsWireLogOnAClosedPipeFinishesTheInstall)
     ASSERT_EQ(r.status, 0) << r.err;
     // The emulator's children inherit SIGPIPE ignored; at a terminal it is not.
     r = ShellOnKernel({"--trace", File("cut.trace")},
-                      d + " set door.open-code 5 && { env --default-signal=PIPE " + d + " --wire-log /dev/stdout flash --yes 2>" + File("err") +
-                          "; echo $? >" + File("status") + "; } | head -5 >" + File("head") + "; " + d +
-                          " get door.open-code && " + d + " show");
+                      d + " set door.open-code 5 && { env --default-signal=PIPE " + d +
+                          " --wire-log /dev/stdout flash --yes 2>" + File("err") + "; echo $? >" + File("status") +
+                          "; } | head -5 >" + File("head") + "; " + d + " get door.open-code && " + d + " show");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(File("status")), "1\n");
     const std::string err = ReadFile(File("err"));
@@ -259,7 +258,8 @@ TEST_F(RealBackendCli, FlashWithItsWireLogOnAClosedPipeFinishesTheInstall)
     EXPECT_THAT(r.out, ::testing::StartsWith("door.open-code = \"5\"\n9\n"));
     EXPECT_THAT(r.out, HasSubstr("Firmware     2.01.0"));
     // Every chunk and one restore, as in the whole install, plus the set before it.
-    EXPECT_EQ(Count(ReadFile(File("cut.trace")), "set feature"), Count(ReadFile(File("whole.trace")), "set feature") + 1);
+    EXPECT_EQ(Count(ReadFile(File("cut.trace")), "set feature"),
+              Count(ReadFile(File("whole.trace")), "set feature") + 1);
 }
 
 // Ctrl+C, SIGTERM, or the hang-up of a dropped SSH session in the middle of the image: the chunk under way
@@ -276,7 +276,8 @@ TEST_F(RealBackendCli, ASignalMidFlashStopsTheStreamAndSaysWhereTheControllerIs)
                               " flash --yes --log " + File("record.log")},
                          dir.string());
         ASSERT_TRUE(p.Started());
-        ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 05") >= 10; }));
+        ASSERT_TRUE(
+            RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 05") >= 10; }));
         kill(std::stoi(ReadFile(File("pid"))), sig);
         const Result r = p.Finish();
         EXPECT_EQ(r.status, 1) << r.err;
@@ -306,14 +307,14 @@ TEST_F(RealBackendCli, AStopAfterTheLastLineLeavesRecordAndStateAsTheMessageSays
         SCOPED_TRACE(run.back());
         RunningProgram p(run, dir.string());
         ASSERT_TRUE(p.Started());
-        ASSERT_TRUE(RunningProgram::AwaitFile(p.ErrPath(), [](const std::string& e) {
-            return e.find("Programming complete") != std::string::npos;
-        }));
+        ASSERT_TRUE(RunningProgram::AwaitFile(
+            p.ErrPath(), [](const std::string& e) { return e.find("Programming complete") != std::string::npos; }));
         p.Signal(SIGINT);  // which the emulator passes on
         const Result r = p.Finish();
         EXPECT_EQ(r.status, 1);
         EXPECT_THAT(r.err, HasSubstr("its defaults are not restored"));
-        EXPECT_THAT(ReadFile(run.back()), HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, INTERRUPTED: stopped "));
+        EXPECT_THAT(ReadFile(run.back()),
+                    HasSubstr("firmware 1.05.2 -> 2.01.0, 0 settings written, INTERRUPTED: stopped "));
     }
     const Result now = Run({DPC_DOORPHONECTL, "--simulate=" + File("state.json"), "show"});
     EXPECT_THAT(now.out, HasSubstr("Firmware     2.01.0"));
@@ -343,7 +344,8 @@ TEST_F(RealBackendCli, ASignalMidImportSaysWhatWasWritten)
                               " import " + File("profile.json")},
                          dir.string());
         ASSERT_TRUE(p.Started());
-        ASSERT_TRUE(RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") >= 2; }));
+        ASSERT_TRUE(
+            RunningProgram::AwaitFile(File("wire.log"), [](const std::string& w) { return Count(w, "SET 03") >= 2; }));
         kill(std::stoi(ReadFile(File("pid"))), sig);
         const Result r = p.Finish();
         const int written = Count(ReadFile(File("wire.log")), "SET 03");
@@ -403,9 +405,9 @@ TEST_F(RealBackendCli, ProvisionWithItsOutputLostStopsAfterTheUnitUnderWay)
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     close(pipeFds[0]);
-    const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", "env", "--default-signal=PIPE", DPC_DOORPHONECTL,
-                                 "--wire-log", File("wire.log"),
-                                 "provision", File("profile.json"), "--jobs", "1", "--log", File("record.log")},
+    const Result r = RunProgram({DPC_EMULATOR, "--apply", "attach", "--", "env", "--default-signal=PIPE",
+                                 DPC_DOORPHONECTL, "--wire-log", File("wire.log"), "provision", File("profile.json"),
+                                 "--jobs", "1", "--log", File("record.log")},
                                 dir.string(), {"", pipeFds[1]});
     close(pipeFds[1]);
     EXPECT_EQ(r.status, 1) << r.err;
@@ -437,7 +439,8 @@ TEST_F(RealBackendCli, ProvisionTakesAWholeBenchAtOnce)
     ASSERT_EQ(lines.size(), 9u) << r.out;
     std::set<std::string> paths;
     for (std::size_t i = 0; i < 8; ++i) {
-        EXPECT_THAT(lines[i], testing::MatchesRegex("/dev/hidraw[0-9]+: firmware 1.05.2 -> 2.01.0, 2 settings written, OK"));
+        EXPECT_THAT(lines[i],
+                    testing::MatchesRegex("/dev/hidraw[0-9]+: firmware 1.05.2 -> 2.01.0, 2 settings written, OK"));
         paths.insert(lines[i].substr(0, lines[i].find(':')));
     }
     EXPECT_EQ(paths.size(), 8u);
@@ -457,15 +460,16 @@ TEST_F(RealBackendCli, ProvisionTakesAWholeBenchAtOnce)
     const std::string d = DPC_DOORPHONECTL;
     // Until the wire log `log` shows the installs well under way.
     auto waitForInstalls = [&](const std::string& log) {
-        return "n=0; until [ \"$(grep -c 'SET 05' " + log + " 2>/dev/null)\" -ge 600 ] || [ $n -ge 600 ]; do "
+        return "n=0; until [ \"$(grep -c 'SET 05' " + log +
+               " 2>/dev/null)\" -ge 600 ] || [ $n -ge 600 ]; do "
                "sleep 0.05; n=$((n+1)); done\n";
     };
-    r = ShellOnKernel({"--apply", "latency 1", "--apply", "attach", "--apply", "fail 900", "--apply", "attach",
-                       "--apply", "attach"},
-                      d + " --wire-log " + File("four.log") + " provision " + File("profile.json") +
-                          " --flash --count 4 >" + File("four.out") + " 2>" + File("four.err") + " & pid=$!\n" +
-                          waitForInstalls(File("four.log")) + "printf 'select virtual:7410/2\\nunplug\\n' > \"$EMULATE_CONTROLLER_CONTROL\"\n"
-                          "wait $pid");
+    r = ShellOnKernel(
+        {"--apply", "latency 1", "--apply", "attach", "--apply", "fail 900", "--apply", "attach", "--apply", "attach"},
+        d + " --wire-log " + File("four.log") + " provision " + File("profile.json") + " --flash --count 4 >" +
+            File("four.out") + " 2>" + File("four.err") + " & pid=$!\n" + waitForInstalls(File("four.log")) +
+            "printf 'select virtual:7410/2\\nunplug\\n' > \"$EMULATE_CONTROLLER_CONTROL\"\n"
+            "wait $pid");
     EXPECT_EQ(r.status, 1) << ReadFile(File("four.err"));
     lines = LinesOf(ReadFile(File("four.out")));
     ASSERT_EQ(lines.size(), 5u) << ReadFile(File("four.out"));

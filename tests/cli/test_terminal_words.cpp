@@ -1,14 +1,14 @@
 // doorphonectl for a person at a terminal: the nearest commands and keys to a mistyped one, every message
 // after "doorphonectl:", help and keys that fit the terminal's width, a line that confirms a change, a
 // plain number that is a list's text, and the system's own words for a failed transfer.
-#include "tests/cli/cli_fixture.h"
 #include "cli/commands.h"
 #include "cli/terminal_text.h"
+#include "session/stop_request.h"
+#include "sim/virtual_controller.h"
+#include "tests/cli/cli_fixture.h"
 #include "tests/scoped_env.h"
 #include "tests/std_regex.h"
 #include "tests/text_lines.h"
-#include "session/stop_request.h"
-#include "sim/virtual_controller.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -96,10 +96,9 @@ TEST_F(Cli, AMistypedOptionHelpAndABareCallSayWhatToType)
     EXPECT_THAT(err, StartsWith("doorphonectl: unknown command \"sett\"; did you mean \"set\""));
     EXPECT_EQ(Run({"hepl"}), 2);
     EXPECT_THAT(err, HasSubstr("did you mean \"help\""));
-    const std::pair<const char*, bool> commands[] = {{"list", false},   {"show", true},   {"get", true},
-                                                     {"set", true},     {"restore-defaults", true}, {"flash", true},
-                                                     {"export", true},  {"import", true}, {"provision", true},
-                                                     {"keys", false}};
+    const std::pair<const char*, bool> commands[] = {
+        {"list", false}, {"show", true},   {"get", true},    {"set", true},       {"restore-defaults", true},
+        {"flash", true}, {"export", true}, {"import", true}, {"provision", true}, {"keys", false}};
     for (const auto& [command, device] : commands) {
         ASSERT_EQ(Run({"help", command}), 0) << command;
         EXPECT_THAT(out, HasSubstr("Examples:\n  doorphonectl ")) << command;
@@ -168,9 +167,14 @@ TEST_F(Cli, NearestKeysPutAnExactLastPartFirst)
 
 TEST_F(Cli, EveryMessageOnStandardErrorStartsWithTheProgramsName)
 {
-    const std::vector<std::vector<std::string>> cases = {
-        {}, {"get"}, {"set", "door.relay-time"}, {"show", "--bogus"}, {"shwo"}, {"keys", "extra"},
-        {"import", "/nonexistent/profile.json"}, {"set", "nothing.here", "1"}};
+    const std::vector<std::vector<std::string>> cases = {{},
+                                                         {"get"},
+                                                         {"set", "door.relay-time"},
+                                                         {"show", "--bogus"},
+                                                         {"shwo"},
+                                                         {"keys", "extra"},
+                                                         {"import", "/nonexistent/profile.json"},
+                                                         {"set", "nothing.here", "1"}};
     for (const std::vector<std::string>& args : cases) {
         EXPECT_EQ(Run(args), 2);
         ASSERT_FALSE(err.empty());
@@ -186,8 +190,8 @@ TEST_F(Cli, HelpAndKeysFitTheTerminalsWidth)
         const Columns columns(width);
         const std::size_t most = static_cast<std::size_t>(std::atoi(width));
         std::vector<std::vector<std::string>> runs = {{"--help"}, {"keys"}};
-        for (const char* command : {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import",
-                                    "provision", "keys"}) {
+        for (const char* command :
+             {"list", "show", "get", "set", "restore-defaults", "flash", "export", "import", "provision", "keys"}) {
             runs.push_back({command, "--help"});
         }
         for (const std::vector<std::string>& args : runs) {
@@ -211,9 +215,11 @@ TEST_F(Cli, KeysStandInAlignedColumnsWithTheValuesUnderTheirOwn)
         ASSERT_EQ(Run({"keys"}), 0);
         const std::vector<std::string> lines = LinesOf(out);
         ASSERT_EQ(lines.size(), 39u);  // one line a key where there is room
-        EXPECT_THAT(out, ContainsStdRegex("\ndial.outgoing-call-mode +Dial +choice +0=No Outgoing Calls; 1=Hotline Dial;"));
-        EXPECT_THAT(out, ContainsStdRegex("\ndoor.open-code +Door Control +text +telephone-pad characters \\(0-9, #, \\*\\), "
-                                       "at most 4\n"));
+        EXPECT_THAT(out,
+                    ContainsStdRegex("\ndial.outgoing-call-mode +Dial +choice +0=No Outgoing Calls; 1=Hotline Dial;"));
+        EXPECT_THAT(
+            out, ContainsStdRegex("\ndoor.open-code +Door Control +text +telephone-pad characters \\(0-9, #, \\*\\), "
+                                  "at most 4\n"));
         const std::size_t valuesAt = lines[0].find("read-only");
         for (const std::string& line : lines) {
             EXPECT_GT(line.size(), valuesAt);
@@ -245,7 +251,8 @@ TEST_F(Cli, KeysStandInAlignedColumnsWithTheValuesUnderTheirOwn)
         }
         EXPECT_EQ(keys, 39u);
         EXPECT_THAT(out, HasSubstr("\ndial.outgoing-call-mode  Dial, choice\n    0=No Outgoing Calls; 1=Hotline"));
-        EXPECT_THAT(out, HasSubstr("\ndisconnect.call-button-ends-call\n    Disconnect Options, choice\n    0=No; 1=Yes;"));
+        EXPECT_THAT(out,
+                    HasSubstr("\ndisconnect.call-button-ends-call\n    Disconnect Options, choice\n    0=No; 1=Yes;"));
     }
     ASSERT_EQ(Run({"keys", "--json"}), 0);
     EXPECT_THAT(out, StartsWith("[\n  {\n    \"key\": \"maintenance.firmware-detected\""));
@@ -265,8 +272,9 @@ TEST_F(Cli, ASetSaysWhatItWrote)
 TEST_F(Cli, APlainNumberForAListOfNumbersIsItsText)
 {
     EXPECT_EQ(Run({"set", "dial.keypad-dial-string-length", "0"}), 2);
-    EXPECT_EQ(err, "doorphonectl: 7407 Keypad Dial String Length: \"0\" is not a value of dial.keypad-dial-string-length: "
-                   "the values are 1 to 16 (or a position, #0 to #15)\n");
+    EXPECT_EQ(err,
+              "doorphonectl: 7407 Keypad Dial String Length: \"0\" is not a value of dial.keypad-dial-string-length: "
+              "the values are 1 to 16 (or a position, #0 to #15)\n");
     EXPECT_EQ(Run({"set", "dial.keypad-dial-string-length", "17"}), 2);
     EXPECT_TRUE(Sets().empty());
     ASSERT_EQ(Run({"set", "dial.keypad-dial-string-length", "16"}), 0) << err;

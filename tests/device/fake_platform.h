@@ -67,7 +67,7 @@ class FakePlatform : public HidPlatform {
 public:
     std::vector<FakeInterface> interfaces;
     std::shared_ptr<FakeEvents> events = std::make_shared<FakeEvents>();
-    FakeDevice* lastOpened = nullptr;  // owned by whoever holds the handle
+    FakeDevice* lastOpened = nullptr;            // owned by whoever holds the handle
     std::function<void(FakeDevice&)> configure;  // applied to every device when it is opened
 
     std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId) override

@@ -48,10 +48,7 @@ struct Stream : ::testing::Test {
                 return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(imageText.data()), imageText.size());
             });
     }
-    void TearDown() override
-    {
-        std::fclose(trace);
-    }
+    void TearDown() override { std::fclose(trace); }
 
     std::string Trace()
     {
@@ -68,9 +65,8 @@ struct Stream : ::testing::Test {
     bool Run(const std::string& image)
     {
         imageText = image;
-        return stream->StreamFirmwareImage([this](uint32_t consumed, uint32_t total) {
-            progress.emplace_back(consumed, total);
-        });
+        return stream->StreamFirmwareImage(
+            [this](uint32_t consumed, uint32_t total) { progress.emplace_back(consumed, total); });
     }
 
     // The line bytes a chunk report carries, given how many there are.

@@ -102,7 +102,8 @@ TEST_F(Portable, AFileLockIsTakenInTurn)
     std::atomic<bool> taken{false};
     std::thread second([&] {
         std::string e;
-        auto lock = portable::FileLock::Take(Path("lock"), true, [&] { waited = true; }, e);
+        auto lock = portable::FileLock::Take(
+            Path("lock"), true, [&] { waited = true; }, e);
         taken = lock != nullptr;
     });
     while (!waited) {

@@ -149,8 +149,7 @@ TEST(Header, LineLevel)
     EXPECT_EQ(DecodeLineLevelPercent(255), 0);
     // Integer and floating-point truncation agree for every byte.
     for (int b = 0; b < 256; ++b) {
-        EXPECT_EQ(DecodeLineLevelPercent(static_cast<uint8_t>(b)),
-                  static_cast<int>((255.0 - b) / 255.0 * 100.0 + 1e-9))
+        EXPECT_EQ(DecodeLineLevelPercent(static_cast<uint8_t>(b)), static_cast<int>((255.0 - b) / 255.0 * 100.0 + 1e-9))
             << b;
     }
 }

@@ -180,9 +180,9 @@ int Transfers()
     };
     auto set = [&](const std::vector<uint8_t>& buffer, const char* what) {
         const int n = device->SetFeature(buffer.data(), buffer.size(), error);
-        Check(n == static_cast<int>(buffer.size()),
-              std::string("set ") + what + " (ID " + std::to_string(buffer[0]) + ", " + std::to_string(buffer.size()) +
-                  " bytes)" + (n < 0 ? ": " + error : std::string()));
+        Check(n == static_cast<int>(buffer.size()), std::string("set ") + what + " (ID " + std::to_string(buffer[0]) +
+                                                        ", " + std::to_string(buffer.size()) + " bytes)" +
+                                                        (n < 0 ? ": " + error : std::string()));
     };
 
     get(report::kStatusId, report::kStatusLength, "status");
@@ -395,9 +395,8 @@ int QueryRemove()
     std::unique_ptr<HidDevice> device = platform.Open(info->path);
     Check(device != nullptr, "it opens");
     HANDLE opened = nullptr;
-    const int listening = platform.Devices()->Listen([&](const std::shared_ptr<OpenHandle>& h, bool isOpen) {
-        opened = isOpen ? h->Name() : opened;
-    });
+    const int listening = platform.Devices()->Listen(
+        [&](const std::shared_ptr<OpenHandle>& h, bool isOpen) { opened = isOpen ? h->Name() : opened; });
     platform.Devices()->Unlisten(listening);
     Check(opened != nullptr, "the platform lists its handle");
     const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"DoorphoneconfigHotplugMonitor", nullptr);

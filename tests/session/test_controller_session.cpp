@@ -27,9 +27,8 @@ TEST(SessionInstall, StreamsToTheControllerOpenAtItsStartUntilAStop)
     reports.onChunkError = [&](const std::string& text) { chunkError = text; };
     session.BeginInstall(&before, std::move(reports));
     // Stopped from another thread at the first step: the boot report went, no chunk after it.
-    const ControllerSession::Streamed stopped = session.RunInstall([&](uint32_t, uint32_t) {
-        std::thread([&] { session.StopInstall(); }).join();
-    });
+    const ControllerSession::Streamed stopped =
+        session.RunInstall([&](uint32_t, uint32_t) { std::thread([&] { session.StopInstall(); }).join(); });
     EXPECT_EQ(stopped, ControllerSession::Streamed::Failed);
     EXPECT_TRUE(session.InstallStopRequested());
     EXPECT_TRUE(unit.InDownloadMode());

@@ -19,8 +19,8 @@ struct Row {
     EntryKind kind;
     int byte;
     const char* label;
-    int listSize;  // choices
-    int maxLength; // texts
+    int listSize;   // choices
+    int maxLength;  // texts
     bool stationOnly;
 };
 
@@ -183,19 +183,20 @@ TEST(ChoiceLists, Texts)
     EXPECT_THAT(ListOf(2018), ElementsAre("Door Unlock Tone Disabled", "Door Unlock Tone Enabled",
                                           "Door Unlock Tone Enabled, 2sec Limit"));
     EXPECT_THAT(ListOf(2024), ElementsAre("No", "Yes (Disconnect when door unlocked)"));
-    const std::vector<std::string> outputs = {"In-Use",      "Ring",       "Call Button Press",
-                                              "Door Control Function", "Door Sensor", "Door Alarm",
-                                              "Follow Controller Input", "Follow Station Input", "Disabled"};
+    const std::vector<std::string> outputs = {
+        "In-Use",      "Ring",       "Call Button Press",       "Door Control Function",
+        "Door Sensor", "Door Alarm", "Follow Controller Input", "Follow Station Input",
+        "Disabled"};
     EXPECT_EQ(ListOf(2026), outputs);
     EXPECT_EQ(ListOf(2027), outputs);
     EXPECT_EQ(ListOf(2028), outputs);
-    EXPECT_THAT(ListOf(2029), ElementsAre("Door Sensor, Normally Open Input", "Door Sensor, Normally Closed Input",
-                                          "Manual Door Release Input", "Door Control Lockout Input",
-                                          "Call Button, Normally Open Input", "Call Button, Normally Closed Input",
-                                          "Disabled"));
-    EXPECT_THAT(ListOf(2030), ElementsAre("Door Sensor, Normally Open Input", "Door Sensor, Normally Closed Input",
-                                          "Call Button, Normally Open Input", "Call Button, Normally Closed Input",
-                                          "Disabled"));
+    EXPECT_THAT(ListOf(2029),
+                ElementsAre("Door Sensor, Normally Open Input", "Door Sensor, Normally Closed Input",
+                            "Manual Door Release Input", "Door Control Lockout Input",
+                            "Call Button, Normally Open Input", "Call Button, Normally Closed Input", "Disabled"));
+    EXPECT_THAT(ListOf(2030),
+                ElementsAre("Door Sensor, Normally Open Input", "Door Sensor, Normally Closed Input",
+                            "Call Button, Normally Open Input", "Call Button, Normally Closed Input", "Disabled"));
     EXPECT_EQ(ListOf(2029)[4], ListOf(2030)[2]);
     EXPECT_THAT(ListOf(2031), ElementsAre("Call Button Only", "Call Button, plus Onhook & Offhook Buttons",
                                           "Any Button Initiates Call"));
@@ -206,12 +207,11 @@ TEST(ChoiceLists, Texts)
     EXPECT_THAT(ListOf(2035), ElementsAre("Call Every 2 Minutes", "Call Every 10 Minutes", "Call Every 30 Minutes",
                                           "Call Every Hour", "None (do not make any calls)"));
     EXPECT_THAT(ListOf(2037), ElementsAre("Loop Current", "Polarity Reversal", "Dialtone"));
-    EXPECT_THAT(ListOf(2038),
-                ElementsAre("0.1 Seconds", "0.25 Seconds", "0.5 Seconds", "0.75 Seconds", "1 Second"));
+    EXPECT_THAT(ListOf(2038), ElementsAre("0.1 Seconds", "0.25 Seconds", "0.5 Seconds", "0.75 Seconds", "1 Second"));
     EXPECT_THAT(ListOf(2039),
                 ElementsAre("5 Seconds", "10 Seconds", "20 Seconds", "30 Seconds", "1 Minute", "Disabled"));
-    EXPECT_THAT(ListOf(2040), ElementsAre("15 Seconds", "30 Seconds", "1 Minute", "2 Minutes", "3 Minutes",
-                                          "5 Minutes", "10 Minutes", "30 Minutes", "Disabled"));
+    EXPECT_THAT(ListOf(2040), ElementsAre("15 Seconds", "30 Seconds", "1 Minute", "2 Minutes", "3 Minutes", "5 Minutes",
+                                          "10 Minutes", "30 Minutes", "Disabled"));
     EXPECT_THAT(ListOf(2041), ElementsAre("No", "Yes", "Recall (Disconnect & Call Again)"));
 }
 

@@ -136,7 +136,9 @@ TEST(ControllerCommands, NextAttachAndSelectMakeABenchOfUnits)
     ASSERT_FALSE(commands.Apply("station 15"));
     ASSERT_FALSE(commands.Apply("next 1.04.1"));
     EXPECT_EQ(commands.Unit().Path(), "virtual:7410/1");
-    EXPECT_EQ(FormatFirmwareVersion(DecodeFirmwareVersion(commands.Unit().GetMemory().firmware1, commands.Unit().GetMemory().firmware2)), "1.04.1");
+    EXPECT_EQ(FormatFirmwareVersion(
+                  DecodeFirmwareVersion(commands.Unit().GetMemory().firmware1, commands.Unit().GetMemory().firmware2)),
+              "1.04.1");
     EXPECT_NE(commands.Unit().GetMemory().station, 0x15) << "a new unit comes with the factory memory";
     ASSERT_FALSE(commands.Apply("attach"));
     const std::vector<HidDeviceInfo> listed = c.Enumerate(controller::kVendorId);
@@ -149,8 +151,8 @@ TEST(ControllerCommands, NextAttachAndSelectMakeABenchOfUnits)
         heard.emplace_back(e.action, e.devicePath);
     }
     EXPECT_EQ(heard, (std::vector<std::pair<HotplugAction, std::string>>{{HotplugAction::Remove, "virtual:7410/0"},
-                                                                          {HotplugAction::Add, "virtual:7410/1"},
-                                                                          {HotplugAction::Add, "virtual:7410/2"}}));
+                                                                         {HotplugAction::Add, "virtual:7410/1"},
+                                                                         {HotplugAction::Add, "virtual:7410/2"}}));
 
     // Each connection reaches its own unit, and the commands act on the selected one.
     ASSERT_FALSE(commands.Apply("select virtual:7410/1"));
@@ -161,8 +163,8 @@ TEST(ControllerCommands, NextAttachAndSelectMakeABenchOfUnits)
     EXPECT_EQ(c.MemoryOf("virtual:7410/0")->station, 0x15);
     EXPECT_FALSE(c.MemoryOf("virtual:7410/9"));
 
-    for (const char* line : {"next 16.00.0", "next 1.256", "next 1.05.16", "next 1.05 x", "attach v2",
-                             "select", "select virtual:7410/9", "select a b"}) {
+    for (const char* line : {"next 16.00.0", "next 1.256", "next 1.05.16", "next 1.05 x", "attach v2", "select",
+                             "select virtual:7410/9", "select a b"}) {
         EXPECT_TRUE(commands.Apply(line)) << line;
     }
     EXPECT_EQ(c.UnitPaths().size(), 3u);
@@ -207,7 +209,8 @@ TEST(ControllerCommands, AUnitPulledOutDuringItsRestartStaysOut)
     DeviceLink link(c);
     ASSERT_TRUE(link.FindDevice());
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> devnull(std::fopen("/dev/null", "w"), &std::fclose);
-    FirmwareStream stream(link, [](const std::string&) {}, devnull.get());
+    FirmwareStream stream(
+        link, [](const std::string&) {}, devnull.get());
     ASSERT_TRUE(stream.SendBootReport());
     ASSERT_TRUE(stream.StreamFirmwareImage([](uint32_t, uint32_t) {}));
     c.FirstUnit().Unplug();

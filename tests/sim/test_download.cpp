@@ -22,8 +22,10 @@ struct Download : ::testing::Test {
     std::string image;
     std::FILE* devnull = std::fopen("/dev/null", "w");
     FirmwareStream stream{link, [this](const std::string& e) { errors.push_back(e); }, devnull,
-                          [this] { return std::optional(std::span<const uint8_t>(
-                                       reinterpret_cast<const uint8_t*>(image.data()), image.size())); }};
+                          [this] {
+                              return std::optional(std::span<const uint8_t>(
+                                  reinterpret_cast<const uint8_t*>(image.data()), image.size()));
+                          }};
 
     void SetUp() override
     {
@@ -87,11 +89,11 @@ TEST_F(Download, ChunksOutsideDownloadModeFail)
 TEST_F(Download, ABadRecordFailsItsTransferAndLeavesDownloadMode)
 {
     const char* bad[] = {
-        ":020000040001F8\r\n",                     // checksum
-        ":0300000400010000F8\r\n",                 // wrong length for its type
-        ":02000004000G01F9\r\n",                   // not a hex digit
-        ":04000000AABB00\r\n",                     // byte count does not match
-        "020000040001F9\r\n",                      // no colon
+        ":020000040001F8\r\n",      // checksum
+        ":0300000400010000F8\r\n",  // wrong length for its type
+        ":02000004000G01F9\r\n",    // not a hex digit
+        ":04000000AABB00\r\n",      // byte count does not match
+        "020000040001F9\r\n",       // no colon
     };
     for (const char* record : bad) {
         SCOPED_TRACE(record);

@@ -106,7 +106,8 @@ TEST_F(Sim, StringPoolTextsAreFoundThroughTheirPositions)
     EXPECT_EQ(pool[0], 5);
     for (const CatalogueEntry& e : ParameterCatalogue()) {
         if (e.kind == EntryKind::Text) {
-            EXPECT_EQ(StringPoolText(pool, s[static_cast<std::size_t>(e.settingsByte)]), controller.FirstUnit().Text({e.address.group, e.address.index}))
+            EXPECT_EQ(StringPoolText(pool, s[static_cast<std::size_t>(e.settingsByte)]),
+                      controller.FirstUnit().Text({e.address.group, e.address.index}))
                 << e.key;
         }
     }
@@ -174,24 +175,24 @@ TEST_F(Sim, NumericTextAndRestoreCommandsChangeTheMemory)
 TEST_F(Sim, MalformedCommandsAreRefusedAndChangeNothing)
 {
     const sim::Memory before = controller.FirstUnit().GetMemory();
-    EXPECT_FALSE(SetRaw({5, '2', '1', '0', '3'}));             // wrong length byte for a choice
-    EXPECT_FALSE(SetRaw({4, '2', 'x', '0', '3'}));             // not a digit
-    EXPECT_FALSE(SetRaw({4, '2', '1', '0', ':'}));             // not a digit
-    EXPECT_FALSE(SetRaw({4, '2', '1', '1', '1'}));             // beyond the list of 11
-    EXPECT_FALSE(SetRaw({4, '1', '5', '0', '3'}));             // numeric form for a text setting
-    EXPECT_FALSE(SetRaw({4, '0', '1', '0', '1'}));             // a status field, not a setting
-    EXPECT_FALSE(SetRaw({4, '1', '7', '0', '1'}));             // no such row
+    EXPECT_FALSE(SetRaw({5, '2', '1', '0', '3'}));                 // wrong length byte for a choice
+    EXPECT_FALSE(SetRaw({4, '2', 'x', '0', '3'}));                 // not a digit
+    EXPECT_FALSE(SetRaw({4, '2', '1', '0', ':'}));                 // not a digit
+    EXPECT_FALSE(SetRaw({4, '2', '1', '1', '1'}));                 // beyond the list of 11
+    EXPECT_FALSE(SetRaw({4, '1', '5', '0', '3'}));                 // numeric form for a text setting
+    EXPECT_FALSE(SetRaw({4, '0', '1', '0', '1'}));                 // a status field, not a setting
+    EXPECT_FALSE(SetRaw({4, '1', '7', '0', '1'}));                 // no such row
     EXPECT_FALSE(SetRaw({7, '3', '1', '0', '4', '1', '2', '3'}));  // text length 4, only 3 characters
-    EXPECT_FALSE(SetRaw({2, '5', '4'}));                       // not the restore command
-    EXPECT_FALSE(SetRaw({3, '5', '5', '0'}));                  // too short for any command
-    EXPECT_FALSE(SetRaw({6, '3', '1', '0', '2', '1', 0}));     // a zero inside the text
-    EXPECT_FALSE(SetRaw({21, '1', '5', '1', '7', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2',
-                         '3', '4', '5', '6'}));                // 17 characters
+    EXPECT_FALSE(SetRaw({2, '5', '4'}));                           // not the restore command
+    EXPECT_FALSE(SetRaw({3, '5', '5', '0'}));                      // too short for any command
+    EXPECT_FALSE(SetRaw({6, '3', '1', '0', '2', '1', 0}));         // a zero inside the text
+    EXPECT_FALSE(SetRaw({21,  '1', '5', '1', '7', '0', '1', '2', '3', '4', '5',
+                         '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6'}));  // 17 characters
     std::string longer(17, '1');
     EXPECT_FALSE(link.SendStringParameter(1, 5, 17, longer.c_str()));
     ReportBytes shortReport{};
     shortReport[0] = 3;
-    EXPECT_FALSE(link.SetFeature(shortReport.data(), 62));     // wrong report length
+    EXPECT_FALSE(link.SetFeature(shortReport.data(), 62));  // wrong report length
     EXPECT_THAT(controller.FirstUnit().Refusals(), SizeIs(14));
 
     const sim::Memory after = controller.FirstUnit().GetMemory();
@@ -283,7 +284,7 @@ TEST_F(Sim, CannedAnswerForTheNextGet)
     odd[0] = 4;
     controller.FirstUnit().AnswerNextGet(4, odd);
     EXPECT_EQ(Get(4)[10], 0xFF);
-    EXPECT_EQ(Get(4)[10], 1);  // once only
+    EXPECT_EQ(Get(4)[10], 1);                                // once only
     controller.FirstUnit().AnswerNextGet(5, {5, 'a', 'b'});  // shorter than asked: a failed read
     Get(5, false);
 }

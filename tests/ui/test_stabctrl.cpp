@@ -13,7 +13,10 @@
 
 namespace {
 
-bool Shown(const QWidget* w) { return !w->isHidden(); }
+bool Shown(const QWidget* w)
+{
+    return !w->isHidden();
+}
 
 struct TabCtrl : ::testing::Test {
     QWidget dialog;

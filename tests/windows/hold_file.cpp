@@ -76,7 +76,8 @@ int main()
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         std::fprintf(stderr, "hold_file: cannot start %s: %s\n", portable::Narrow(argv[3]).c_str(),
                      portable::SystemErrorText(GetLastError()).c_str());
         return 125;
@@ -84,8 +85,7 @@ int main()
     if (release) {
         // The program's first attempt to put its file in place comes at once after the file is made: held then.
         const std::wstring folder = FolderOf(file);
-        while (!TemporaryBeside(folder) && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
-        }
+        while (!TemporaryBeside(folder) && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {}
         Sleep(150);
         CloseHandle(held);
         held = INVALID_HANDLE_VALUE;
