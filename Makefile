@@ -164,7 +164,8 @@ test-windows-gui: build
 FORMAT_SOURCES = $(shell git ls-files '*.c' '*.cpp' '*.h')
 format-check:
 	@scripts/install-deps clang-format
-	clang-format --dry-run --Werror $(FORMAT_SOURCES)
+	@echo "clang-format --dry-run --Werror on $(words $(FORMAT_SOURCES)) files"
+	@clang-format --dry-run --Werror $(FORMAT_SOURCES)
 
 format:
 	@scripts/install-deps clang-format
