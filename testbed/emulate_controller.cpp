@@ -1,6 +1,6 @@
 // emulate-controller: runs a program on the controller as the kernel shows it (sysfs, udev events, a hidraw
 // node), answered by the virtual controller, so the real hidapi/udev backend runs without hardware.
-#include "backend/backend.h"
+#include "backend/platform_choice.h"
 #include "sim/controller_commands.h"
 #include "sim/line_reader.h"
 #include "testbed/hidraw_testbed.h"
