@@ -135,6 +135,8 @@ run: deps
 # doorphonectl.exe and the Qt-free test programs for 64-bit Windows, cross-built with MinGW-w64 and linked
 # statically, so each .exe runs alone: $(WINDOWS_DIR)/doorphonectl.exe
 WINDOWS_DEPS = g++-mingw-w64-x86-64-posix
+# A program under Wine that hangs fails after this many seconds, with what it said, instead of holding CI up.
+WINE_TEST_TIMEOUT ?= 900
 windows:
 	@scripts/install-deps $(WINDOWS_DEPS)
 	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DDPC_WERROR=ON \
@@ -148,7 +150,7 @@ windows:
 test-windows: build
 	@scripts/install-deps $(WINDOWS_DEPS) wine wine64
 	$(MAKE) windows
-	ctest --test-dir $(WINDOWS_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(WINDOWS_DIR) --output-on-failure -j $(JOBS) --timeout $(WINE_TEST_TIMEOUT)
 	scripts/check-windows-reproducible $(WINDOWS_DIR) $(WINDOWS_DIR)/reproducible doorphonectl
 	$(MAKE) test-windows-gui
 
@@ -157,7 +159,7 @@ test-windows: build
 test-windows-gui: build
 	@scripts/install-deps $(WINDOWS_DEPS) wine wine64 xvfb xdotool
 	$(MAKE) windows-gui
-	ctest --test-dir $(WINDOWS_GUI_DIR) --output-on-failure -L window
+	ctest --test-dir $(WINDOWS_GUI_DIR) --output-on-failure -L window --timeout $(WINE_TEST_TIMEOUT)
 
 # Formatting by the tree's .clang-format: format-check fails on any line that differs (CI runs it first), format
 # rewrites them. The sources are the tracked C and C++ files; the bundled corpus is data.
