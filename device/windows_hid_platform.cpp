@@ -12,8 +12,9 @@
 #include <winioctl.h>
 // MinGW-w64's HID headers declare C functions without saying so to C++.
 extern "C" {
-#include <hidpi.h>
 #include <hidsdi.h>
+// hidpi.h needs the types hidsdi.h brings in.
+#include <hidpi.h>
 }
 
 #include <algorithm>
