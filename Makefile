@@ -179,7 +179,6 @@ TIDY_DIR ?= build-tidy
 tidy: deps
 	@scripts/install-deps clang-tidy
 	cmake -S . -B $(TIDY_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
-	cmake --build $(TIDY_DIR) -j $(JOBS) --target dpc_ui_autogen dpc_app_autogen
 	run-clang-tidy -quiet -p $(TIDY_DIR) -j $(JOBS) '^$(CURDIR)/(app|backend|cli|device|portable|session|settings|sim|testbed|ui)/'
 
 clean:

@@ -26,4 +26,4 @@ ProfileContents ReadProfileText(const std::string& text);
 // Unknown keys named one by one; the rest are counted in one line.
 constexpr int kUnknownKeysNamed = 10;
 // The largest profile read; a real one is about 2 KiB.
-constexpr std::size_t kLargestProfile = 1024 * 1024;
+constexpr std::size_t kLargestProfile = std::size_t{1024} * 1024;

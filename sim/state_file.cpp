@@ -17,7 +17,7 @@ namespace sim {
 namespace {
 
 constexpr const char* kFormat = "doorphoneconfig-virtual-controller";
-constexpr std::size_t kLargestState = 64 * 1024;
+constexpr std::size_t kLargestState = std::size_t{64} * 1024;
 
 // A byte-sized integer field, or why not.
 std::optional<uint8_t> ByteField(const nlohmann::json& value, const std::string& name, std::string& error)
