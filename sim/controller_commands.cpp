@@ -66,24 +66,30 @@ const FailureKind kFailureKinds[] = {
     {"eio", EIO},              // the default: the transfer went wrong
     {"epipe", EPIPE},          // the device stalled the report
     {"etimedout", ETIMEDOUT},  // the device did not answer in time
+    {"pullout", ENODEV},       // the controller is pulled out at that transfer, and stays out until plug
 };
 
 std::optional<std::string> ApplyFail(VirtualUnit& unit, const std::vector<std::string>& w)
 {
     const std::optional<long> n = w.size() == 2 || w.size() == 3 ? Number(w[1], 10, 1, 1000000) : std::nullopt;
     if (!n) {
-        return "fail: expected which next transfer fails, 1 for the next, then optionally eio, epipe or etimedout";
+        return "fail: expected which next transfer fails, 1 for the next, then optionally eio, epipe, etimedout or "
+               "pullout";
     }
     int errnum = EIO;
     if (w.size() == 3) {
         const FailureKind* kind = std::find_if(std::begin(kFailureKinds), std::end(kFailureKinds),
                                                [&](const FailureKind& k) { return w[2] == k.name; });
         if (kind == std::end(kFailureKinds)) {
-            return "fail: " + w[2] + " is not eio, epipe or etimedout";
+            return "fail: " + w[2] + " is not eio, epipe, etimedout or pullout";
         }
         errnum = kind->errnum;
     }
-    unit.FailNthTransfer(static_cast<int>(*n), errnum);
+    if (errnum == ENODEV) {
+        unit.PullOutAfterNthTransfer(static_cast<int>(*n));
+    } else {
+        unit.FailNthTransfer(static_cast<int>(*n), errnum);
+    }
     return std::nullopt;
 }
 

@@ -1,6 +1,6 @@
 // The virtual controller's text commands, one per line:
 //   plug | unplug | next [VERSION] | attach [VERSION] | select PATH | station HEX | level N | latency MS | fail N
-//   [eio|epipe|etimedout] | answer ID HEX...
+//   [eio|epipe|etimedout|pullout] | answer ID HEX...
 // next pulls out the unit the commands act on and plugs in a new one; attach plugs one in beside it; either
 // runs firmware VERSION (e.g. 1.05.2) when given, else the factory firmware. The other commands act on the
 // unit that came last (by next or attach), or the one chosen with select.

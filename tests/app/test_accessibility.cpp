@@ -194,13 +194,7 @@ TEST_F(Accessibility, EachOutcomeOfTheStatusAndConnectionLinesIsAnnounced)
 
     // A failed install: its outcome is heard, and after its box the focus is on a control on screen.
     said.clear();
-    bool pulled = false;
-    QObject::connect(Item<QProgressBar>(dlg::kProgressBarId), &QProgressBar::valueChanged, [&](int v) {
-        if (v >= 10 && !pulled) {
-            pulled = true;
-            controller.FirstUnit().Unplug();
-        }
-    });
+    controller.FirstUnit().PullOutAfterNthTransfer(40);
     QTest::mouseClick(Item<QPushButton>(dlg::kInstallFirmwareId), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
     EXPECT_TRUE(heard(dlg::kStatusLineId, dlg::kProgrammingFailed));

@@ -150,13 +150,8 @@ TEST_F(INSTALL_BOXES, APullOutMidInstallEndsInTheFailedInstall)
 {
     BoxAnswerer boxes;
     RunWindow([&] {
-        bool pulled = false;
-        QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
-            if (v >= 10 && !pulled) {
-                pulled = true;
-                Bench("unplug");
-            }
-        });
+        // Pulled out at a chunk of its own: on a busy machine the bar can trail the stream to its very end.
+        Bench("fail 40 pullout");
         ClickAsUser(Item<QPushButton>(2005));
         ASSERT_TRUE(OutcomeHandled(boxes)) << ::testing::PrintToString(boxes.seen);
         ASSERT_EQ(boxes.seen.size(), 3u);

@@ -120,13 +120,7 @@ TEST_F(RealBackend, PullOutAndPlugInFollowTheKernelsEvents)
 TEST_F(RealBackend, APullOutMidInstallEndsInTheFailedInstallAndWritesNothingMore)
 {
     Start();
-    bool pulled = false;
-    QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
-        if (v >= 10 && !pulled) {
-            pulled = true;
-            Bench("unplug");
-        }
-    });
+    Bench("fail 40 pullout");  // at a chunk of its own: the bar can trail the stream on a busy machine
     MarkWire();
     QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
@@ -179,13 +173,7 @@ TEST_F(RealBackend, NoFocusOnAHiddenOrDisabledControlThroughAnInstall)
 
     // A failed install: after its box the focus is on the status line, never on the hidden tab.
     focused.clear();
-    bool pulled = false;
-    QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
-        if (v >= 10 && !pulled) {
-            pulled = true;
-            Bench("unplug");
-        }
-    });
+    Bench("fail 40 pullout");
     QTest::mouseClick(Item<QPushButton>(2005), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return !dlg->InstallRunning(); }));
     ASSERT_FALSE(seen.empty());

@@ -68,9 +68,13 @@ TEST(ControllerCommands, AFailureCanTakeTheKernelsWayOfFailingAndAGetCanBeAnswer
     EXPECT_EQ(connection->GetFeature(report, sizeof report, text), 2);
     EXPECT_EQ(report[1], 0xFF);
 
-    c.FirstUnit().Unplug();
+    // A pull-out at a chosen transfer: the one before it answers, that one finds the controller gone.
+    ASSERT_FALSE(commands.Apply("fail 2 pullout"));
+    EXPECT_EQ(connection->GetFeature(report, sizeof report, text), 8);
+    EXPECT_TRUE(c.FirstUnit().IsPlugged());
     EXPECT_EQ(connection->GetFeature(report, sizeof report, text), -1);
     EXPECT_EQ(connection->LastErrno(), ENODEV);
+    EXPECT_FALSE(c.FirstUnit().IsPlugged());
 }
 
 TEST(ControllerCommands, BadLinesAreRefusedAndChangeNothing)
