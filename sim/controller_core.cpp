@@ -99,7 +99,12 @@ int VirtualController::Core::Transfer(uint64_t handleGeneration, bool isSet, uin
         std::this_thread::sleep_until(due);
     }
 
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
+    if (holdAt != 0 && transfers + 1 == holdAt) {
+        holdAt = 0;
+        holding = true;
+        wake.wait(lock, [this] { return !holding || shuttingDown; });
+    }
     if (!plugged || handleGeneration != generation) {
         error = ENODEV;
         return -1;

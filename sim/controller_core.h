@@ -37,6 +37,8 @@ struct VirtualController::Core {
     int failErrno = EIO;
     int failFrom = 0;
     int pullOutAt = 0;
+    int holdAt = 0;
+    bool holding = false;                                               // a transfer waits at `holdAt` until released
     std::map<uint8_t, std::deque<std::vector<uint8_t>>> cannedAnswers;  // per report ID, in order
     std::vector<std::string> refusals;
 

@@ -106,6 +106,11 @@ public:
     void FailNthTransfer(int n, int errnum = EIO);  // the n-th next transfer fails (1: the next one)
     void FailFromNthTransfer(int n);                // the n-th next transfer and every one after it fail
     void PullOutAfterNthTransfer(int n);            // the n-th next transfer fails and the controller is pulled out
+    // The n-th next transfer waits, before it reaches the unit, until released: a test acts at a known
+    // point of a stream however far the window's thread trails it.
+    void HoldNthTransfer(int n);
+    bool IsHoldingATransfer() const;
+    void ReleaseHeldTransfer();
     void AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes);  // queued; may be shorter than asked
     void ClearFaults();
 

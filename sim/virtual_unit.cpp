@@ -125,6 +125,28 @@ void VirtualUnit::PullOutAfterNthTransfer(int n)
     core_->pullOutAt = n > 0 ? core_->transfers + n : 0;
 }
 
+void VirtualUnit::HoldNthTransfer(int n)
+{
+    std::lock_guard lock(core_->mutex);
+    core_->holdAt = n > 0 ? core_->transfers + n : 0;
+}
+
+bool VirtualUnit::IsHoldingATransfer() const
+{
+    std::lock_guard lock(core_->mutex);
+    return core_->holding;
+}
+
+void VirtualUnit::ReleaseHeldTransfer()
+{
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->holdAt = 0;
+        core_->holding = false;
+    }
+    core_->wake.notify_all();
+}
+
 void VirtualUnit::AnswerNextGet(uint8_t reportId, std::vector<uint8_t> bytes)
 {
     std::lock_guard lock(core_->mutex);

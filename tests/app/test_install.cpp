@@ -309,16 +309,11 @@ TEST_F(FailedInstall, AWorkerThatCannotStartEndsAsAFailedInstall)
 TEST_F(Install, AnArrivalDuringTheStreamRestoresAtOnceAndHidesTheBar)
 {
     StartInstallable();
-    controller.FirstUnit().SetLatency(std::chrono::microseconds(100));
-    bool arrived = false;
-    QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
-        if (v >= 10 && !arrived) {
-            arrived = true;
-            dlg->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw5");
-        }
-    });
+    controller.FirstUnit().HoldNthTransfer(300);  // a tenth into the stream
     ClickInstall();
-    ASSERT_TRUE(WaitFor([&] { return arrived; }));
+    ASSERT_TRUE(WaitFor([&] { return controller.FirstUnit().IsHoldingATransfer(); }));
+    dlg->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw5");
+    controller.FirstUnit().ReleaseHeldTransfer();
     EXPECT_FALSE(dlg->UpdatePending());
     EXPECT_EQ(RestoreCommands(), 1);
     EXPECT_FALSE(Shown(2007));  // the refresh hid the bar for the rest of the stream
@@ -334,16 +329,14 @@ TEST_F(Install, AnArrivalDuringTheStreamRestoresAtOnceAndHidesTheBar)
 TEST_F(Install, ClosingTheWindowDuringTheStreamStopsItCleanly)
 {
     StartInstallable();
-    controller.FirstUnit().SetLatency(std::chrono::microseconds(200));
-    QObject::connect(Item<QProgressBar>(2007), &QProgressBar::valueChanged, [&](int v) {
-        if (v == 5) {
-            dlg->close();
-        }
-    });
+    controller.FirstUnit().HoldNthTransfer(130);
     ClickInstall();
-    ASSERT_TRUE(WaitFor([&] { return !dlg->isVisible(); }));
+    ASSERT_TRUE(WaitFor([&] { return controller.FirstUnit().IsHoldingATransfer(); }));
+    dlg->close();
+    ASSERT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Rejected);
     const int atClose = controller.FirstUnit().TransferCount();
+    controller.FirstUnit().ReleaseHeldTransfer();
     dlg.reset();  // joins the worker: it stops before its next transfer
     EXPECT_LE(controller.FirstUnit().TransferCount(), atClose + 1);
     EXPECT_TRUE(seen.empty());
