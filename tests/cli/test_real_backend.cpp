@@ -464,12 +464,10 @@ TEST_F(RealBackendCli, ProvisionTakesAWholeBenchAtOnce)
                " 2>/dev/null)\" -ge 600 ] || [ $n -ge 600 ]; do "
                "sleep 0.05; n=$((n+1)); done\n";
     };
-    r = ShellOnKernel(
-        {"--apply", "latency 1", "--apply", "attach", "--apply", "fail 900", "--apply", "attach", "--apply", "attach"},
-        d + " --wire-log " + File("four.log") + " provision " + File("profile.json") + " --flash --count 4 >" +
-            File("four.out") + " 2>" + File("four.err") + " & pid=$!\n" + waitForInstalls(File("four.log")) +
-            "printf 'select virtual:7410/2\\nunplug\\n' > \"$EMULATE_CONTROLLER_CONTROL\"\n"
-            "wait $pid");
+    r = ShellOnKernel({"--apply", "latency 1", "--apply", "attach", "--apply", "fail 900", "--apply", "attach",
+                       "--apply", "fail 700 pullout", "--apply", "attach"},
+                      d + " --wire-log " + File("four.log") + " provision " + File("profile.json") +
+                          " --flash --count 4 >" + File("four.out") + " 2>" + File("four.err"));
     EXPECT_EQ(r.status, 1) << ReadFile(File("four.err"));
     lines = LinesOf(ReadFile(File("four.out")));
     ASSERT_EQ(lines.size(), 5u) << ReadFile(File("four.out"));
