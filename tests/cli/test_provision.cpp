@@ -238,13 +238,13 @@ TEST_F(Provision, AProfileThatBreaksARuleOnOneUnitFailsThatUnitOnly)
 // A stop during a unit lets the transfer under way finish, sends nothing more and says what was written.
 TEST_F(Provision, AStopDuringAUnitReportsItInterruptedWithWhatItWrote)
 {
-    controller.FirstUnit().SetLatency(std::chrono::milliseconds(100));
+    controller.FirstUnit().HoldNthTransfer(4);  // after the status and the two reads: the first write
     std::thread stopper([&] {
-        while (controller.FirstUnit().TransferCount() <
-               3) {  // the status and the two reads: the first write is under way
+        while (!controller.FirstUnit().IsHoldingATransfer()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         stop.Request();
+        controller.FirstUnit().ReleaseHeldTransfer();
     });
     EXPECT_EQ(Run({"provision", Path("profile.json"), "--log", Path("record.log")}), 1);
     stopper.join();
