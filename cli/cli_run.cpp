@@ -144,12 +144,15 @@ bool CliRun::ChooseAmong(bool changes)
     return true;
 }
 
-std::string CliRun::HoldRefusal()
+std::optional<std::string> CliRun::HoldRefusal()
 {
     std::string heldBy;
     std::string error;
     if (session_->Hold(heldBy, error, throughRestart_)) {
-        return {};
+        return std::string();
+    }
+    if (heldBy.empty() && error.empty()) {
+        return std::nullopt;  // it left before it could be held
     }
     return heldBy.empty() ? "cannot be held against other programs' changes: " + error : "is in use by " + heldBy;
 }
@@ -158,16 +161,14 @@ bool CliRun::Connect()
 {
     if (session_->FindDevice(devicePath_)) {
         // A change holds the controller before the first transfer, so one refused sends nothing at all.
-        const std::string refusal = changeAs_.empty() ? std::string() : HoldRefusal();
-        const bool held = refusal.rfind("is in use", 0) == 0;
-        // A controller that left between its listing and the hold (a restart, a pull-out) is simply not there.
-        const std::string found = link_->DevicePath();
-        if (!refusal.empty() && (held || session_->FindDevice(found))) {
-            Fail(kExitDevice, "the controller at " + found + " " + refusal + "; nothing was sent to it" +
+        const std::optional<std::string> refusal = changeAs_.empty() ? std::string() : HoldRefusal();
+        if (refusal && !refusal->empty()) {
+            const bool held = refusal->rfind("is in use", 0) == 0;
+            Fail(kExitDevice, "the controller at " + link_->DevicePath() + " " + *refusal + "; nothing was sent to it" +
                                   (held ? ". Try again once that program is done." : ""));
             return false;
         }
-        if (refusal.empty() && session_->ReadStatus()) {
+        if (refusal && session_->ReadStatus()) {
             return true;
         }
     }

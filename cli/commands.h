@@ -67,8 +67,9 @@ public:
     // against other programs (refused, with the holder named, while another program holds it).
     bool Connect();
     // Holds the controller open now (Connect does for a change; an install again once it is back): empty,
-    // or why not ("is in use by doorphonectl, process 4711 of user alice").
-    std::string HoldRefusal();
+    // or why not ("is in use by doorphonectl, process 4711 of user alice"); nothing when it left before it
+    // could be held.
+    std::optional<std::string> HoldRefusal();
     bool Read(SettingsSnapshot& snapshot);
     // The read after a write: when it fails, says what was written all the same.
     bool ReadBack(SettingsSnapshot& snapshot, const std::string& written);

@@ -192,8 +192,14 @@ FirmwareInstall InstallFirmware(CliRun& run, const SettingsSnapshot& before, Hot
                     "; run: doorphonectl restore-defaults");
     }
     // The hold moves to the node it came back at; nothing is sent to it without.
-    if (const std::string refusal = run.HoldRefusal(); !refusal.empty()) {
-        return fail("the controller came back at " + back + " with its new firmware but " + refusal +
+    const std::optional<std::string> refusal = run.HoldRefusal();
+    if (!refusal) {
+        return fail("the controller came back at " + back +
+                    " but left again before it could be held; its defaults "
+                    "are not restored; run: doorphonectl restore-defaults");
+    }
+    if (!refusal->empty()) {
+        return fail("the controller came back at " + back + " with its new firmware but " + *refusal +
                     "; nothing was sent to it, so its defaults are not restored: once that is over, run: "
                     "doorphonectl restore-defaults");
     }

@@ -131,6 +131,9 @@ ConnectionDecision ConnectionPolicy::Hold()
         decision.kind = ConnectionDecision::Kind::Connect;
         return decision;
     }
+    if (decision.heldBy.empty() && decision.error.empty()) {
+        return Leave();  // it left before it could be held
+    }
     // Not shown until the other program is done, so nothing shows values it is changing, nor writes over them.
     heldElsewhere_ = true;
     shown_.clear();

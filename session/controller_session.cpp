@@ -86,6 +86,10 @@ bool ControllerSession::Hold(std::string& heldBy, std::string& error, bool throu
         return true;
     }
     hold_.reset();  // never a change unguarded
+    // A controller that left between its listing and the hold (a restart, a pull-out) is simply not there.
+    if (attempt.heldBy.empty() && !FindDevice(link_.DevicePath())) {
+        return false;
+    }
     heldBy = attempt.heldBy;
     error = attempt.error;
     return false;

@@ -68,8 +68,9 @@ public:
     // it, until Release, the end of the session, or a hold on another controller. Holding the same
     // controller again (the same USB port, so also after its restart, at its new node) keeps the hold. With
     // `throughRestart` the hold lasts through an install's restart. False when it cannot be had: `heldBy`
-    // names the program that holds it, or `error` says what keeps this one from holding it. Nothing to hold
-    // on a virtual controller, which is this program's own.
+    // names the program that holds it, or `error` says what keeps this one from holding it; neither when the
+    // controller left before it could be held (then none is open). Nothing to hold on a virtual controller,
+    // which is this program's own.
     bool Hold(std::string& heldBy, std::string& error, bool throughRestart = false);
     void Release() { hold_.reset(); }
     bool Holds() const { return hold_ != nullptr; }

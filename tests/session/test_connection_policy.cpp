@@ -175,6 +175,17 @@ TEST_F(Policy, AControllerAnotherProgramHoldsIsNotShownUntilItIsFree)
     bench.FirstUnit().Unplug();
     EXPECT_EQ(policy.RetryHold().kind, Kind::Disconnect);
     EXPECT_FALSE(policy.HeldElsewhere());
+
+    // Gone between its listing and the hold (the session names neither holder nor error): not there, not
+    // refused.
+    bench.FirstUnit().Plug();
+    Deliver();
+    policy.SetHoldStep([&](std::string&, std::string&) {
+        bench.FirstUnit().Unplug();
+        return false;
+    });
+    EXPECT_EQ(policy.Probe().kind, Kind::Disconnect);
+    EXPECT_FALSE(policy.HeldElsewhere());
 }
 
 TEST_F(Policy, AnotherControllerBesideTheShownOneNeverTakesItsPlace)
