@@ -1,14 +1,15 @@
 #include "device/hidapi_platform.h"
 
+#include "device/hidraw_listing.h"
+
 #include <hidapi/hidapi.h>
-#include <libudev.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <memory>
-#include <set>
+#include <utility>
 
 namespace {
 
@@ -37,19 +38,13 @@ std::string Narrow(const wchar_t* text)
 
 class HidapiDevice : public HidDevice {
 public:
-    explicit HidapiDevice(hid_device* dev) : dev_(dev) {}
+    HidapiDevice(hid_device* dev, std::string path) : dev_(dev), path_(std::move(path)) {}
     ~HidapiDevice() override { hid_close(dev_); }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
-    std::optional<HidAttributes> GetAttributes() override
-    {
-        const hid_device_info* info = hid_get_device_info(dev_);
-        if (info == nullptr) {
-            return std::nullopt;
-        }
-        return HidAttributes{info->vendor_id, info->product_id};
-    }
+    // From udev, as the listing: hidapi 0.13's hid_get_device_info reads past a device that is leaving.
+    std::optional<HidAttributes> GetAttributes() override { return HidrawNodeAttributes(path_); }
 
     int GetFeature(uint8_t* data, std::size_t length, std::string& error) override
     {
@@ -81,6 +76,7 @@ private:
     }
 
     hid_device* dev_;
+    const std::string path_;
 };
 
 }  // namespace
@@ -94,56 +90,13 @@ HidapiPlatform::~HidapiPlatform()
     }
 }
 
-namespace {
-
-// The USB port of a hidraw node's device ("1-2"), from udev; empty where there is none.
-std::string UsbPortOf(udev* context, const std::string& devnode)
-{
-    if (context == nullptr) {
-        return {};
-    }
-    const std::string name = devnode.substr(devnode.rfind('/') + 1);
-    udev_device* node = udev_device_new_from_subsystem_sysname(context, "hidraw", name.c_str());
-    if (node == nullptr) {
-        return {};
-    }
-    // The parent belongs to the node and goes with it.
-    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device");
-    const char* port = usb != nullptr ? udev_device_get_sysname(usb) : nullptr;
-    std::string result = port != nullptr ? port : "";
-    udev_device_unref(node);
-    return result;
-}
-
-}  // namespace
-
 std::vector<HidDeviceInfo> HidapiPlatform::Enumerate(uint16_t vendorId)
 {
-    std::vector<HidDeviceInfo> result;
     if (!initialised_) {
-        return result;
+        return {};
     }
-    std::lock_guard lock(listing_);
-    std::unique_ptr<udev, udev* (*)(udev*)> context(udev_new(), &udev_unref);
     // Filtering by vendor here keeps unrelated devices (keyboards, mice) from ever being opened.
-    hid_device_info* list = hid_enumerate(vendorId, 0);
-    std::set<std::string> seen;
-    for (hid_device_info* it = list; it != nullptr; it = it->next) {
-        if (it->path == nullptr || !seen.insert(it->path).second) {
-            continue;  // hidapi lists a path once per usage
-        }
-        HidDeviceInfo info;
-        info.path = it->path;
-        info.vendorId = it->vendor_id;
-        info.productId = it->product_id;
-        // Only a refusal is a matter of access: a node that is already gone belongs to a device leaving.
-        info.accessible = access(it->path, R_OK | W_OK) == 0 || (errno != EACCES && errno != EPERM);
-        info.interfaceNumber = it->interface_number;
-        info.location = UsbPortOf(context.get(), info.path);
-        result.push_back(std::move(info));
-    }
-    hid_free_enumeration(list);
-    return result;
+    return ListHidrawNodes(vendorId);
 }
 
 std::unique_ptr<HidDevice> HidapiPlatform::Open(const std::string& path)
@@ -155,10 +108,10 @@ std::unique_ptr<HidDevice> HidapiPlatform::Open(const std::string& path)
     if (access(path.c_str(), R_OK | W_OK) != 0) {
         return nullptr;
     }
-    std::lock_guard lock(listing_);
+    std::lock_guard lock(opening_);
     hid_device* dev = hid_open_path(path.c_str());
     if (dev == nullptr) {
         return nullptr;
     }
-    return std::make_unique<HidapiDevice>(dev);
+    return std::make_unique<HidapiDevice>(dev, path);
 }

@@ -17,7 +17,7 @@ public:
 
 private:
     bool initialised_ = false;
-    // hid_enumerate and hid_open_path keep hidapi's global error text and walk udev: one thread at a time.
-    // Transfers on open devices run on any thread, each device on its own.
-    std::mutex listing_;
+    // hid_open_path keeps hidapi's global error text: one thread at a time. Transfers on open devices run
+    // on any thread, each device on its own.
+    std::mutex opening_;
 };

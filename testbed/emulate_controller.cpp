@@ -44,9 +44,11 @@ constexpr const char* kUsage =
     "  --state FILE      keep the controller's memory in FILE between runs\n"
     "  --apply LINE      apply a control command (below) before COMMAND starts; may be repeated\n"
     "  --control FIFO    read commands from FIFO, one per line (made when missing): the virtual\n"
-    "                    controller's commands (below), and node-mode MODE (the node's access mode in\n"
-    "                    octal, applied now). Without it a FIFO is made in the testbed. COMMAND finds\n"
-    "                    its path in $EMULATE_CONTROLLER_CONTROL.\n"
+    "                    controller's commands (below), node-mode MODE (the node's access mode in\n"
+    "                    octal, applied now) and leaving (the unit is caught mid-way through its\n"
+    "                    pull-out: a listing reads its HID interface's uevent once, then no longer). Without it\n"
+    "                    a FIFO is made in the testbed. COMMAND finds its path in\n"
+    "                    $EMULATE_CONTROLLER_CONTROL.\n"
     "  --node-mode MODE  the access mode of the /dev node, in octal (default 0666)\n"
     "  --crowded         also a second product of the vendor, a device of another vendor, and a second\n"
     "                    HID interface on the controller\n"
@@ -179,6 +181,8 @@ struct Emulator {
     int status = 125;
     int controlFd = -1;
     std::deque<HotplugEvent> pendingEvents;  // the units' plugs and pull-outs still to be shown, in order
+    bool plugged = false;                    // the bench is in place (the commands given up front are applied)
+    std::vector<std::string> leavingUnits;   // given up front: taken down once the bench is in place
     bool spacing = false;                    // one was shown just now: the next waits its turn
     sim::LineReader lines{[this](const std::string& line) { ApplyControlLine(*this, line); },
                           [] { std::fprintf(stderr, "emulate-controller: a control line over 4 KiB was ignored\n"); }};
@@ -238,6 +242,15 @@ gboolean OnControllerEvents(int, GIOCondition, gpointer data)
 
 void ApplyControlLine(Emulator& e, const std::string& line)
 {
+    if (line == "leaving") {
+        const std::string unit = e.commands.Unit().Path();
+        if (e.plugged) {
+            e.bed->BeginLeaving(e.bed->DeviceOfUnit(unit));
+        } else {
+            e.leavingUnits.push_back(unit);
+        }
+        return;
+    }
     if (line.rfind("node-mode", 0) == 0) {
         std::string rest = line.substr(9);
         rest.erase(0, rest.find_first_not_of(' '));
@@ -350,6 +363,10 @@ int Run(const Options& o)
         }
         for (const HidDeviceInfo& unit : units) {
             e.bed->Plug(e.bed->DeviceOfUnit(unit.path));
+        }
+        e.plugged = true;
+        for (const std::string& unit : e.leavingUnits) {
+            e.bed->BeginLeaving(e.bed->DeviceOfUnit(unit));
         }
         auto attach = [context](GSource* source) {
             g_source_attach(source, context);

@@ -382,6 +382,24 @@ void HidrawTestbed::Unplug(std::size_t d)
     }
 }
 
+void HidrawTestbed::BeginLeaving(std::size_t d)
+{
+    auto it = syspaths_.find(d);
+    if (!testbed_ || it == syspaths_.end()) {
+        return;
+    }
+    for (const std::string& path : it->second) {
+        if (std::filesystem::path(path).filename().string().rfind("0003:", 0) == 0) {  // a USB HID interface
+            // A plain read still finds the text (through a link), but udev's attribute read, which refuses a
+            // link, finds nothing: two reads of one listing see the device before and after it went.
+            const std::string uevent = RootDir() + path + "/uevent";
+            std::error_code ec;
+            std::filesystem::rename(uevent, uevent + ".last", ec);
+            std::filesystem::create_symlink("uevent.last", uevent, ec);
+        }
+    }
+}
+
 void HidrawTestbed::Trace(const Node& node, const std::string& what)
 {
     if (trace_) {

@@ -61,6 +61,9 @@ public:
     void Plug(std::size_t device);
     void Unplug(std::size_t device);
     bool IsPlugged(std::size_t device) const;
+    // The moment of a pull-out when the kernel takes the device down in the middle of a listing: its HID
+    // interfaces' uevent reads once, then no longer. It stays so until Unplug.
+    void BeginLeaving(std::size_t device);
 
     // The device that stands for the virtual controller's unit at `unit`, made (on a port of its own, with
     // its own serial number, like the first controller) when there is none yet.

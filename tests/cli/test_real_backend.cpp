@@ -114,10 +114,19 @@ TEST_F(RealBackendCli, DiscoveryOnACrowdedBenchOpensTheControllerOnly)
     EXPECT_EQ(trace.find(opened), trace.rfind(opened)) << "opened once";
 
     // One line for the controller, as every other command counts it: its second interface is no second unit,
-    // and the first one's path, which comes twice from hidapi, is listed once.
+    // and the first one, with two top-level usages, is listed once.
     const Result list = OnKernel({"--crowded"}, {"list"});
     ASSERT_EQ(list.status, 0) << list.err;
     EXPECT_EQ(list.out, "/dev/hidraw2\t0x7410\taccessible\n");
+
+    // A controller taken down in the middle of the listing (its uevent read once, then no longer), as when a
+    // bench's units restart after programming: the others are listed and read.
+    const Result leaving = OnKernel({"--apply", "attach", "--apply", "leaving"}, {"list"});
+    ASSERT_EQ(leaving.status, 0) << leaving.err;
+    EXPECT_THAT(leaving.out, HasSubstr("/dev/hidraw0\t0x7410\taccessible\n"));
+    EXPECT_EQ(
+        OnKernel({"--apply", "attach", "--apply", "leaving"}, {"--device", "/dev/hidraw0", "get", "audio.dsp"}).status,
+        0);
 }
 
 TEST_F(RealBackendCli, TheKernelsErrorsReachTheUserInTheSystemsWords)
