@@ -35,8 +35,8 @@ std::optional<HidAttributes> IdsOf(udev_device* raw)
 int InterfaceNumberOf(udev_device* raw)
 {
     udev_device* usbInterface = udev_device_get_parent_with_subsystem_devtype(raw, "usb", "usb_interface");
-    const char* number = usbInterface != nullptr ? udev_device_get_sysattr_value(usbInterface, "bInterfaceNumber")
-                                                 : nullptr;
+    const char* number =
+        usbInterface != nullptr ? udev_device_get_sysattr_value(usbInterface, "bInterfaceNumber") : nullptr;
     if (number == nullptr) {
         return -1;
     }
