@@ -193,9 +193,9 @@ struct Emulator {
 // several units come or go at once (a bench restarting after programming), each goes out this long after the
 // last, time for the listeners to read them, as a real kernel's larger buffer would let them.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr unsigned kEventSpacingMs = 200;  // the listeners, built with the sanitizers too, read several times slower
+constexpr unsigned kEventSpacingMs = 400;  // the listeners, built with the sanitizers too, read several times slower
 #else
-constexpr unsigned kEventSpacingMs = 100;  // a loaded machine of two cores still reads them in time
+constexpr unsigned kEventSpacingMs = 250;  // a listener may stall half a second on a loaded machine of two cores
 #endif
 
 void ApplyControllerEvent(Emulator& e, const HotplugEvent& event)
